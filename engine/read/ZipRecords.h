@@ -1,0 +1,158 @@
+// The on-disk ZIP records: signatures, fixed sizes, parsing and writing of
+// each record, extra fields, and the reader's per-member records.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace parcelix {
+
+inline constexpr uint32_t kSigLocal = 0x04034B50;
+inline constexpr uint32_t kSigCentral = 0x02014B50;
+inline constexpr uint32_t kSigEnding = 0x06054B50;
+inline constexpr uint32_t kSigZip64Ending = 0x06064B50;
+inline constexpr uint32_t kSigZip64Locator = 0x07064B50;
+inline constexpr uint32_t kSigDataDescriptor = 0x08074B50;  // also the spanning marker
+inline constexpr uint32_t kSigWideEnding = 0x06055B50;      // the engine's own, archives of 4 GiB+
+// Enciphered-header family: 'L' in place of 'K'.
+inline constexpr uint32_t kSigLocalEnc = 0x04034C50;
+inline constexpr uint32_t kSigCentralEnc = 0x02014C50;
+inline constexpr uint32_t kSigEndingEnc = 0x06054C50;
+inline constexpr uint32_t kSigWideEndingEnc = 0x06055C50;
+
+inline constexpr size_t kLocalHeaderSize = 30;    // + name + extra
+inline constexpr size_t kCentralHeaderSize = 46;  // + name + extra + comment
+inline constexpr size_t kEndRecordSize = 22;      // + comment
+inline constexpr size_t kZip64LocatorSize = 20;
+inline constexpr size_t kZip64EndRecordSize = 56;
+inline constexpr size_t kWideEndRecordSize = 26;  // + comment
+
+inline constexpr uint16_t kExtraZip64 = 0x0001;
+inline constexpr uint16_t kExtraWide = 0x0064;
+inline constexpr uint16_t kExtraStrongEnc = 0x0017;
+inline constexpr uint16_t kExtraAes = 0x9901;
+
+inline constexpr uint16_t kFlagEncrypted = 0x0001;
+inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr uint16_t kFlagStrongEnc = 0x0040;
+inline constexpr uint16_t kFlagUtf8 = 0x0800;
+
+enum THeaderType : uint8_t { htNone, htLocal, htCentral, htEnding, htLocator, htEnding64 };
+// A set of THeaderType, one bit per value.
+using THeaderTypeState = uint8_t;
+inline constexpr THeaderTypeState HtBit(THeaderType t) { return THeaderTypeState(1u << t); }
+
+struct THeaderClass {
+  THeaderType type = htNone;
+  bool enciphered = false;
+};
+// Answers `wanted` when sig is a signature of that kind, else htNone. The
+// ending kind accepts the standard and the wide end record.
+THeaderClass ClassifySignature(uint32_t sig, THeaderType wanted);
+
+struct LocalHeader {
+  uint32_t signature = kSigLocal;
+  uint16_t versionNeeded = 20;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint32_t dosDateTime = 0;  // time low 16 bits, date high 16 bits
+  uint32_t crc32 = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+  // Parses the fixed 30 bytes; false when fewer bytes are given.
+  bool Parse(std::span<const uint8_t> bytes);
+  std::array<uint8_t, kLocalHeaderSize> Bytes() const;
+};
+
+struct CentralHeader {
+  uint32_t signature = kSigCentral;
+  uint16_t versionMadeBy = 20;
+  uint16_t versionNeeded = 20;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint32_t dosDateTime = 0;
+  uint32_t crc32 = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  uint16_t nameLength = 0;
+  uint16_t extraLength = 0;
+  uint16_t commentLength = 0;
+  uint16_t diskNumberStart = 0;
+  uint16_t internalAttributes = 0;
+  uint32_t externalAttributes = 0;
+  uint32_t localHeaderOffset = 0;
+  bool Parse(std::span<const uint8_t> bytes);
+  std::array<uint8_t, kCentralHeaderSize> Bytes() const;
+};
+
+struct EndRecord {
+  uint32_t signature = kSigEnding;
+  uint16_t thisDisk = 0;
+  uint16_t directoryDisk = 0;
+  uint16_t entriesThisDisk = 0;
+  uint16_t totalEntries = 0;
+  uint32_t directorySize = 0;
+  uint64_t directoryOffset = 0;  // 32-bit field, or 64-bit in the wide end record
+  uint16_t commentLength = 0;
+  bool wide = false;             // parsed from / written as the 26-byte wide end record
+  bool Parse(std::span<const uint8_t> bytes);  // by its signature
+  std::vector<uint8_t> Bytes() const;
+};
+
+struct Zip64Locator {
+  uint32_t endRecordDisk = 0;
+  uint64_t endRecordOffset = 0;
+  uint32_t totalDisks = 0;
+  bool Parse(std::span<const uint8_t> bytes);
+  std::array<uint8_t, kZip64LocatorSize> Bytes() const;
+};
+
+struct Zip64EndRecord {
+  uint64_t recordSize = kZip64EndRecordSize - 12;
+  uint16_t versionMadeBy = 45;
+  uint16_t versionNeeded = 45;
+  uint32_t thisDisk = 0;
+  uint32_t directoryDisk = 0;
+  uint64_t entriesThisDisk = 0;
+  uint64_t totalEntries = 0;
+  uint64_t directorySize = 0;
+  uint64_t directoryOffset = 0;
+  bool Parse(std::span<const uint8_t> bytes);
+  std::array<uint8_t, kZip64EndRecordSize> Bytes() const;
+};
+
+// Filled by every extra-field parse (cleared first).
+struct ExtraFieldRecord {
+  uint16_t headerId = 0;
+  uint16_t dataSize = 0;
+  uint16_t compressedHigh = 0;
+  uint16_t uncompressedHigh = 0;
+  uint16_t offsetHigh = 0;
+  uint16_t aesMethod = 0;  // real method from a 0x9901 block, 0 when none
+};
+
+// Parses an extra field. The zip64 block (0x0001) takes its 8-byte values
+// only for header fields holding 0xFFFFFFFF (uncompressed, compressed, and
+// for a central header the local offset), replacing the 32-bit field and
+// setting the high part; the wide block (0x0064) sets the high parts; other
+// blocks are skipped; a block whose size runs past the end ends the parse.
+void ParseExtraField(std::span<const uint8_t> extra, bool central, ExtraFieldRecord& rec,
+                     uint32_t& compressedSize, uint32_t& uncompressedSize, uint32_t* localOffset);
+
+// One selected member, in central directory order.
+struct DirectoryEntry {
+  uint32_t externalAttributes = 0;
+  uint32_t diskNumberStart = 0;
+  int64_t localHeaderPosition = 0;  // corrected: high part, prefix adjustment, offset correction
+  bool hasCentral = false;          // false in the local-header walk
+  CentralHeader central;            // copy of the central header, offset already corrected
+  ExtraFieldRecord centralExtra;    // the high parts from the central extra field
+};
+
+inline int64_t Widen48(uint32_t low, uint16_t high) { return int64_t(low) | (int64_t(high) << 32); }
+
+}  // namespace parcelix

@@ -1,0 +1,98 @@
+// The MIDlet suite operations on JAR files: manifest reading, rename after
+// the suite name, JAD generation and the manifest save. The command line and
+// the windows both drive one TMidletSuite.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/read/arxUnZip.h"
+#include "engine/write/arxZip.h"
+#include "midlet/Settings.h"
+
+namespace parcelix {
+
+// A manifest as 8-bit lines without terminators.
+using ManifestDoc = std::vector<std::string>;
+
+// An operation that cannot go on: the message is what the user is shown
+// (for example "List index out of bounds (0)" for a JAR without a manifest).
+class EMidletError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Raw attribute scan of manifest bytes ("MIDlet-Name:" with a 50-byte window,
+// "MIDlet-Version:" with 20); the value ends at CR, LF or NUL, trimmed.
+// found is false when the key does not occur.
+std::string ReadMIDletName(std::span<const uint8_t> stream, bool* found = nullptr);
+std::string ReadMIDletVersion(std::span<const uint8_t> stream, bool* found = nullptr);
+// Replaces " * / : < > ? \ | by '_'.
+std::string MakeValidFileName(std::string text);
+
+// Splits manifest bytes into lines (CR LF, CR, LF; NUL ends the text), drops
+// a UTF-8 byte-order mark, joins continuation lines to their attribute.
+ManifestDoc ParseManifestLines(std::span<const uint8_t> bytes);
+// The locale-independent "word sort": case-insensitive, hyphens and
+// apostrophes weigh less than letters and digits. Negative, 0, positive.
+int CompareManifestLines(const std::string& a, const std::string& b);
+void SortManifestDoc(ManifestDoc& doc);
+// Lines joined with CR LF after every line.
+std::string ManifestDocText(const ManifestDoc& doc);
+
+// One key=value grid line list, as the manifest editor shows it.
+using GridLines = std::vector<std::string>;
+
+struct RenameResult {
+  std::string newPath;  // the computed path, whether or not the move happened
+  bool renamed = false; // the file now has newPath (also true when it already had it)
+  std::string reason;   // why it kept its name, when it did
+};
+
+struct SaveResult {
+  std::string jarPath;  // ManifestJarFile after the save (follows a rename)
+  bool renamed = false;
+  bool jadWritten = false;
+};
+
+class TMidletSuite {
+ public:
+  TMidletSuite();
+
+  TUnJar UnJar;  // member spec "MANIFEST.MF"
+  TJar Jar;
+  TOptions Options;
+  std::string ManifestJarFile;
+
+  // The bytes of the first member selected by "MANIFEST.MF". Throws
+  // EMidletError ("List index out of bounds (0)") when there is none, or the
+  // engine's error text when the archive cannot be read.
+  std::vector<uint8_t> ReadManifestBytes(const std::string& jarFile);
+  ManifestDoc LoadManifestDoc(const std::string& jarFile);
+
+  // Renames the JAR after MIDlet-Name (and MIDlet-Version with AddVersion);
+  // never replaces an existing file. Throws EMidletError when the manifest
+  // cannot be read.
+  RenameResult RenameByMIDletName(const std::string& fileName);
+  // Computes the name without renaming (dry run).
+  RenameResult ComputeMIDletName(const std::string& fileName);
+
+  // Writes <jar without extension>.jad atomically; returns its path. Throws
+  // EMidletError on failure.
+  std::string MakeJAD(const std::string& jarFile);
+
+  // Manifest editor model.
+  GridLines LoadManifest(const std::string& jarFile);
+  void SaveManifest(const std::string& jarFile, const GridLines& grid);
+  // The editor's Save: backup, save, rename, JAD, as the options say.
+  // Throws EMidletError; the JAR is then exactly as it was.
+  SaveResult SaveCommand(const GridLines& grid);
+};
+
+// -1 when the file cannot be opened, else its size (low 32 bits, signed).
+int32_t GetJarFileSize(const std::string& fileName);
+
+}  // namespace parcelix

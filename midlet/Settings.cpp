@@ -1,0 +1,2 @@
+// Placeholder until the settings store lands.
+namespace parcelix {}
