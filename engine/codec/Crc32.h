@@ -1,6 +1,7 @@
 // CRC-32 (ZIP, reflected 0xEDB88320) and CRC-16/ARC over constant tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace parcelix {
@@ -18,6 +19,8 @@ uint32_t UpdateCrc32Byte(uint8_t value, uint32_t crc);
 // pre- or post-conditioning: the caller loads CrcMask and XORs at the end.
 void UpdateCrc32(const void* buffer, int32_t count, uint32_t& crc);
 void UpdateCrc16(const void* buffer, int32_t count, uint32_t& crc);
+// The same as UpdateCrc32 for any length: returns the updated register.
+uint32_t UpdateCrc32Block(const void* buffer, size_t count, uint32_t crc);
 
 // The CRC registers of one operation (never process-wide).
 struct TCrcRegister {
