@@ -38,6 +38,8 @@ struct TJobRecord {
   uint8_t* Cancel = nullptr;
   uint8_t EndOfData = 0;
   uint8_t EncryptionMethod = emNone;
+  // Called once per chunk by DeflateStream and StoreStream; may be empty.
+  std::function<void()> ProcessMessages;
 };
 
 class TStream32 {
@@ -161,6 +163,9 @@ class TDecompressStream : public TStream32 {
   int64_t Read(void* buffer, int64_t count) override { return ReadChunk(buffer, count, count); }
   int64_t Write(const void*, int64_t) override { return -1; }
   int64_t Seek(int64_t offset, int origin) override;  // forward only, by decoding
+  // Caps the bytes this adapter will ever read from the source (a member's
+  // compressed size), however many refills the decoder asks for; -1: no cap.
+  void SetInputLimit(int64_t limit);
   int64_t TotalIn() const;   // compressed bytes the decoder has taken
   int64_t TotalOut() const;  // decoded bytes given out
   bool EndOfData() const;
@@ -197,6 +202,7 @@ class TCalcStreamCRC : public TStream32 {
 
  private:
   uint8_t kind_;
+  bool sourceProgress_ = false;  // the source had a progress event when the copy began
 };
 
 // Compresses the whole source from its start into the destination; outCrc
