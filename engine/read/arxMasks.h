@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,11 @@ struct TMemberSelector {
   bool RecurseDirs = true;
   std::function<void(const std::string& name)> OnExcludeFile;
   bool Select(const std::string& name);
+
+ private:
+  // Masks compiled once per selector (a directory walk tests every name).
+  const TInternalMask& Compiled(const std::string& mask);
+  std::map<std::string, TInternalMask> compiled_;
 };
 
 }  // namespace parcelix

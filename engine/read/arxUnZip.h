@@ -39,13 +39,18 @@ class TDecompMemoryStream : public TMemoryStream32 {
     int64_t size = 0;      // uncompressed size from the header
     int64_t position = 0;  // where the member's bytes start
     std::string name;      // stored name as converted ('\' separators)
+    // Bytes actually decoded into the stream for this member: after damaged
+    // data or an unsupported method fewer than `size`. Read this, not size.
+    int64_t written = 0;
   };
   void Clear();  // drops the index and empties the stream
   int Count() const { return int(index_.size()); }
   int64_t EntrySize(int i) const { return index_.at(size_t(i)).size; }
   int64_t EntryPosition(int i) const { return index_.at(size_t(i)).position; }
   const std::string& EntryName(int i) const { return index_.at(size_t(i)).name; }
+  int64_t EntryWritten(int i) const { return index_.at(size_t(i)).written; }
   void AddEntry(Entry e) { index_.push_back(std::move(e)); }
+  void SetEntryWritten(int i, int64_t written) { index_.at(size_t(i)).written = written; }
 
  private:
   std::vector<Entry> index_;

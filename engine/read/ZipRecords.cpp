@@ -1,0 +1,248 @@
+// The on-disk ZIP records: the signature classifier, the parse and write of
+// each fixed record, and the extra-field parser.
+#include "engine/read/ZipRecords.h"
+
+#include "engine/common/ByteIO.h"
+
+namespace parcelix {
+
+THeaderClass ClassifySignature(uint32_t sig, THeaderType wanted) {
+  THeaderClass r;
+  switch (wanted) {
+    case htLocal:
+      if (sig == kSigLocal || sig == kSigLocalEnc) r.type = htLocal;
+      r.enciphered = sig == kSigLocalEnc;
+      break;
+    case htCentral:
+      if (sig == kSigCentral || sig == kSigCentralEnc) r.type = htCentral;
+      r.enciphered = sig == kSigCentralEnc;
+      break;
+    case htEnding:
+      if (sig == kSigEnding || sig == kSigWideEnding || sig == kSigEndingEnc || sig == kSigWideEndingEnc)
+        r.type = htEnding;
+      r.enciphered = sig == kSigEndingEnc || sig == kSigWideEndingEnc;
+      break;
+    case htLocator:
+      if (sig == kSigZip64Locator) r.type = htLocator;
+      break;
+    case htEnding64:
+      if (sig == kSigZip64Ending) r.type = htEnding64;
+      break;
+    case htNone:
+      break;
+  }
+  if (r.type == htNone) r.enciphered = false;
+  return r;
+}
+
+bool LocalHeader::Parse(std::span<const uint8_t> bytes) {
+  ByteReader r(bytes);
+  signature = r.u32();
+  versionNeeded = r.u16();
+  flags = r.u16();
+  method = r.u16();
+  const uint16_t time = r.u16();
+  const uint16_t date = r.u16();
+  dosDateTime = uint32_t(date) << 16 | time;
+  crc32 = r.u32();
+  compressedSize = r.u32();
+  uncompressedSize = r.u32();
+  nameLength = r.u16();
+  extraLength = r.u16();
+  return r.ok();
+}
+
+std::array<uint8_t, kLocalHeaderSize> LocalHeader::Bytes() const {
+  std::array<uint8_t, kLocalHeaderSize> b{};
+  uint8_t* p = b.data();
+  PutLE32(p + 0, signature);
+  PutLE16(p + 4, versionNeeded);
+  PutLE16(p + 6, flags);
+  PutLE16(p + 8, method);
+  PutLE16(p + 10, uint16_t(dosDateTime));
+  PutLE16(p + 12, uint16_t(dosDateTime >> 16));
+  PutLE32(p + 14, crc32);
+  PutLE32(p + 18, compressedSize);
+  PutLE32(p + 22, uncompressedSize);
+  PutLE16(p + 26, nameLength);
+  PutLE16(p + 28, extraLength);
+  return b;
+}
+
+bool CentralHeader::Parse(std::span<const uint8_t> bytes) {
+  ByteReader r(bytes);
+  signature = r.u32();
+  versionMadeBy = r.u16();
+  versionNeeded = r.u16();
+  flags = r.u16();
+  method = r.u16();
+  const uint16_t time = r.u16();
+  const uint16_t date = r.u16();
+  dosDateTime = uint32_t(date) << 16 | time;
+  crc32 = r.u32();
+  compressedSize = r.u32();
+  uncompressedSize = r.u32();
+  nameLength = r.u16();
+  extraLength = r.u16();
+  commentLength = r.u16();
+  diskNumberStart = r.u16();
+  internalAttributes = r.u16();
+  externalAttributes = r.u32();
+  localHeaderOffset = r.u32();
+  return r.ok();
+}
+
+std::array<uint8_t, kCentralHeaderSize> CentralHeader::Bytes() const {
+  std::array<uint8_t, kCentralHeaderSize> b{};
+  uint8_t* p = b.data();
+  PutLE32(p + 0, signature);
+  PutLE16(p + 4, versionMadeBy);
+  PutLE16(p + 6, versionNeeded);
+  PutLE16(p + 8, flags);
+  PutLE16(p + 10, method);
+  PutLE16(p + 12, uint16_t(dosDateTime));
+  PutLE16(p + 14, uint16_t(dosDateTime >> 16));
+  PutLE32(p + 16, crc32);
+  PutLE32(p + 20, compressedSize);
+  PutLE32(p + 24, uncompressedSize);
+  PutLE16(p + 28, nameLength);
+  PutLE16(p + 30, extraLength);
+  PutLE16(p + 32, commentLength);
+  PutLE16(p + 34, diskNumberStart);
+  PutLE16(p + 36, internalAttributes);
+  PutLE32(p + 38, externalAttributes);
+  PutLE32(p + 42, localHeaderOffset);
+  return b;
+}
+
+bool EndRecord::Parse(std::span<const uint8_t> bytes) {
+  ByteReader r(bytes);
+  signature = r.u32();
+  wide = signature == kSigWideEnding || signature == kSigWideEndingEnc;
+  thisDisk = r.u16();
+  directoryDisk = r.u16();
+  entriesThisDisk = r.u16();
+  totalEntries = r.u16();
+  directorySize = r.u32();
+  directoryOffset = wide ? r.u64() : r.u32();
+  commentLength = r.u16();
+  return r.ok();
+}
+
+std::vector<uint8_t> EndRecord::Bytes() const {
+  std::vector<uint8_t> out;
+  out.reserve(wide ? kWideEndRecordSize : kEndRecordSize);
+  ByteWriter w(out);
+  w.u32(wide ? kSigWideEnding : kSigEnding);
+  w.u16(thisDisk);
+  w.u16(directoryDisk);
+  w.u16(entriesThisDisk);
+  w.u16(totalEntries);
+  w.u32(directorySize);
+  if (wide) w.u64(directoryOffset);
+  else w.u32(uint32_t(directoryOffset));
+  w.u16(commentLength);
+  return out;
+}
+
+bool Zip64Locator::Parse(std::span<const uint8_t> bytes) {
+  ByteReader r(bytes);
+  const uint32_t sig = r.u32();
+  endRecordDisk = r.u32();
+  endRecordOffset = r.u64();
+  totalDisks = r.u32();
+  return r.ok() && sig == kSigZip64Locator;
+}
+
+std::array<uint8_t, kZip64LocatorSize> Zip64Locator::Bytes() const {
+  std::array<uint8_t, kZip64LocatorSize> b{};
+  PutLE32(b.data(), kSigZip64Locator);
+  PutLE32(b.data() + 4, endRecordDisk);
+  PutLE64(b.data() + 8, endRecordOffset);
+  PutLE32(b.data() + 16, totalDisks);
+  return b;
+}
+
+bool Zip64EndRecord::Parse(std::span<const uint8_t> bytes) {
+  ByteReader r(bytes);
+  const uint32_t sig = r.u32();
+  recordSize = r.u64();
+  versionMadeBy = r.u16();
+  versionNeeded = r.u16();
+  thisDisk = r.u32();
+  directoryDisk = r.u32();
+  entriesThisDisk = r.u64();
+  totalEntries = r.u64();
+  directorySize = r.u64();
+  directoryOffset = r.u64();
+  return r.ok() && sig == kSigZip64Ending;
+}
+
+std::array<uint8_t, kZip64EndRecordSize> Zip64EndRecord::Bytes() const {
+  std::array<uint8_t, kZip64EndRecordSize> b{};
+  uint8_t* p = b.data();
+  PutLE32(p, kSigZip64Ending);
+  PutLE64(p + 4, recordSize);
+  PutLE16(p + 12, versionMadeBy);
+  PutLE16(p + 14, versionNeeded);
+  PutLE32(p + 16, thisDisk);
+  PutLE32(p + 20, directoryDisk);
+  PutLE64(p + 24, entriesThisDisk);
+  PutLE64(p + 32, totalEntries);
+  PutLE64(p + 40, directorySize);
+  PutLE64(p + 48, directoryOffset);
+  return b;
+}
+
+namespace {
+
+// Takes one 8-byte zip64 value for a header field that holds the 0xFFFFFFFF
+// placeholder. Only the low 48 bits are kept: 4 bytes into the field, 2
+// into the high part. A block too short for the value leaves the field alone.
+void TakeZip64Value(ByteReader& block, uint32_t& field, uint16_t& high) {
+  if (field != 0xFFFFFFFFu || block.remaining() < 8) return;
+  const uint64_t v = block.u64();
+  field = uint32_t(v);
+  high = uint16_t(v >> 32);
+}
+
+}  // namespace
+
+void ParseExtraField(std::span<const uint8_t> extra, bool central, ExtraFieldRecord& rec,
+                     uint32_t& compressedSize, uint32_t& uncompressedSize, uint32_t* localOffset) {
+  rec = ExtraFieldRecord{};
+  ByteReader r(extra);
+  while (r.remaining() >= 4) {
+    rec.headerId = r.u16();
+    rec.dataSize = r.u16();
+    if (rec.dataSize > r.remaining()) break;  // a block that claims more than is left ends the parse
+    ByteReader block(r.bytes(rec.dataSize));
+    switch (rec.headerId) {
+      case kExtraZip64:
+        // Values appear only for fields that hold the placeholder, always in
+        // this order; a size that fits in 32 bits has no 8-byte twin.
+        TakeZip64Value(block, uncompressedSize, rec.uncompressedHigh);
+        TakeZip64Value(block, compressedSize, rec.compressedHigh);
+        if (central && localOffset) TakeZip64Value(block, *localOffset, rec.offsetHigh);
+        break;
+      case kExtraWide:
+        if (block.remaining() >= 4) {
+          rec.compressedHigh = block.u16();
+          rec.uncompressedHigh = block.u16();
+          if (central && block.remaining() >= 2) rec.offsetHigh = block.u16();
+        }
+        break;
+      case kExtraAes:
+        // Vendor version (2), vendor id (2), strength (1), then the real method.
+        if (block.remaining() >= 7) {
+          block.skip(5);
+          rec.aesMethod = block.u16();
+        }
+        break;
+      default:
+        break;  // skipped by its data size
+    }
+  }
+}
+
+}  // namespace parcelix
