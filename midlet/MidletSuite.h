@@ -24,6 +24,19 @@ class EMidletError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// The JAR holds no member selected by "MANIFEST.MF".
+class EManifestMissing : public EMidletError {
+ public:
+  using EMidletError::EMidletError;
+};
+// The JAR cannot be opened or read, or its manifest fails its CRC check or
+// decodes short: nothing is taken from it.
+class EJarDamaged : public EMidletError {
+ public:
+  using EMidletError::EMidletError;
+};
+
+struct ManifestParts;  // midlet/ManifestModel.h
 
 // Raw attribute scan of manifest bytes ("MIDlet-Name:" with a 50-byte window,
 // "MIDlet-Version:" with 20); the value ends at CR, LF or NUL, trimmed.
@@ -56,6 +69,10 @@ struct SaveResult {
   std::string jarPath;  // ManifestJarFile after the save (follows a rename)
   bool renamed = false;
   bool jadWritten = false;
+  std::string backupPath;    // the .bak written, when one was
+  std::string renameReason;  // why the JAR kept its name, when it did
+  std::string jadPath;       // the .jad written, when one was
+  std::string jadError;      // why no JAD was written, when one was wanted
 };
 
 class TMidletSuite {
@@ -71,7 +88,10 @@ class TMidletSuite {
   // EMidletError ("List index out of bounds (0)") when there is none, or the
   // engine's error text when the archive cannot be read.
   std::vector<uint8_t> ReadManifestBytes(const std::string& jarFile);
+  // The main section of the manifest (per-entry sections left out), as lines.
   ManifestDoc LoadManifestDoc(const std::string& jarFile);
+  // Main section lines and the raw per-entry sections.
+  ManifestParts LoadManifestParts(const std::string& jarFile);
 
   // Renames the JAR after MIDlet-Name (and MIDlet-Version with AddVersion);
   // never replaces an existing file. Throws EMidletError when the manifest
@@ -83,6 +103,8 @@ class TMidletSuite {
   // Writes <jar without extension>.jad atomically; returns its path. Throws
   // EMidletError on failure.
   std::string MakeJAD(const std::string& jarFile);
+  // The text MakeJAD writes (for a dry run).
+  std::string JADText(const std::string& jarFile);
 
   // Manifest editor model.
   GridLines LoadManifest(const std::string& jarFile);
@@ -91,6 +113,10 @@ class TMidletSuite {
   // Throws EMidletError; the JAR is then exactly as it was.
   SaveResult SaveCommand(const GridLines& grid);
 };
+
+// The backup path of the save: the extension replaced by ".bak" (".bak"
+// appended when that would name the JAR itself).
+std::string BackupPathOf(const std::string& jarFile);
 
 // -1 when the file cannot be opened, else its size (low 32 bits, signed).
 int32_t GetJarFileSize(const std::string& fileName);
