@@ -2,6 +2,8 @@
 // writer (TZipBase) and its JAR flavour (TJar).
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,17 +14,10 @@
 #include "engine/common/arxBase.h"
 #include "engine/read/arxMasks.h"
 #include "engine/read/arxUnZip.h"
+#include "engine/write/arxCompHeader.h"
+#include "engine/write/arxFileScan.h"
 
 namespace parcelix {
-
-// File attribute set of the scan and the writer (bit i = value i).
-enum TarxFileAttribute : uint8_t {
-  fsZeroAttr, fsReadOnly, fsHidden, fsSysFile, fsVolumeID, fsDirectory, fsArchive, fsCompressed, fsEncrypted
-};
-using TarxFileAttributes = uint16_t;
-inline constexpr TarxFileAttributes FaBit(TarxFileAttribute a) { return TarxFileAttributes(1u << a); }
-inline constexpr TarxFileAttributes kDefaultScanAttributes =
-    FaBit(fsZeroAttr) | FaBit(fsReadOnly) | FaBit(fsArchive) | FaBit(fsCompressed) | FaBit(fsEncrypted);
 
 enum TSwitch : uint8_t { swAdd, swRefresh, swMove, swDelete, swRead };
 enum TStoredDirNames : uint8_t {
@@ -33,6 +28,8 @@ enum TDeleteOptions : uint8_t { doFinal, doAllowUndo };
 enum TCompressionMethod : uint8_t { cmTempFile, cmInMemory };
 enum TCompressMethod : uint8_t { cmStore, cmDeflate };
 
+class TTempFileStream;
+
 // The update driver: Compress builds or updates ArchiveFile through a
 // temporary archive that replaces the target only when it is complete.
 class TCustomCClass : public TZipCommon {
@@ -42,7 +39,8 @@ class TCustomCClass : public TZipCommon {
 
   // Returns the number of files written (swDelete: entries deleted); 0 when
   // nothing was done or the run was cancelled. The target is untouched
-  // unless a complete archive was committed.
+  // unless a complete archive was committed. A run that could not write or
+  // commit the whole archive returns 0 with an error in Errors().
   int Compress();
 
   void SetArchiveFile(const std::string& path);  // DefaultExt appended when the name has none
@@ -70,6 +68,13 @@ class TCustomCClass : public TZipCommon {
   bool ReplaceInPlace = false;
   // Updating an existing archive: new entries go before the old ones.
   bool AddNewFirst = false;
+  // Build a new archive even when ArchiveFile exists: the old file is not
+  // read, and the commit replaces it (the create command).
+  bool CreateNew = false;
+  // Base directory of the sdExplorer_* stored-name modes.
+  std::string DefaultDir;
+  // Lower-case extensions (".bak") of files that are never listed.
+  TStringList ExcludeExtensions;
 
   // Events.
   std::function<void(TCustomCClass& sender, const std::string& fileName, int count, bool& extract)> OnBegin;
@@ -86,12 +91,76 @@ class TCustomCClass : public TZipCommon {
   std::function<void(TCustomCClass& sender, const std::string& archive, const std::string& tempFileName, bool& cancel)> OnTmpFileMoveBegin;
   std::function<void(TCustomCClass& sender)> OnTmpFileMoveEnd;
   std::function<void(TCustomCClass& sender, const std::string& storedName)> OnRead;
+  // Switches the read progress of the temporary streams on.
+  std::function<void(TCustomCClass& sender, uint8_t byFile, uint8_t byArchive)> OnTmpFileProgress;
+
+  // The stored name of a full path under a root, by StoredDirNames.
+  std::string StoredName(const std::string& fullPath, const std::string& root) const;
 
  protected:
+  // Operations the ZIP writer supplies, in slot order.
+  virtual void RewriteOldEntry(TStream32& temp, TCompHeaderObj& list, int index) = 0;
+  virtual void BuildCentralHeader(int index, uint32_t attributes, TCompHeaderObj& list) = 0;
+  virtual void InitLocalHeader(const TEntryRecord& rec) = 0;
+  virtual void CompressEntry(TStream32& temp, int index, bool& success, TCompHeaderObj& list) = 0;
+  virtual void FinishLocalHeader(int64_t compressedSize, int64_t uncompressedSize) = 0;
+  virtual void SetHeaderInfo(THeaderImage& image, const EntryInfo& info) = 0;
+  virtual void WriteEmptyArchive(TStream32& temp) = 0;
+  virtual bool CompressFile(TStream32& temp, int index, TCompHeaderObj& list) = 0;
+  virtual void ReportEnd() = 0;
+  virtual int CentralHeaderSize() const = 0;
+  virtual int LocalHeaderSize() const = 0;
+  virtual const uint8_t* LocalHeaderTemplate() const = 0;
+  virtual void WriteWideExtra(TStream32& stream, TEntryRecord& rec) = 0;
+  virtual bool ReadOldDirectory(TStream32& old, TCompHeaderObj& list) = 0;
+  virtual void ReportAdded(TCompHeaderObj& list) = 0;
+  virtual void FinishArchive(TStream32& temp, TCompHeaderObj& list) = 0;
+  virtual void GetHeaderInfo(const THeaderImage& image, const TEntryRecord& rec, EntryInfo& info) const = 0;
+  virtual int64_t OldEntryLength(TCompHeaderObj& list, int index) = 0;
+
+  // Run state shared with the writer.
+  void Report(const std::string& fileName, int code, const std::string& extendedMsg = "") {
+    ReportError(fileName, extendedMsg, volumeId_, code);
+  }
+  void DoProgress();               // OnProgress from the byte counters
+  void FailRun() { runFailed_ = true; }
+  bool RunFailed() const { return runFailed_; }
+  TStream32* oldStream_ = nullptr;  // the old archive during an update
+  int64_t oldArchiveSize_ = 0;
+  TStream32* tempStream_ = nullptr;      // the temporary archive during a run
+  TTempFileStream* tempFile_ = nullptr;  // the same, when it is a file
+  uint64_t targetDev_ = 0, targetIno_ = 0;  // the archive being replaced, kept out of itself
+  bool targetExists_ = false;
+  std::string rootDir_;            // root of the current scan group
+  uint32_t maxDate_ = 0;           // largest DOS date-time listed (daMaxFileDate)
+  int64_t bytesTotal_ = 0, bytesLeft_ = 0;  // whole run
+  int64_t fileTotal_ = 0, fileLeft_ = 0;    // current file
+  int filesCompressed_ = 0;
+  int entriesDeleted_ = 0;
+  int deletesPending_ = 0;
+  int currentEntry_ = 0;
+  int listed_ = 0;
   std::string archiveFile_;
   std::string tempDir_;
   std::string defaultExt_;
+  std::string classDefaultExt_ = ".zip";
   bool newArchive_ = true;
+
+ private:
+  struct Run;
+  bool Prepare();
+  int Update();
+  void WriteArchive(Run& run);
+  void ScanAndList(Run& run);
+  bool HandleEntry(Run& run, const std::string& dir, const TSearchRec& rec);
+  void Listing(Run& run, const std::string& fullPath, const std::string& stored, const TSearchRec& rec);
+  void ListNew(Run& run, const std::string& fullPath, const std::string& stored, const TSearchRec& rec,
+               const EntryInfo& info);
+  bool RenameDupe(Run& run, int oldIndex);
+  bool ExcludedBySpec(const std::string& dir, const std::string& name) const;
+  void EntryLoop(Run& run);
+  void DeleteMovedFiles(Run& run);
+  bool runFailed_ = false;
 };
 
 // The ZIP writer.
@@ -105,8 +174,52 @@ class TZipBase : public TCustomCClass {
   TDateAttribute DateAttribute = daFileDate;
   bool TranslateOemChar = true;
 
+  // A stored name as written: '\' becomes '/'; flag bit 11 tells whether the
+  // bytes are UTF-8 (set only for valid non-ASCII UTF-8).
+  static std::string EncodeName(const std::string& storedName, uint16_t& utf8Flag);
+
  protected:
+  void RewriteOldEntry(TStream32& temp, TCompHeaderObj& list, int index) override;
+  void BuildCentralHeader(int index, uint32_t attributes, TCompHeaderObj& list) override;
+  void InitLocalHeader(const TEntryRecord& rec) override;
+  void CompressEntry(TStream32& temp, int index, bool& success, TCompHeaderObj& list) override;
+  void FinishLocalHeader(int64_t compressedSize, int64_t uncompressedSize) override;
+  void SetHeaderInfo(THeaderImage& image, const EntryInfo& info) override;
+  void WriteEmptyArchive(TStream32& temp) override;
+  bool CompressFile(TStream32& temp, int index, TCompHeaderObj& list) override;
+  void ReportEnd() override;
+  int CentralHeaderSize() const override { return int(kCentralHeaderSize); }
+  int LocalHeaderSize() const override { return int(kLocalHeaderSize); }
+  const uint8_t* LocalHeaderTemplate() const override { return localHeader_.data(); }
+  void WriteWideExtra(TStream32& stream, TEntryRecord& rec) override;
+  bool ReadOldDirectory(TStream32& old, TCompHeaderObj& list) override;
+  void ReportAdded(TCompHeaderObj& list) override;
+  void FinishArchive(TStream32& temp, TCompHeaderObj& list) override;
+  void GetHeaderInfo(const THeaderImage& image, const TEntryRecord& rec, EntryInfo& info) const override;
+  int64_t OldEntryLength(TCompHeaderObj& list, int index) override;
+
   TCompressMethod compressMethod_ = cmDeflate;
+
+ private:
+  bool CompressDirectory(TStream32& temp, int index, TCompHeaderObj& list);
+  bool WriteFileData(TStream32& temp, TFileStream32& source, int64_t size, bool store);
+  bool PumpSource(TFileStream32& source, TStream32& sink, int64_t size);
+  bool SourceEndsAt(TFileStream32& source, int64_t size);
+  bool StoredByType(const std::string& storedName) const;
+  int64_t DataDescriptorLength(int64_t position, const TCompHeaderItem& item, bool zip64);
+  void ReadArchiveComment(TStream32& old, TCompHeaderObj& list);
+
+  std::array<uint8_t, kLocalHeaderSize> localHeader_{};
+  std::array<uint8_t, kEndRecordSize> endRecord_{};
+  std::string storedName_;     // stored name of the current entry
+  std::string encodedName_;    // the current name as written
+  uint16_t nameFlag_ = 0;      // flag bit 11 of the current name
+  uint16_t methodUsed_ = 8;
+  uint32_t crcValue32_ = CrcMask;  // the CRC register of the current entry
+  EntryInfo info_;                 // size, date and attributes of the current entry
+  bool wideExtra_ = false;
+  std::vector<uint8_t> buffer_;  // source reads
+  TEntryRecord* currentRecord_ = nullptr;
 };
 
 class TZip : public TZipBase {};
