@@ -60,7 +60,8 @@ class TRegistry {
   void WriteString(const std::string& name, const std::string& value);
 
   // Deletes Key (relative as in OpenKey) with every key below it. False when it
-  // does not exist or the store cannot be written.
+  // does not exist or the store cannot be written. An empty name deletes
+  // nothing (never the open key itself).
   bool DeleteKey(const std::string& key);
   bool KeyExists(const std::string& key);
   // The names of the open key's subkeys (of the root when none is open), in

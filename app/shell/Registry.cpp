@@ -1,0 +1,506 @@
+// The class root of Parcelix's own registry: keys with values, kept in one plain-text file.
+//
+// Store format (one file, UTF-8/8-bit text, LF line ends):
+//   ; comment
+//   [.jar]
+//   @="jarfile"
+//   [jarfile\shell\Parcelix: Rename\command]
+//   @="\"/usr/bin/parcelix\" /rename \"%1\""
+// A section names one key by its path from the root ("[]" is the root itself);
+// its ancestors exist too. "@" is the default value, "\"name\"" a named one.
+// Values are in double quotes with \\ \" \n \r \t and \xHH escapes. Lines that
+// do not parse are skipped, so a damaged store loses only what is damaged.
+#include "app/shell/Registry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+
+namespace parcelix {
+
+namespace {
+
+constexpr size_t kMaxStoreSize = 16u << 20;  // a registry of file types is tiny; refuse to slurp more
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A key name may hold anything but '\' (the separator) and control characters.
+bool ValidKeyName(std::string_view name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f || c == '\\') return false;
+  return true;
+}
+
+struct TKeyNode {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> values;
+  std::vector<std::unique_ptr<TKeyNode>> keys;
+
+  TKeyNode* Find(std::string_view n) const {
+    for (const auto& k : keys)
+      if (SameName(k->name, n)) return k.get();
+    return nullptr;
+  }
+  TKeyNode* FindOrAdd(const std::string& n) {
+    if (TKeyNode* k = Find(n)) return k;
+    keys.push_back(std::make_unique<TKeyNode>());
+    keys.back()->name = n;
+    return keys.back().get();
+  }
+  const std::string* Value(std::string_view n) const {
+    for (const auto& v : values)
+      if (SameName(v.first, n)) return &v.second;
+    return nullptr;
+  }
+  void SetValue(const std::string& n, const std::string& v) {
+    for (auto& e : values)
+      if (SameName(e.first, n)) {
+        e.second = v;
+        return;
+      }
+    values.emplace_back(n, v);
+  }
+};
+
+struct TStore {
+  TKeyNode root;
+  bool readable = true;  // false: the file exists but could not be read (never overwrite it)
+};
+
+TKeyNode* FindPath(TKeyNode& root, const std::vector<std::string>& path) {
+  TKeyNode* node = &root;
+  for (const auto& part : path) {
+    node = node->Find(part);
+    if (!node) return nullptr;
+  }
+  return node;
+}
+
+// ---- text form ----
+
+std::string Quote(std::string_view s) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          out += "\\x";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads a quoted string starting at s[pos] == '"'; pos ends after the closing quote.
+bool Unquote(std::string_view s, size_t& pos, std::string& out) {
+  if (pos >= s.size() || s[pos] != '"') return false;
+  out.clear();
+  for (++pos; pos < s.size(); ++pos) {
+    char c = s[pos];
+    if (c == '"') {
+      ++pos;
+      return true;
+    }
+    if (c != '\\' || pos + 1 >= s.size()) {
+      out += c;
+      continue;
+    }
+    char e = s[++pos];
+    switch (e) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'x': {
+        int hi = pos + 1 < s.size() ? HexDigit(s[pos + 1]) : -1;
+        int lo = pos + 2 < s.size() ? HexDigit(s[pos + 2]) : -1;
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+        pos += 2;
+        break;
+      }
+      default: out += e;  // \\ \" and anything else stand for the character itself
+    }
+  }
+  return false;  // no closing quote
+}
+
+bool SplitKeyPath(std::string_view text, std::vector<std::string>& out) {
+  out.clear();
+  if (text.empty()) return true;  // the root
+  size_t start = 0;
+  while (true) {
+    size_t end = text.find('\\', start);
+    std::string_view part = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (!ValidKeyName(part)) return false;
+    out.emplace_back(part);
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+void ParseStore(std::string_view text, TKeyNode& root) {
+  TKeyNode* current = nullptr;
+  size_t lineStart = 0;
+  std::vector<std::string> path;
+  while (lineStart < text.size()) {
+    size_t lineEnd = text.find('\n', lineStart);
+    if (lineEnd == std::string_view::npos) lineEnd = text.size();
+    std::string_view line = text.substr(lineStart, lineEnd - lineStart);
+    lineStart = lineEnd + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      current = nullptr;
+      if (line.size() < 2 || line.back() != ']') continue;
+      if (!SplitKeyPath(line.substr(1, line.size() - 2), path)) continue;
+      current = &root;
+      for (const auto& part : path) current = current->FindOrAdd(part);
+      continue;
+    }
+    if (!current) continue;
+    std::string name;
+    size_t pos = 0;
+    if (line[0] == '@') {
+      pos = 1;
+    } else if (!Unquote(line, pos, name) || name.empty()) {
+      continue;
+    }
+    if (pos >= line.size() || line[pos] != '=') continue;
+    ++pos;
+    std::string value;
+    if (!Unquote(line, pos, value) || pos != line.size()) continue;
+    current->SetValue(name, value);
+  }
+}
+
+void WriteKeys(const TKeyNode& node, const std::string& path, std::string& out) {
+  for (const auto& k : node.keys) {
+    const std::string childPath = path.empty() ? k->name : path + "\\" + k->name;
+    out += "\n[" + childPath + "]\n";
+    for (const auto& v : k->values) out += (v.first.empty() ? std::string("@") : Quote(v.first)) + "=" + Quote(v.second) + "\n";
+    WriteKeys(*k, childPath, out);
+  }
+}
+
+std::string FormatStore(const TKeyNode& root) {
+  std::string out =
+      "; Parcelix registry: file types and their context-menu verbs.\n"
+      "; Written by Parcelix; \"parcelix integrate status\" shows what it means.\n";
+  if (!root.values.empty()) {
+    out += "\n[]\n";
+    for (const auto& v : root.values) out += (v.first.empty() ? std::string("@") : Quote(v.first)) + "=" + Quote(v.second) + "\n";
+  }
+  WriteKeys(root, "", out);
+  return out;
+}
+
+// ---- the file ----
+
+std::string ParentDir(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool MakeDirs(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (dir.empty() || dir == "/" || dir == ".") return false;
+  if (!MakeDirs(ParentDir(dir))) return false;
+  return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+class TFd {
+ public:
+  explicit TFd(int fd = -1) : FFd(fd) {}
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  ~TFd() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  int get() const { return FFd; }
+  int release() {
+    int fd = FFd;
+    FFd = -1;
+    return fd;
+  }
+
+ private:
+  int FFd;
+};
+
+TStore LoadStore(const std::string& path) {
+  TStore store;
+  if (path.empty()) return store;
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    store.readable = (errno == ENOENT);
+    return store;
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxStoreSize) {
+    store.readable = false;
+    return store;
+  }
+  std::string text;
+  char buf[8192];
+  while (true) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      store.readable = false;
+      return store;
+    }
+    if (n == 0) break;
+    if (text.size() + static_cast<size_t>(n) > kMaxStoreSize) {
+      store.readable = false;
+      return store;
+    }
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ParseStore(text, store.root);
+  return store;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the store atomically: a temporary file beside it, flushed, then
+// renamed over it. A read-only store file is respected (not replaced).
+bool SaveStore(const std::string& path, const TStore& store) {
+  if (path.empty() || !store.readable) return false;
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  // A store marked read-only stays so, also for a user whom the system would let write.
+  if (exists && (!(st.st_mode & S_IWUSR) || ::access(path.c_str(), W_OK) != 0)) return false;
+  const std::string dir = ParentDir(path);
+  if (!MakeDirs(dir)) return false;
+  std::string tmpl = path + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  TFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  const std::string tmp(name.data());
+  const mode_t mode = exists ? (st.st_mode & 07777) : 0644;
+  const bool ok = WriteAll(fd.get(), FormatStore(store.root)) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0 &&
+                  ::close(fd.release()) == 0 && ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
+// Serialises changes between processes (the window and a command line may both
+// change the store): an exclusive lock on the store's directory while a change
+// is read, made and written.
+class TStoreLock {
+ public:
+  explicit TStoreLock(const std::string& path) {
+    const std::string dir = ParentDir(path);
+    MakeDirs(dir);
+    FFd = TFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).release();
+    if (FFd >= 0) {
+      while (::flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  TStoreLock(const TStoreLock&) = delete;
+  TStoreLock& operator=(const TStoreLock&) = delete;
+  ~TStoreLock() {
+    if (FFd >= 0) ::close(FFd);  // closing drops the lock
+  }
+
+ private:
+  int FFd = -1;
+};
+
+std::string HomeDir() {
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return home;
+  std::vector<char> buf(16384);
+  struct passwd pw {};
+  struct passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir &&
+      result->pw_dir[0] == '/')
+    return result->pw_dir;
+  return "";
+}
+
+}  // namespace
+
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  // The base-directory rules ignore a relative value.
+  if (xdg && *xdg == '/') return xdg;
+  const std::string home = HomeDir();
+  if (home.empty()) return "";
+  return (home == "/" ? std::string() : home) + "/.local/share";
+}
+
+std::string RegistryFilePath() {
+  const char* over = std::getenv("PARCELIX_REGISTRY");
+  if (over && *over) return over;
+  const std::string data = DataHome();
+  if (data.empty()) return "";
+  return data + "/parcelix/registry";
+}
+
+TRegistry::TRegistry(std::string storePath) : FStorePath(std::move(storePath)) {}
+
+bool TRegistry::ResolvePath(const std::string& key, std::vector<std::string>& out) const {
+  std::string_view k = key;
+  const bool absolute = !k.empty() && k.front() == '\\';
+  if (absolute) k.remove_prefix(1);
+  if (!k.empty() && k.back() == '\\') k.remove_suffix(1);
+  std::vector<std::string> parts;
+  if (!SplitKeyPath(k, parts)) return false;
+  out.clear();
+  if (!absolute && FHasCurrent) out = FCurrent;
+  out.insert(out.end(), parts.begin(), parts.end());
+  return true;
+}
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+  std::vector<std::string> path;
+  const bool valid = ResolvePath(key, path);
+  CloseKey();
+  if (!valid) return false;
+  TStore store = LoadStore(FStorePath);
+  if (TKeyNode* node = FindPath(store.root, path); node || !canCreate) {
+    if (!node) return false;
+    FCurrent = path;
+    FHasCurrent = true;
+    return true;
+  }
+  TStoreLock lock(FStorePath);
+  store = LoadStore(FStorePath);
+  TKeyNode* node = &store.root;
+  for (const auto& part : path) node = node->FindOrAdd(part);
+  if (!SaveStore(FStorePath, store)) return false;
+  FCurrent = path;
+  FHasCurrent = true;
+  return true;
+}
+
+bool TRegistry::OpenKeyReadOnly(const std::string& key) { return OpenKey(key, false); }
+
+void TRegistry::CloseKey() {
+  FCurrent.clear();
+  FHasCurrent = false;
+}
+
+std::string TRegistry::CurrentPath() const {
+  std::string out;
+  for (const auto& part : FCurrent) out += (out.empty() ? "" : "\\") + part;
+  return out;
+}
+
+std::string TRegistry::ReadString(const std::string& name) {
+  if (!FHasCurrent) return "";
+  TStore store = LoadStore(FStorePath);
+  const TKeyNode* node = FindPath(store.root, FCurrent);
+  const std::string* value = node ? node->Value(name) : nullptr;
+  return value ? *value : std::string();
+}
+
+bool TRegistry::ValueExists(const std::string& name) {
+  if (!FHasCurrent) return false;
+  TStore store = LoadStore(FStorePath);
+  const TKeyNode* node = FindPath(store.root, FCurrent);
+  return node && node->Value(name);
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+  const std::string message = "Failed to set data for '" + name + "'";
+  if (!FHasCurrent) throw ERegistryError(message);
+  TStoreLock lock(FStorePath);
+  TStore store = LoadStore(FStorePath);
+  TKeyNode* node = FindPath(store.root, FCurrent);  // gone when another process deleted it meanwhile
+  if (!node) throw ERegistryError(message);
+  node->SetValue(name, value);
+  if (!SaveStore(FStorePath, store)) throw ERegistryError(message);
+}
+
+bool TRegistry::DeleteKey(const std::string& key) {
+  // An empty name would stand for the open key itself: with an empty verb the
+  // whole "shell" key would go. Only a named subkey (or path) is deleted.
+  if (key.find_first_not_of('\\') == std::string::npos) return false;
+  std::vector<std::string> path;
+  if (!ResolvePath(key, path) || path.empty()) return false;
+  TStoreLock lock(FStorePath);
+  TStore store = LoadStore(FStorePath);
+  const std::string last = path.back();
+  path.pop_back();
+  TKeyNode* parent = FindPath(store.root, path);
+  if (!parent) return false;
+  for (auto it = parent->keys.begin(); it != parent->keys.end(); ++it) {
+    if (SameName((*it)->name, last)) {
+      parent->keys.erase(it);
+      return SaveStore(FStorePath, store);
+    }
+  }
+  return false;
+}
+
+bool TRegistry::KeyExists(const std::string& key) {
+  std::vector<std::string> path;
+  if (!ResolvePath(key, path)) return false;
+  TStore store = LoadStore(FStorePath);
+  return FindPath(store.root, path) != nullptr;
+}
+
+std::vector<std::string> TRegistry::GetKeyNames() {
+  std::vector<std::string> names;
+  TStore store = LoadStore(FStorePath);
+  const TKeyNode* node = FHasCurrent ? FindPath(store.root, FCurrent) : &store.root;
+  if (node)
+    for (const auto& k : node->keys) names.push_back(k->name);
+  return names;
+}
+
+}  // namespace parcelix
