@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace parcelix {
@@ -151,6 +152,9 @@ struct DirectoryEntry {
   bool hasCentral = false;          // false in the local-header walk
   CentralHeader central;            // copy of the central header, offset already corrected
   ExtraFieldRecord centralExtra;    // the high parts from the central extra field
+  // The converted stored name ('\' separators) the member was selected by;
+  // extraction writes the member under this name, the one every listing shows.
+  std::string name;
 };
 
 inline int64_t Widen48(uint32_t low, uint16_t high) { return int64_t(low) | (int64_t(high) << 32); }

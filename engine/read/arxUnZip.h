@@ -87,6 +87,8 @@ struct MemberResult {
   bool ok = false;
 };
 
+class TArchiveSource;
+
 class TUnZip : public TZipCommon {
  public:
   TUnZip();
@@ -158,6 +160,29 @@ class TUnZip : public TZipCommon {
   int64_t centralStart_ = 0;
   int32_t prefixAdjust_ = 0;
   friend struct Run;
+
+  // Type detection over source_ (the ZIP family); fills the fields below.
+  void DetectType();
+  // The end-record search; the central directory start, or 0 when none.
+  int64_t FindCentralDirectory();
+  // Reuses the descriptor detection opened when the path still names the
+  // same unchanged file, else reopens (and re-detects when it changed).
+  bool OpenForRun();
+
+  // The archive stays open from detection to the end of the next run, so
+  // that setting ArchiveFile and reading a manifest open the file once.
+  std::unique_ptr<TArchiveSource> source_;
+  struct FileIdentity {
+    uint64_t dev = 0, ino = 0;
+    int64_t size = -1, mtimeSec = 0, mtimeNsec = 0;
+    bool operator==(const FileIdentity&) const = default;
+  } detected_;
+  int64_t archiveSize_ = 0;
+  int64_t endRecordPos_ = -1;
+  int64_t commentPos_ = 0;
+  EndRecord endRecord_;
+  Zip64Locator locator_;
+  Zip64EndRecord zip64End_;
 };
 
 // The JAR flavour; adds no behaviour of its own.
