@@ -1,0 +1,240 @@
+// Test support for the writer: scratch directories, file helpers and an independent ZIP probe over zlib.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+
+#include "engine/common/ByteIO.h"
+
+namespace parcelix::writetest {
+
+namespace fs = std::filesystem;
+
+// A private scratch directory, removed with everything in it.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::string& base = "") {
+    std::string templ = (base.empty() ? fs::temp_directory_path().string() : base) + "/pxwriteXXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buf.data();
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+  const std::string& path() const { return path_; }
+  std::string dir() const { return path_ + "/"; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+inline void WriteFile(const std::string& path, const std::string& text) {
+  WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+inline std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+// Bytes from a fixed-seed generator: incompressible but reproducible.
+inline std::vector<uint8_t> NoiseBytes(size_t n, uint32_t seed = 12345) {
+  std::vector<uint8_t> out(n);
+  uint32_t x = seed ? seed : 1;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = uint8_t(x >> 24);
+  }
+  return out;
+}
+
+// Raw Deflate of data as the writer makes it (window bits -15, memory level 8).
+inline std::vector<uint8_t> RawDeflate(const std::vector<uint8_t>& data, int level) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::vector<uint8_t> out(deflateBound(&z, uLong(data.size())) + 16);
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = uInt(data.size());
+  z.next_out = out.data();
+  z.avail_out = uInt(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+inline bool RawInflate(const uint8_t* data, size_t size, size_t expected, std::vector<uint8_t>& out) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  out.assign(expected + 1, 0);
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = uInt(size);
+  z.next_out = out.data();
+  z.avail_out = uInt(out.size());
+  const int r = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return r == Z_STREAM_END && z.avail_in == 0;
+}
+
+// One member as the probe found it: central fields, the local header and the data.
+struct ProbeEntry {
+  std::string name;
+  uint16_t versionMadeBy = 0, versionNeeded = 0, flags = 0, method = 0;
+  uint32_t dosDateTime = 0, crc = 0, compressedSize = 0, size = 0;
+  uint16_t extraLength = 0, commentLength = 0, internalAttr = 0;
+  uint32_t externalAttr = 0, localOffset = 0;
+  std::vector<uint8_t> centralExtra;
+  // Local header as written.
+  uint16_t localFlags = 0, localMethod = 0, localExtraLength = 0;
+  uint32_t localCrc = 0, localCompressed = 0, localSize = 0, localDateTime = 0;
+  std::string localName;
+  std::vector<uint8_t> raw;  // local header through the end of the data
+  std::vector<uint8_t> data;  // decoded
+  bool decoded = false;
+};
+
+// An independent reader of what the writer produced: end record, central
+// directory, local headers, data decoded with zlib and its CRC checked.
+struct ZipProbe {
+  bool ok = false;
+  std::string error;
+  std::vector<ProbeEntry> entries;
+  uint16_t totalEntries = 0;
+  uint32_t directorySize = 0, directoryOffset = 0;
+  std::vector<uint8_t> comment;
+
+  explicit ZipProbe(const std::string& path) : ZipProbe(ReadFile(path), 0) {}
+  ZipProbe(const std::vector<uint8_t>& f, int) {
+    if (f.size() < 22) {
+      error = "too short";
+      return;
+    }
+    size_t end = std::string::npos;
+    for (size_t p = f.size() - 22 + 1; p-- > 0;)
+      if (GetLE32(&f[p]) == 0x06054B50 && p + 22 + GetLE16(&f[p + 20]) == f.size()) {
+        end = p;
+        break;
+      }
+    if (end == std::string::npos) {
+      error = "no end record";
+      return;
+    }
+    totalEntries = GetLE16(&f[end + 10]);
+    directorySize = GetLE32(&f[end + 12]);
+    directoryOffset = GetLE32(&f[end + 16]);
+    comment.assign(f.begin() + long(end) + 22, f.end());
+    if (uint64_t(directoryOffset) + directorySize != end) {
+      error = "directory does not end at the end record";
+      return;
+    }
+    size_t p = directoryOffset;
+    for (int i = 0; i < totalEntries; ++i) {
+      if (p + 46 > end || GetLE32(&f[p]) != 0x02014B50) {
+        error = "bad central header";
+        return;
+      }
+      ProbeEntry e;
+      e.versionMadeBy = GetLE16(&f[p + 4]);
+      e.versionNeeded = GetLE16(&f[p + 6]);
+      e.flags = GetLE16(&f[p + 8]);
+      e.method = GetLE16(&f[p + 10]);
+      e.dosDateTime = GetLE32(&f[p + 12]);
+      e.crc = GetLE32(&f[p + 16]);
+      e.compressedSize = GetLE32(&f[p + 20]);
+      e.size = GetLE32(&f[p + 24]);
+      const uint16_t n = GetLE16(&f[p + 28]);
+      e.extraLength = GetLE16(&f[p + 30]);
+      e.commentLength = GetLE16(&f[p + 32]);
+      e.internalAttr = GetLE16(&f[p + 36]);
+      e.externalAttr = GetLE32(&f[p + 38]);
+      e.localOffset = GetLE32(&f[p + 42]);
+      if (p + 46 + n + e.extraLength + e.commentLength > end) {
+        error = "central entry runs past the directory";
+        return;
+      }
+      e.name.assign(f.begin() + long(p) + 46, f.begin() + long(p) + 46 + n);
+      e.centralExtra.assign(f.begin() + long(p) + 46 + n, f.begin() + long(p) + 46 + n + e.extraLength);
+      p += 46 + n + e.extraLength + e.commentLength;
+
+      const size_t l = e.localOffset;
+      if (l + 30 > directoryOffset || GetLE32(&f[l]) != 0x04034B50) {
+        error = "bad local header for " + e.name;
+        return;
+      }
+      e.localFlags = GetLE16(&f[l + 6]);
+      e.localMethod = GetLE16(&f[l + 8]);
+      e.localDateTime = GetLE32(&f[l + 10]);
+      e.localCrc = GetLE32(&f[l + 14]);
+      e.localCompressed = GetLE32(&f[l + 18]);
+      e.localSize = GetLE32(&f[l + 22]);
+      const uint16_t ln = GetLE16(&f[l + 26]);
+      e.localExtraLength = GetLE16(&f[l + 28]);
+      const size_t dataStart = l + 30 + ln + e.localExtraLength;
+      if (dataStart + e.compressedSize > directoryOffset) {
+        error = "data runs past the directory for " + e.name;
+        return;
+      }
+      e.localName.assign(f.begin() + long(l) + 30, f.begin() + long(l) + 30 + ln);
+      e.raw.assign(f.begin() + long(l), f.begin() + long(dataStart + e.compressedSize));
+      const uint8_t* d = f.data() + dataStart;
+      if (e.method == 0) {
+        e.data.assign(d, d + e.compressedSize);
+        e.decoded = e.compressedSize == e.size;
+      } else if (e.method == 8) {
+        e.decoded = RawInflate(d, e.compressedSize, e.size, e.data) && e.data.size() == e.size;
+      }
+      if (e.decoded && uint32_t(crc32(0, e.data.data(), uInt(e.data.size()))) != e.crc) e.decoded = false;
+      entries.push_back(std::move(e));
+    }
+    ok = true;
+  }
+
+  const ProbeEntry* Find(const std::string& name) const {
+    for (const auto& e : entries)
+      if (e.name == name) return &e;
+    return nullptr;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> out;
+    for (const auto& e : entries) out.push_back(e.name);
+    return out;
+  }
+};
+
+// Files named arx*.tmp in a directory: temporary archives left behind.
+inline int TempFilesIn(const std::string& dir) {
+  int n = 0;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name.rfind("arx", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp") ++n;
+    }
+    ::closedir(d);
+  }
+  return n;
+}
+
+}  // namespace parcelix::writetest
