@@ -1,0 +1,88 @@
+// Default desktop services of the windows and the text conversions they share.
+#include "app/gui/GuiServices.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringDecoder>
+
+namespace parcelix {
+
+void ShowMessageBox(QWidget* owner, const UserMessage& message) {
+  QMessageBox::Icon icon = QMessageBox::Information;
+  if (message.icon == MsgIcon::Error) icon = QMessageBox::Critical;
+  if (message.icon == MsgIcon::Warning) icon = QMessageBox::Warning;
+  // Message texts are written with CR LF line breaks; Qt wants LF.
+  QString text = QString::fromUtf8(message.text);
+  text.remove(QLatin1Char('\r'));
+  QMessageBox box(icon, QString::fromUtf8(message.title), text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+void TGuiServices::Message(QWidget* owner, const UserMessage& message) const {
+  if (ShowMessage)
+    ShowMessage(owner, message);
+  else
+    ShowMessageBox(owner, message);
+}
+
+QStringList TGuiServices::Choose(QWidget* owner, const TFileRequest& request) const {
+  if (ChooseFiles) return ChooseFiles(owner, request);
+  if (request.multiple)
+    return QFileDialog::getOpenFileNames(owner, request.title, request.directory, request.filter);
+  const QString one = QFileDialog::getOpenFileName(owner, request.title, request.directory, request.filter);
+  return one.isEmpty() ? QStringList() : QStringList{one};
+}
+
+bool TGuiServices::Open(const QUrl& url) const {
+  if (OpenUrl) return OpenUrl(url);
+  return QDesktopServices::openUrl(url);
+}
+
+void TGuiServices::Exec(QDialog& dialog) const {
+  if (ExecModal)
+    ExecModal(dialog);
+  else
+    dialog.exec();
+}
+
+void TGuiServices::ShowError(QWidget* owner, const std::exception& error) const {
+  Message(owner, UserMessage{"Parcelix", error.what(), MsgIcon::Error});
+}
+
+void TGuiServices::ShowError(QWidget* owner, const QString& text) const {
+  Message(owner, UserMessage{"Parcelix", text.toStdString(), MsgIcon::Error});
+}
+
+std::string ToNativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString FromNativePath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString FromManifestBytes(const std::string& bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (!utf8.hasError()) return text;
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace parcelix
+
+#include <QCoreApplication>
+
+namespace parcelix {
+
+void TEventPump::operator()() {
+  if (!timer_.isValid()) {
+    timer_.start();
+    return;
+  }
+  if (timer_.elapsed() < IntervalMs) return;
+  QCoreApplication::processEvents();
+  timer_.restart();
+}
+
+}  // namespace parcelix

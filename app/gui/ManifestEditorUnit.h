@@ -1,0 +1,103 @@
+// The manifest editor window: a JAR's manifest attributes in a key/value grid, saved back into the JAR.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QGridLayout>
+#include <QPushButton>
+#include <QTableView>
+
+#include "app/gui/GuiServices.h"
+#include "app/gui/WindowFader.h"
+#include "midlet/MidletSuite.h"
+
+namespace parcelix {
+
+class TChmHelpViewer;
+
+// The grid's rows: key and value. Manifest text is 8-bit; a cell keeps the
+// bytes it was loaded from and gives them back unchanged unless it was edited
+// (an edited cell is written as UTF-8).
+class TManifestGridModel : public QAbstractTableModel {
+ public:
+  void SetLines(const GridLines& lines);
+  GridLines Lines() const;
+  void AppendEmptyRow();
+  void DeleteRow(int row);
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  QString Key(int row) const { return rows_.at(static_cast<size_t>(row)).key.text; }
+  QString Value(int row) const { return rows_.at(static_cast<size_t>(row)).value.text; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  struct Cell {
+    QString text;
+    std::string bytes;  // as loaded
+    std::string Bytes() const;
+  };
+  struct Row {
+    Cell key;
+    Cell value;
+  };
+  std::vector<Row> rows_;
+};
+
+class TManifestGrid : public QTableView {
+ public:
+  explicit TManifestGrid(QWidget* parent = nullptr);
+  // Ends an edit in progress so that its text is in the model.
+  void CommitEdits();
+};
+
+class TfrmManifestEditor : public QDialog {
+ public:
+  TfrmManifestEditor(TMidletSuite& suite, const TGuiServices& services, TChmHelpViewer& help,
+                     QWidget* parent = nullptr);
+
+  static constexpr int kClientWidth = 505;
+  static constexpr int kClientHeight = 377;
+  static constexpr int kColumnWidth = 232;
+
+  TManifestGridModel& Model() { return model_; }
+  TManifestGrid& Grid() { return Manifest; }
+  TWindowFader& Fader() { return fader_; }
+
+  // Handlers.
+  void FormShow();  // fills the grid from ManifestJarFile
+  void FormClose();
+  void btnManifestSaveClick();
+  void btnManifestCancelClick();
+  void btnManifestHelpClick();
+  void AddAttribute1Click();
+  void DeleteAttribute1Click();
+
+  // Closing fades the window out first.
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  TMidletSuite& suite_;
+  const TGuiServices& services_;
+  TChmHelpViewer& help_;
+  bool busy_ = false;
+  int result_ = 0;
+  TManifestGridModel model_;
+  QGridLayout layout_;
+  TManifestGrid Manifest;
+  QPushButton btnManifestSave;
+  QPushButton btnManifestCancel;
+  QPushButton btnManifestHelp;
+  TWindowFader fader_;
+};
+
+}  // namespace parcelix

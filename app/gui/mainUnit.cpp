@@ -1,0 +1,581 @@
+// The main window: the Rename and Make JAD lists, the Options tab, the menus and the status bar.
+#include "app/gui/mainUnit.h"
+
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+
+#include "app/gui/AboutUnit.h"
+#include "app/gui/HelpViewer.h"
+#include "app/gui/Logo.h"
+#include "app/gui/ManifestEditorUnit.h"
+#include "app/shell/ContextMenu.h"
+
+
+namespace parcelix {
+
+namespace {
+
+const QString kJarFilter = QStringLiteral("Java ARhives (*.jar);;All Files (*)");
+
+// A hint "short|long": the control's tool tip is the short part, the status
+// bar shows the long part (the whole hint when it has no '|').
+QString ShortHint(const QString& hint) { return hint.section(QLatin1Char('|'), 0, 0); }
+QString LongHint(const QString& hint) {
+  const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+  return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+void SetHint(QWidget& widget, const QString& hint) {
+  widget.setToolTip(ShortHint(hint));
+  widget.setStatusTip(LongHint(hint));
+}
+
+void SetHint(QAction& action, const QString& hint) {
+  action.setToolTip(ShortHint(hint));
+  action.setStatusTip(LongHint(hint));
+}
+
+// The extension as the drop handler sees it: from the last '.' of the file
+// part, with spaces and control characters trimmed, in lower case.
+QString DropExtension(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+  if (dot < 0 || dot < slash) return {};
+  QString ext = path.mid(dot);
+  qsizetype begin = 0;
+  qsizetype end = ext.size();
+  while (begin < end && ext.at(begin).unicode() <= 0x20) ++begin;
+  while (end > begin && ext.at(end - 1).unicode() <= 0x20) --end;
+  return ext.mid(begin, end - begin).toLower();
+}
+
+void SetContextMenuIntegration(bool on) {
+  if (on)
+    IntegrateOn(ProgramPath());
+  else
+    IntegrateOff();
+}
+
+}  // namespace
+
+// Disables what could start a second run or change the lists while a batch
+// or a save is under way, and shows the wait cursor.
+class TfrmMain::BusyScope {
+ public:
+  explicit BusyScope(TfrmMain& window) : window_(window) {
+    window_.SetBusy(true);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  ~BusyScope() {
+    QApplication::restoreOverrideCursor();
+    window_.SetBusy(false);
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  TfrmMain& window_;
+};
+
+TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
+    : Services(std::move(services)), SettingsPath(SettingsFilePath()), help_(help), fader_(*this) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QLatin1String(kCaption));
+  setWindowIcon(ProgramIcon());
+  setMinimumSize(kWidth, kHeight);
+  resize(kWidth, kHeight);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+  }
+
+  PageControl.setObjectName(QStringLiteral("PageControl"));
+  TabRename.setObjectName(QStringLiteral("TabRename"));
+  TabMakeJad.setObjectName(QStringLiteral("TabMakeJad"));
+  TabOptions.setObjectName(QStringLiteral("TabOptions"));
+  RenameList.setObjectName(QStringLiteral("RenameList"));
+  MakeJadList.setObjectName(QStringLiteral("MakeJadList"));
+  btnRenAdd.setObjectName(QStringLiteral("btnRenAdd"));
+  btnRenDelete.setObjectName(QStringLiteral("btnRenDelete"));
+  btnRenRename.setObjectName(QStringLiteral("btnRenRename"));
+  btnRenHelp.setObjectName(QStringLiteral("btnRenHelp"));
+  btnMakeJadAdd.setObjectName(QStringLiteral("btnMakeJadAdd"));
+  btnMakeJadDelete.setObjectName(QStringLiteral("btnMakeJadDelete"));
+  btnMakeJadMake.setObjectName(QStringLiteral("btnMakeJadMake"));
+  btnMakeJadHelp.setObjectName(QStringLiteral("btnMakeJadHelp"));
+
+  btnRenRename.setText(QStringLiteral("Rename"));
+  SetHint(btnRenRename, QStringLiteral("Start process"));
+  btnMakeJadMake.setText(QStringLiteral("Make JAD"));
+  SetHint(btnMakeJadMake, QStringLiteral("Start process"));
+  BuildListTab(TabRename, renameLayout_, RenameList, btnRenAdd, btnRenDelete, btnRenRename, btnRenHelp);
+  BuildListTab(TabMakeJad, makeJadLayout_, MakeJadList, btnMakeJadAdd, btnMakeJadDelete, btnMakeJadMake,
+               btnMakeJadHelp);
+  BuildOptionsTab();
+  PageControl.addTab(&TabRename, QStringLiteral(" Rename "));
+  PageControl.addTab(&TabMakeJad, QStringLiteral(" Make JAD "));
+  PageControl.addTab(&TabOptions, QStringLiteral(" Options "));
+  PageControl.setCurrentIndex(0);
+  setCentralWidget(&PageControl);
+  BuildMenus();
+
+  // Status bar: panel 0 (200 pixels) for progress, panel 1 for hints.
+  panel0_.setObjectName(QStringLiteral("StatusPanel0"));
+  panel1_.setObjectName(QStringLiteral("StatusPanel1"));
+  panel0_.setFixedWidth(200);
+  panel1_.setMinimumWidth(50);
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+  statusBar()->setSizeGripEnabled(true);
+  statusBar()->addWidget(&panel0_);
+  statusBar()->addWidget(&panel1_, 1);
+
+  connect(&btnRenAdd, &QPushButton::clicked, this, &TfrmMain::btnRenAddClick);
+  connect(&btnMakeJadAdd, &QPushButton::clicked, this, &TfrmMain::btnMakeJadAddClick);
+  connect(&btnRenDelete, &QPushButton::clicked, this, &TfrmMain::btnRenDeleteClick);
+  connect(&btnMakeJadDelete, &QPushButton::clicked, this, &TfrmMain::btnMakeJadDeleteClick);
+  connect(&btnRenRename, &QPushButton::clicked, this, &TfrmMain::btnRenRenameClick);
+  connect(&btnMakeJadMake, &QPushButton::clicked, this, &TfrmMain::btnMakeJadMakeClick);
+  connect(&btnRenHelp, &QPushButton::clicked, this, &TfrmMain::btnRenHelpClick);
+  connect(&btnMakeJadHelp, &QPushButton::clicked, this, &TfrmMain::btnMakeJadHelpClick);
+  connect(&btnOptionsHelp, &QPushButton::clicked, this, &TfrmMain::btnOptionsHelpClick);
+  connect(&AddVersionCheckBox, &QCheckBox::clicked, this, &TfrmMain::AddVersionCheckBoxClick);
+  connect(&RenameCheckBox, &QCheckBox::clicked, this, &TfrmMain::RenameCheckBoxClick);
+  connect(&MakeJadCheckBox, &QCheckBox::clicked, this, &TfrmMain::MakeJadCheckBoxClick);
+  connect(&BackupCheckBox, &QCheckBox::clicked, this, &TfrmMain::BackupCheckBoxClick);
+  connect(&AlwaysOnTopCheckBox, &QCheckBox::clicked, this, &TfrmMain::AlwaysOnTopCheckBoxClick);
+  connect(&MenuIntegrONButton, &QPushButton::clicked, this, &TfrmMain::MenuIntegrONButtonClick);
+  connect(&MenuIntegrOFFButton, &QPushButton::clicked, this, &TfrmMain::MenuIntegrOFFButtonClick);
+  connect(&PageControl, &QTabWidget::currentChanged, this, [this](int index) {
+    if (index == PageControl.indexOf(&TabOptions)) TabOptionsShow();
+  });
+
+  // The engine calls this once per chunk: long runs keep the window alive.
+  suite_.UnJar.ProcessMessages = [this] { pump_(); };
+  suite_.Jar.ProcessMessages = [this] { pump_(); };
+
+  editor_ = std::make_unique<TfrmManifestEditor>(suite_, Services, help_, this);
+  about_ = std::make_unique<TfrmAbout>(Services, this);
+}
+
+TfrmMain::~TfrmMain() {
+  // The pages leave the tab control one by one as the members go; no handler
+  // may run for that.
+  PageControl.blockSignals(true);
+  FormDestroy();
+  suite_.UnJar.ProcessMessages = nullptr;
+  suite_.Jar.ProcessMessages = nullptr;
+}
+
+void TfrmMain::BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, QPushButton& add,
+                            QPushButton& del, QPushButton& run, QPushButton& help) {
+  add.setText(QStringLiteral("Add"));
+  SetHint(add, QStringLiteral("Add files to list"));
+  del.setText(QStringLiteral("Delete"));
+  SetHint(del, QStringLiteral("Delete files from list"));
+  help.setText(QStringLiteral("Help"));
+  SetHint(help, QStringLiteral("Help"));
+  layout.addWidget(&list, 0, 0, 5, 1);
+  layout.addWidget(&add, 0, 1);
+  layout.addWidget(&del, 1, 1);
+  layout.addWidget(&run, 2, 1);
+  layout.setRowStretch(3, 1);
+  layout.addWidget(&help, 4, 1);
+  layout.setColumnStretch(0, 1);
+  page.setLayout(&layout);
+
+  // The pop-up menu of the list.
+  const bool renameList = &list == &RenameList;
+  const QString prefix = renameList ? QStringLiteral("Rename") : QStringLiteral("MakeJad");
+  list.setContextMenuPolicy(Qt::ActionsContextMenu);
+  struct Entry {
+    const char* name;
+    const char* caption;
+    void (TfrmMain::*handler)();
+  };
+  const Entry entries[] = {
+      {"SelectAll", "Select All", renameList ? &TfrmMain::RenameSelectAllClick : &TfrmMain::MakeJadSelectAllClick},
+      {"SelectNone", "Select None",
+       renameList ? &TfrmMain::RenameSelectNoneClick : &TfrmMain::MakeJadSelectNoneClick},
+      {"InvertSelection", "Invert Selection",
+       renameList ? &TfrmMain::RenameInvertSelectionClick : &TfrmMain::MakeJadInvertSelectionClick},
+  };
+  for (const Entry& entry : entries) {
+    QAction* action = list.addAction(QLatin1String(entry.caption));
+    action->setObjectName(prefix + QLatin1String(entry.name));
+    SetHint(*action, QLatin1String(entry.caption));
+    connect(action, &QAction::triggered, this, entry.handler);
+  }
+}
+
+void TfrmMain::BuildOptionsTab() {
+  RenameGroupBox.setObjectName(QStringLiteral("RenameGroupBox"));
+  RenameGroupBox.setTitle(QStringLiteral("Rename"));
+  SetHint(RenameGroupBox, QStringLiteral("Rename options"));
+  AddVersionCheckBox.setObjectName(QStringLiteral("AddVersionCheckBox"));
+  AddVersionCheckBox.setText(QStringLiteral("Add version number (to avoid same MIDlet-Name conflict)"));
+  SetHint(AddVersionCheckBox, QStringLiteral("Add version number"));
+  renameGroupLayout_.addWidget(&AddVersionCheckBox, 0, 0);
+  RenameGroupBox.setLayout(&renameGroupLayout_);
+
+  ManifestEditorGroupBox.setObjectName(QStringLiteral("ManifestEditorGroupBox"));
+  ManifestEditorGroupBox.setTitle(QStringLiteral("Manifest Editor"));
+  SetHint(ManifestEditorGroupBox, QStringLiteral("Manifest Editor options"));
+  RenameCheckBox.setObjectName(QStringLiteral("RenameCheckBox"));
+  RenameCheckBox.setText(QStringLiteral("Rename after save"));
+  SetHint(RenameCheckBox, QStringLiteral("Rename after save"));
+  MakeJadCheckBox.setObjectName(QStringLiteral("MakeJadCheckBox"));
+  MakeJadCheckBox.setText(QStringLiteral("Make JAD after save"));
+  SetHint(MakeJadCheckBox, QStringLiteral("Make JAD after save"));
+  BackupCheckBox.setObjectName(QStringLiteral("BackupCheckBox"));
+  BackupCheckBox.setText(QStringLiteral("Create backup"));
+  SetHint(BackupCheckBox, QStringLiteral("Create backup"));
+  editorGroupLayout_.addWidget(&RenameCheckBox, 0, 0);
+  editorGroupLayout_.addWidget(&MakeJadCheckBox, 1, 0);
+  editorGroupLayout_.addWidget(&BackupCheckBox, 2, 0);
+  ManifestEditorGroupBox.setLayout(&editorGroupLayout_);
+
+  OtherGroupBox.setObjectName(QStringLiteral("OtherGroupBox"));
+  OtherGroupBox.setTitle(QStringLiteral("Other"));
+  SetHint(OtherGroupBox, QStringLiteral("Other options"));
+  AlwaysOnTopCheckBox.setObjectName(QStringLiteral("AlwaysOnTopCheckBox"));
+  AlwaysOnTopCheckBox.setText(QStringLiteral("Always on Top"));
+  SetHint(AlwaysOnTopCheckBox, QStringLiteral("Always on Top"));
+  MenuIntegrLabel.setObjectName(QStringLiteral("MenuIntegrLabel"));
+  MenuIntegrLabel.setText(QStringLiteral("Context menu integration:"));
+  MenuIntegrONButton.setObjectName(QStringLiteral("MenuIntegrONButton"));
+  MenuIntegrONButton.setText(QStringLiteral("ON"));
+  SetHint(MenuIntegrONButton, QStringLiteral("Context menu integration: ON"));
+  MenuIntegrOFFButton.setObjectName(QStringLiteral("MenuIntegrOFFButton"));
+  MenuIntegrOFFButton.setText(QStringLiteral("OFF"));
+  SetHint(MenuIntegrOFFButton, QStringLiteral("Context menu integration: OFF"));
+  otherGroupLayout_.addWidget(&AlwaysOnTopCheckBox, 0, 0, 1, 4);
+  otherGroupLayout_.addWidget(&MenuIntegrLabel, 1, 0);
+  otherGroupLayout_.addWidget(&MenuIntegrONButton, 1, 1);
+  otherGroupLayout_.addWidget(&MenuIntegrOFFButton, 1, 2);
+  otherGroupLayout_.setColumnStretch(3, 1);
+  OtherGroupBox.setLayout(&otherGroupLayout_);
+
+  // As designed, the boxes start checked, like the options before the
+  // settings are read.
+  for (QCheckBox* box : {&AddVersionCheckBox, &RenameCheckBox, &MakeJadCheckBox, &BackupCheckBox,
+                         &AlwaysOnTopCheckBox})
+    box->setChecked(true);
+
+  btnOptionsHelp.setObjectName(QStringLiteral("btnOptionsHelp"));
+  btnOptionsHelp.setText(QStringLiteral("Help"));
+  SetHint(btnOptionsHelp, QStringLiteral("Help"));
+  optionsLayout_.addWidget(&RenameGroupBox, 0, 0, 1, 2);
+  optionsLayout_.addWidget(&ManifestEditorGroupBox, 1, 0, 1, 2);
+  optionsLayout_.addWidget(&OtherGroupBox, 2, 0, 1, 2);
+  optionsLayout_.setRowStretch(3, 1);
+  optionsLayout_.addWidget(&btnOptionsHelp, 4, 1);
+  optionsLayout_.setColumnStretch(0, 1);
+  TabOptions.setLayout(&optionsLayout_);
+}
+
+void TfrmMain::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->setObjectName(QStringLiteral("File1"));
+  manifestEditorAction_ = file->addAction(QStringLiteral("Manifest Editor..."));
+  manifestEditorAction_->setObjectName(QStringLiteral("ManifestEditor"));
+  SetHint(*manifestEditorAction_, QStringLiteral("Manifest Editor..."));
+  connect(manifestEditorAction_, &QAction::triggered, this, &TfrmMain::ManifestEditorClick);
+  file->addSeparator();
+  QAction* exit = file->addAction(QStringLiteral("Exit"));
+  exit->setObjectName(QStringLiteral("Exit1"));
+  exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  SetHint(*exit, QStringLiteral("Exit"));
+  connect(exit, &QAction::triggered, this, &TfrmMain::Exit1Click);
+
+  QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  helpMenu->setObjectName(QStringLiteral("Help1"));
+  QAction* contents = helpMenu->addAction(QStringLiteral("Contents"));
+  contents->setObjectName(QStringLiteral("Contents1"));
+  contents->setShortcut(QKeySequence(Qt::Key_F1));
+  SetHint(*contents, QStringLiteral("Contents"));
+  connect(contents, &QAction::triggered, this, &TfrmMain::Contents1Click);
+  aboutAction_ = helpMenu->addAction(QStringLiteral("About"));
+  aboutAction_->setObjectName(QStringLiteral("About1"));
+  SetHint(*aboutAction_, QStringLiteral("About"));
+  connect(aboutAction_, &QAction::triggered, this, &TfrmMain::About1Click);
+}
+
+QString TfrmMain::StatusText(int panel) const { return panel == 0 ? panel0_.text() : panel1_.text(); }
+
+void TfrmMain::SetStatus(int panel, const QString& text) { (panel == 0 ? panel0_ : panel1_).setText(text); }
+
+QString TfrmMain::AddDialogDirectory() const {
+  if (!lastAddDir_.isEmpty() && QFileInfo(lastAddDir_).isDir()) return lastAddDir_;
+  return QDir::homePath();
+}
+
+void TfrmMain::FormCreate() {
+  Services.Guard(this, [this] { LoadSettings(suite_.Options, SettingsPath); });
+  ApplyStayOnTop(suite_.Options.AlwaysOnTop);
+  setAcceptDrops(true);
+}
+
+void TfrmMain::FormShow() { addDialogDir_ = AddDialogDirectory(); }
+
+bool TfrmMain::FormClose() {
+  return Services.Guard(this, [this] { SaveSettings(suite_.Options, SettingsPath); });
+}
+
+void TfrmMain::FormDestroy() { setAcceptDrops(false); }
+
+void TfrmMain::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  if (!e->spontaneous()) FormShow();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* e) {
+  if (closing_) {
+    help_.CloseAll();
+    e->accept();
+    return;
+  }
+  e->ignore();
+  if (busy_) {
+    // Stop after the JAR being processed, then close.
+    stopRequested_ = true;
+    closeAfterBatch_ = true;
+    return;
+  }
+  if (fader_.Running()) return;
+  if (!FormClose()) return;
+  fader_.Start([this] {
+    closing_ = true;
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
+}
+
+bool TfrmMain::event(QEvent* e) {
+  if (e->type() == QEvent::StatusTip) {
+    DisplayHint(static_cast<QStatusTipEvent*>(e)->tip());
+    return true;
+  }
+  return QMainWindow::event(e);
+}
+
+void TfrmMain::DisplayHint(const QString& hint) { SetStatus(1, LongHint(hint)); }
+
+void TfrmMain::AddFiles(TCheckListBox& list) {
+  if (busy_) return;
+  if (addDialogDir_.isEmpty() || addDialogDir_ != AddDialogDirectory()) addDialogDir_ = AddDialogDirectory();
+  const QStringList files =
+      Services.Choose(this, TFileRequest{QStringLiteral("Add Files"), addDialogDir_, kJarFilter, true});
+  if (files.isEmpty()) return;
+  lastAddDir_ = QFileInfo(files.first()).absolutePath();
+  addDialogDir_ = lastAddDir_;
+  for (const QString& file : files) list.Items().Add(file);
+}
+
+void TfrmMain::DeleteChecked(TCheckListBox& list) {
+  if (busy_) return;
+  TCheckListModel& items = list.Items();
+  for (int i = items.Count() - 1; i >= 0; --i)
+    if (items.Checked(i)) items.Remove(i);
+}
+
+void TfrmMain::btnRenAddClick() { AddFiles(RenameList); }
+void TfrmMain::btnMakeJadAddClick() { AddFiles(MakeJadList); }
+void TfrmMain::btnRenDeleteClick() { DeleteChecked(RenameList); }
+void TfrmMain::btnMakeJadDeleteClick() { DeleteChecked(MakeJadList); }
+void TfrmMain::btnRenRenameClick() { RunBatch(RenameList, true); }
+void TfrmMain::btnMakeJadMakeClick() { RunBatch(MakeJadList, false); }
+void TfrmMain::RenameSelectAllClick() { RenameList.Items().CheckAll(true); }
+void TfrmMain::MakeJadSelectAllClick() { MakeJadList.Items().CheckAll(true); }
+void TfrmMain::RenameSelectNoneClick() { RenameList.Items().CheckAll(false); }
+void TfrmMain::MakeJadSelectNoneClick() { MakeJadList.Items().CheckAll(false); }
+void TfrmMain::RenameInvertSelectionClick() { RenameList.Items().InvertAll(); }
+void TfrmMain::MakeJadInvertSelectionClick() { MakeJadList.Items().InvertAll(); }
+
+void TfrmMain::SetBusy(bool busy) {
+  busy_ = busy;
+  if (busy) stopRequested_ = false;
+  // The whole tab area (lists, buttons, options) and the commands that open
+  // another window wait for the run; help stays available.
+  PageControl.setEnabled(!busy);
+  manifestEditorAction_->setEnabled(!busy);
+  aboutAction_->setEnabled(!busy);
+}
+
+void TfrmMain::RunBatch(TCheckListBox& list, bool rename) {
+  if (busy_) return;
+  TCheckListModel& items = list.Items();
+  QString error;
+  bool finished = true;
+  std::vector<int> done;  // items processed before an error or a stop
+  {
+    BusyScope busy(*this);
+    const int count = items.Count();
+    for (int i = 0; i < count; ++i) {
+      if (!items.Checked(i)) continue;
+      try {
+        const std::string path = ToNativePath(items.Path(i));
+        if (rename)
+          suite_.RenameByMIDletName(path);
+        else
+          suite_.MakeJAD(path);
+      } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+        finished = false;
+        break;
+      }
+      done.push_back(i);
+      SetStatus(0, QStringLiteral("Processed %1 of %2 files").arg(i + 1).arg(count));
+      pump_();
+      if (stopRequested_) {
+        finished = false;
+        break;
+      }
+    }
+  }
+  if (rename) {
+    if (finished) {
+      btnRenDeleteClick();
+    } else {
+      // The JARs renamed before the run stopped have new names: their old
+      // paths leave the list, so that running again starts where it stopped.
+      for (auto it = done.rbegin(); it != done.rend(); ++it) items.Remove(*it);
+    }
+  }
+  if (!error.isEmpty()) Services.ShowError(this, error);
+  if (closeAfterBatch_) {
+    closeAfterBatch_ = false;
+    QTimer::singleShot(0, this, [this] { close(); });
+  }
+}
+
+void TfrmMain::ManifestEditorClick() {
+  if (busy_) return;
+  const QString dir = !lastOpenDir_.isEmpty() && QFileInfo(lastOpenDir_).isDir() ? lastOpenDir_ : AddDialogDirectory();
+  const QStringList files = Services.Choose(this, TFileRequest{QStringLiteral("Open"), dir, kJarFilter, false});
+  if (files.isEmpty()) return;
+  lastOpenDir_ = QFileInfo(files.first()).absolutePath();
+  suite_.ManifestJarFile = ToNativePath(files.first());
+  Services.Exec(*editor_);
+}
+
+void TfrmMain::Exit1Click() { close(); }
+void TfrmMain::Contents1Click() { help_.ShowContents(); }
+
+void TfrmMain::About1Click() {
+  if (busy_) return;
+  Services.Exec(*about_);
+}
+
+void TfrmMain::TabOptionsShow() {
+  Services.Guard(this, [this] { LoadSettings(suite_.Options, SettingsPath); });
+  // A box whose state changes counts as a click: its handler runs.
+  struct Box {
+    QCheckBox& box;
+    bool option;
+    void (TfrmMain::*handler)();
+  };
+  const TOptions& o = suite_.Options;
+  const Box boxes[] = {
+      {AddVersionCheckBox, o.AddVersion, &TfrmMain::AddVersionCheckBoxClick},
+      {RenameCheckBox, o.RenameAfterSave, &TfrmMain::RenameCheckBoxClick},
+      {MakeJadCheckBox, o.MakeJadAfterSave, &TfrmMain::MakeJadCheckBoxClick},
+      {BackupCheckBox, o.CreateBackup, &TfrmMain::BackupCheckBoxClick},
+      {AlwaysOnTopCheckBox, o.AlwaysOnTop, &TfrmMain::AlwaysOnTopCheckBoxClick},
+  };
+  for (const Box& b : boxes) {
+    if (b.box.isChecked() == b.option) continue;
+    b.box.setChecked(b.option);
+    (this->*b.handler)();
+  }
+}
+
+void TfrmMain::SaveOption(bool& option, const QCheckBox& box) {
+  option = box.isChecked();
+  SaveSettings(suite_.Options, SettingsPath);
+}
+
+void TfrmMain::AddVersionCheckBoxClick() {
+  Services.Guard(this, [this] { SaveOption(suite_.Options.AddVersion, AddVersionCheckBox); });
+}
+void TfrmMain::RenameCheckBoxClick() {
+  Services.Guard(this, [this] { SaveOption(suite_.Options.RenameAfterSave, RenameCheckBox); });
+}
+void TfrmMain::MakeJadCheckBoxClick() {
+  Services.Guard(this, [this] { SaveOption(suite_.Options.MakeJadAfterSave, MakeJadCheckBox); });
+}
+void TfrmMain::BackupCheckBoxClick() {
+  Services.Guard(this, [this] { SaveOption(suite_.Options.CreateBackup, BackupCheckBox); });
+}
+void TfrmMain::AlwaysOnTopCheckBoxClick() {
+  Services.Guard(this, [this] {
+    SaveOption(suite_.Options.AlwaysOnTop, AlwaysOnTopCheckBox);
+    ApplyStayOnTop(suite_.Options.AlwaysOnTop);
+  });
+}
+
+void TfrmMain::ApplyStayOnTop(bool on) {
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+  // Changing a window flag hides a visible window; show it again at once.
+  const bool visible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  if (visible) show();
+}
+
+void TfrmMain::MenuIntegrONButtonClick() {
+  Services.Guard(this, [] { SetContextMenuIntegration(true); });
+}
+void TfrmMain::MenuIntegrOFFButtonClick() {
+  Services.Guard(this, [] { SetContextMenuIntegration(false); });
+}
+
+void TfrmMain::btnRenHelpClick() { help_.ShowTopic(QStringLiteral("rename")); }
+void TfrmMain::btnMakeJadHelpClick() { help_.ShowTopic(QStringLiteral("makejad")); }
+void TfrmMain::btnOptionsHelpClick() { help_.ShowTopic(QStringLiteral("options")); }
+
+void TfrmMain::WMDropFiles(const QStringList& paths) {
+  if (busy_) return;
+  const int tab = PageControl.currentIndex();
+  TCheckListBox* list = nullptr;
+  if (tab == PageControl.indexOf(&TabRename)) list = &RenameList;
+  if (tab == PageControl.indexOf(&TabMakeJad)) list = &MakeJadList;
+  if (!list) {
+    Services.Message(this, UserMessage{"Warning!", "Please select 'Rename' or 'Make JAD' tab!", MsgIcon::Warning});
+    return;
+  }
+  for (const QString& path : paths) {
+    // A folder is never a JAR, even when its name ends in ".jar".
+    if (DropExtension(path) == QLatin1String(".jar") && !QFileInfo(path).isDir()) list->Items().Add(path);
+  }
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* e) {
+  if (!busy_ && e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void TfrmMain::dragMoveEvent(QDragMoveEvent* e) {
+  if (!busy_ && e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* e) {
+  QStringList paths;
+  for (const QUrl& url : e->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  e->acceptProposedAction();
+  // Handled once the drop is over: the file manager is not kept waiting while
+  // a warning box is open.
+  QTimer::singleShot(0, this, [this, paths] { WMDropFiles(paths); });
+}
+
+}  // namespace parcelix

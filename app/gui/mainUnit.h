@@ -1,0 +1,171 @@
+// The main window: the Rename and Make JAD lists, the Options tab, the menus and the status bar.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "app/gui/CheckListBox.h"
+#include "app/gui/GuiServices.h"
+#include "app/gui/WindowFader.h"
+#include "midlet/MidletSuite.h"
+
+class QAction;
+
+namespace parcelix {
+
+class TChmHelpViewer;
+class TfrmAbout;
+class TfrmManifestEditor;
+
+class TfrmMain : public QMainWindow {
+ public:
+  // services: the desktop services (empty members: the real ones).
+  explicit TfrmMain(TChmHelpViewer& help, TGuiServices services = {});
+  ~TfrmMain() override;
+
+  static constexpr const char* kCaption = "Parcelix v.1.1";
+  static constexpr int kWidth = 553;
+  static constexpr int kHeight = 444;
+
+  TGuiServices Services;
+  // The settings file; SettingsFilePath() when the window is made.
+  std::string SettingsPath;
+
+  TMidletSuite& Suite() { return suite_; }
+  TCheckListBox& RenameListBox() { return RenameList; }
+  TCheckListBox& MakeJadListBox() { return MakeJadList; }
+  TfrmManifestEditor& ManifestEditorForm() { return *editor_; }
+  TfrmAbout& AboutForm() { return *about_; }
+  TWindowFader& Fader() { return fader_; }
+  TEventPump& Pump() { return pump_; }
+  QTabWidget& Pages() { return PageControl; }
+  QString StatusText(int panel) const;
+  bool Busy() const { return busy_; }
+  // Where the next Add dialog opens: the directory files were last added
+  // from, else the user's home.
+  QString AddDialogDirectory() const;
+
+  // Handlers.
+  void FormCreate();  // reads the settings, sets the window style, accepts drops
+  void FormShow();
+  bool FormClose();   // saves the settings; false (window stays) when that failed
+  void FormDestroy();
+  void btnRenAddClick();
+  void btnMakeJadAddClick();
+  void btnRenDeleteClick();
+  void btnMakeJadDeleteClick();
+  void btnRenRenameClick();
+  void btnMakeJadMakeClick();
+  void RenameSelectAllClick();
+  void MakeJadSelectAllClick();
+  void RenameSelectNoneClick();
+  void MakeJadSelectNoneClick();
+  void RenameInvertSelectionClick();
+  void MakeJadInvertSelectionClick();
+  void ManifestEditorClick();
+  void Exit1Click();
+  void Contents1Click();
+  void About1Click();
+  void TabOptionsShow();
+  void AddVersionCheckBoxClick();
+  void RenameCheckBoxClick();
+  void MakeJadCheckBoxClick();
+  void BackupCheckBoxClick();
+  void AlwaysOnTopCheckBoxClick();
+  void MenuIntegrONButtonClick();
+  void MenuIntegrOFFButtonClick();
+  void btnRenHelpClick();
+  void btnMakeJadHelpClick();
+  void btnOptionsHelpClick();
+  void DisplayHint(const QString& hint);
+  // Files dropped from the file manager, in the order of the drop.
+  void WMDropFiles(const QStringList& paths);
+
+ protected:
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
+
+ private:
+  class BusyScope;
+  void BuildMenus();
+  void BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, QPushButton& add,
+                    QPushButton& del, QPushButton& run, QPushButton& help);
+  void BuildOptionsTab();
+  void AddFiles(TCheckListBox& list);
+  void DeleteChecked(TCheckListBox& list);
+  void RunBatch(TCheckListBox& list, bool rename);
+  void SaveOption(bool& option, const QCheckBox& box);
+  void ApplyStayOnTop(bool on);
+  void SetBusy(bool busy);
+  void SetStatus(int panel, const QString& text);
+
+  TMidletSuite suite_;
+  TChmHelpViewer& help_;
+  TEventPump pump_;
+  QString lastAddDir_;
+  QString lastOpenDir_;
+  QString addDialogDir_;
+  bool busy_ = false;
+  bool stopRequested_ = false;
+  bool closeAfterBatch_ = false;
+  bool closing_ = false;
+
+  // Controls, each declared after the widget that holds it (they are
+  // destroyed in reverse order, children first).
+  QTabWidget PageControl;
+  QWidget TabRename;
+  QGridLayout renameLayout_;
+  TCheckListBox RenameList;
+  QPushButton btnRenAdd;
+  QPushButton btnRenDelete;
+  QPushButton btnRenRename;
+  QPushButton btnRenHelp;
+  QWidget TabMakeJad;
+  QGridLayout makeJadLayout_;
+  TCheckListBox MakeJadList;
+  QPushButton btnMakeJadAdd;
+  QPushButton btnMakeJadDelete;
+  QPushButton btnMakeJadMake;
+  QPushButton btnMakeJadHelp;
+  QWidget TabOptions;
+  QGridLayout optionsLayout_;
+  QGroupBox RenameGroupBox;
+  QGridLayout renameGroupLayout_;
+  QCheckBox AddVersionCheckBox;
+  QGroupBox ManifestEditorGroupBox;
+  QGridLayout editorGroupLayout_;
+  QCheckBox RenameCheckBox;
+  QCheckBox MakeJadCheckBox;
+  QCheckBox BackupCheckBox;
+  QGroupBox OtherGroupBox;
+  QGridLayout otherGroupLayout_;
+  QCheckBox AlwaysOnTopCheckBox;
+  QLabel MenuIntegrLabel;
+  QPushButton MenuIntegrONButton;
+  QPushButton MenuIntegrOFFButton;
+  QPushButton btnOptionsHelp;
+  QLabel panel0_;
+  QLabel panel1_;
+
+  // Owned by the menus.
+  QAction* manifestEditorAction_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+
+  TWindowFader fader_;
+  std::unique_ptr<TfrmManifestEditor> editor_;
+  std::unique_ptr<TfrmAbout> about_;
+};
+
+}  // namespace parcelix

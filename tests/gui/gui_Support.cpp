@@ -1,0 +1,159 @@
+// Shared helpers of the window tests: the Qt application, temporary JARs made with python's zipfile, recorded services.
+#include "gui_Support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace parcelix::test {
+
+namespace {
+
+// One QApplication for the whole test binary, on the offscreen platform
+// unless screenshots are taken on a real (virtual) display.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (!std::getenv("PARCELIX_SCREENSHOT_DIR")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[16] = "parcelix_tests";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+QByteArray RunPython(const QString& script, const QStringList& args, const QByteArray& input = {}) {
+  QProcess python;
+  python.start(QStringLiteral("python3"), QStringList{QStringLiteral("-c"), script} + args);
+  python.write(input);
+  python.closeWriteChannel();
+  python.waitForFinished(120000);
+  EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+  return python.readAllStandardOutput();
+}
+
+QString Hex(const std::string& bytes) { return QString::fromLatin1(QByteArray::fromStdString(bytes).toHex()); }
+
+}  // namespace
+
+JarSpec MidletJar(const QString& path, const std::string& manifest) {
+  return JarSpec{path,
+                 {{"META-INF/MANIFEST.MF", manifest},
+                  {"com/example/Main.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x2E", 8) + std::string(300, 'x')}}};
+}
+
+void MakeJars(const std::vector<JarSpec>& jars) {
+  QJsonArray list;
+  for (const JarSpec& jar : jars) {
+    QJsonArray members;
+    for (const auto& [name, bytes] : jar.members)
+      members.append(QJsonArray{QString::fromStdString(name), Hex(bytes)});
+    list.append(QJsonObject{{QStringLiteral("path"), jar.path}, {QStringLiteral("members"), members}});
+  }
+  RunPython(QStringLiteral("import json,sys,zipfile\n"
+                           "for jar in json.load(sys.stdin):\n"
+                           "  with zipfile.ZipFile(jar['path'], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                           "    for name, data in jar['members']:\n"
+                           "      z.writestr(name, bytes.fromhex(data))\n"),
+            {}, QJsonDocument(list).toJson());
+}
+
+std::string ReadMember(const QString& jar, const std::string& name) {
+  const QByteArray hex = RunPython(QStringLiteral("import sys,zipfile\n"
+                                                  "z = zipfile.ZipFile(sys.argv[1])\n"
+                                                  "n = sys.argv[2]\n"
+                                                  "print(z.read(n).hex() if n in z.namelist() else 'missing')\n"),
+                                   {jar, QString::fromStdString(name)});
+  if (hex.trimmed() == "missing") return "<missing>";
+  return QByteArray::fromHex(hex.trimmed()).toStdString();
+}
+
+std::vector<std::string> MemberNames(const QString& jar) {
+  const QByteArray out = RunPython(QStringLiteral("import sys,zipfile\n"
+                                                  "print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))\n"),
+                                   {jar});
+  std::vector<std::string> names;
+  for (const QByteArray& line : out.split('\n'))
+    if (!line.isEmpty()) names.push_back(line.toStdString());
+  return names;
+}
+
+int UnzipTest(const QString& jar) {
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tqq"), jar});
+  unzip.waitForFinished(60000);
+  return unzip.exitCode();
+}
+
+std::string ReadFile(const QString& path) {
+  std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const QString& path, const std::string& bytes) {
+  std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+QStringList DirEntries(const QString& dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+TGuiServices Recorder::Services() {
+  TGuiServices s;
+  s.ShowMessage = [this](QWidget*, const UserMessage& m) { messages.push_back(m); };
+  s.ChooseFiles = [this](QWidget*, const TFileRequest& r) {
+    requests.push_back(r);
+    return nextFiles;
+  };
+  s.OpenUrl = [this](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  };
+  s.ExecModal = [this](QDialog& dialog) {
+    execs.push_back(dialog.objectName());
+    dialog.show();
+  };
+  return s;
+}
+
+IsolatedEnv::IsolatedEnv() {
+  for (const char* name : {"PARCELIX_INI", "PARCELIX_REGISTRY", "XDG_DATA_HOME"}) {
+    const char* old = std::getenv(name);
+    saved_[name] = old ? old : "\x01unset";
+  }
+  setenv("PARCELIX_INI", SettingsFile().toLocal8Bit().constData(), 1);
+  setenv("PARCELIX_REGISTRY", Path(QStringLiteral("registry")).toLocal8Bit().constData(), 1);
+  QDir(dir_.path()).mkpath(QStringLiteral("data"));
+  setenv("XDG_DATA_HOME", Path(QStringLiteral("data")).toLocal8Bit().constData(), 1);
+}
+
+IsolatedEnv::~IsolatedEnv() {
+  for (const auto& [name, value] : saved_) {
+    if (value == "\x01unset")
+      unsetenv(name.c_str());
+    else
+      setenv(name.c_str(), value.c_str(), 1);
+  }
+}
+
+}  // namespace parcelix::test

@@ -1,0 +1,62 @@
+// Shared helpers of the window tests: the Qt application, temporary JARs made with python's zipfile, recorded services.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include "app/gui/GuiServices.h"
+
+namespace parcelix::test {
+
+// One JAR to make: its members (name -> bytes) in this order.
+struct JarSpec {
+  QString path;
+  std::vector<std::pair<std::string, std::string>> members;
+};
+
+// A JAR holding a manifest (the given text, as is) and one class file.
+JarSpec MidletJar(const QString& path, const std::string& manifest);
+// Makes the JARs with python's zipfile (deflated), independent of our writer.
+void MakeJars(const std::vector<JarSpec>& jars);
+// A member's bytes as python's zipfile reads them; "<missing>" when absent.
+std::string ReadMember(const QString& jar, const std::string& name);
+// Member names in directory order, as python's zipfile lists them.
+std::vector<std::string> MemberNames(const QString& jar);
+// `unzip -t` exit status (0: every member's CRC checks out).
+int UnzipTest(const QString& jar);
+std::string ReadFile(const QString& path);
+void WriteFile(const QString& path, const std::string& bytes);
+// File names in a directory, sorted.
+QStringList DirEntries(const QString& dir);
+
+// Services that never open a modal box or a dialog.
+struct Recorder {
+  std::vector<UserMessage> messages;
+  std::vector<TFileRequest> requests;
+  QStringList nextFiles;  // what the next file dialog "chooses"
+  std::vector<QUrl> opened;
+  std::vector<QString> execs;  // object names of windows run modally
+  TGuiServices Services();
+};
+
+// A fresh settings file and registry for one test (PARCELIX_INI,
+// PARCELIX_REGISTRY, XDG_DATA_HOME point into a temporary directory).
+class IsolatedEnv {
+ public:
+  IsolatedEnv();
+  ~IsolatedEnv();
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+  QString SettingsFile() const { return Path(QStringLiteral("Parcelix.ini")); }
+
+ private:
+  QTemporaryDir dir_;
+  std::map<std::string, std::string> saved_;
+};
+
+}  // namespace parcelix::test
