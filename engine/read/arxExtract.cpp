@@ -64,6 +64,11 @@ int TUnZip::Run::Extract() {
   }
   try {
     BuildList();
+    // A test also judges the archive as a whole: members found by walking
+    // the local headers of a file that has no end record at all (cut short,
+    // or its tail overwritten) may each be intact, the archive is not.
+    if (mode == kTest && z.headerState_ == HtBit(htLocal) && !EndRecordAnywhere())
+      z.ReportError(z.archiveFile_, "", z.volumeId_, kErrReadFile);
     if (mode == kFiles && z.extractDir_.empty()) {
       z.SetExtractDir("");
       if (z.extractDir_.empty()) z.extractDir_ = "./";
@@ -506,7 +511,10 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
         if (::close(outFd) != 0) z.ReportError(target, "", z.volumeId_, kErrCloseFile);
         outFd = -1;
       }
-      pass = !z.Cancel() && (storedCrc == running || storedCrc == (running ^ CrcMask));
+      // A member that decodes to fewer bytes than its header says is damaged
+      // even when the bytes it did give match the CRC.
+      pass = !z.Cancel() && (storedCrc == running || storedCrc == (running ^ CrcMask)) &&
+             (skip || memberWritten == usize);
     }
   }
 

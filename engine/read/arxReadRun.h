@@ -48,6 +48,8 @@ struct TUnZip::Run {
   bool LocalHeaderNamed(int64_t pos, std::span<const uint8_t> rawName);
   int64_t CorrectionSearch(int64_t recorded, int64_t prefixed, std::span<const uint8_t> rawName);
   void WalkLocal();
+  // True when an end record lies anywhere an archive comment could hide it.
+  bool EndRecordAnywhere();
   bool MeasureStreamedMember(int64_t dataStart, std::span<const uint8_t> extra, CentralHeader& h,
                              int64_t& descriptorLength);
   void AddEntry(DirectoryEntry&& e);

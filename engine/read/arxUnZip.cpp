@@ -608,6 +608,16 @@ void TUnZip::Run::WalkLocal() {
   }
 }
 
+bool TUnZip::Run::EndRecordAnywhere() {
+  const int64_t size = src->Size();
+  const int64_t w = std::min<int64_t>(size, int64_t(kEndRecordSize) + 0xFFFF);
+  std::vector<uint8_t> buf(static_cast<size_t>(w));
+  const size_t got = src->ReadAt(size - w, buf.data(), buf.size());
+  for (size_t i = got >= kEndRecordSize ? got - kEndRecordSize + 1 : 0; i-- > 0;)
+    if (buf[i] == 'P' && IsSignature(std::span<const uint8_t>(buf).subspan(i, 4), htEnding)) return true;
+  return false;
+}
+
 // Finds the end of a streamed Deflate member by decoding it, then takes CRC
 // and sizes from its data descriptor (with or without the optional
 // signature; 8-byte sizes when the header has a zip64 block). Sizes that fit

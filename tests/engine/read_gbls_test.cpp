@@ -14,7 +14,7 @@
 namespace parcelix {
 namespace {
 
-TEST(DosDate, RoundTripsThroughLocalTime) {
+TEST(ReadDosDate, RoundTripsThroughLocalTime) {
   // 2020-05-17 13:45:30 packed as a DOS date (even seconds only).
   const uint32_t dos = 0x50B16DAFu;
   const std::time_t t = DosDateTimeToUnix(dos);
@@ -33,7 +33,7 @@ TEST(DosDate, RoundTripsThroughLocalTime) {
   EXPECT_EQ(DosDateTimeToUnix(kDefaultDosDate), DosDateTimeToUnix(0x00210020));
 }
 
-TEST(DosDate, InvalidFieldsAndOutOfRangeYears) {
+TEST(ReadDosDate, InvalidFieldsAndOutOfRangeYears) {
   EXPECT_EQ(DosDateTimeToUnix(0), -1);           // month 0, day 0
   EXPECT_EQ(DosDateTimeToUnix(0x00210000 | 30), -1);  // 60 seconds
   EXPECT_EQ(DosDateTimeToUnix(0x00210000 | (24u << 11)), -1);
@@ -43,7 +43,7 @@ TEST(DosDate, InvalidFieldsAndOutOfRangeYears) {
   EXPECT_EQ(UnixToDosDateTime(0), 0x00210000u);  // 1970 clamps to the first DOS day
 }
 
-TEST(CodePages, Utf8Validation) {
+TEST(ReadCodePages, Utf8Validation) {
   struct Case {
     std::string s;
     bool valid;
@@ -64,7 +64,7 @@ TEST(CodePages, Utf8Validation) {
   for (const auto& c : cases) EXPECT_EQ(IsValidUtf8(c.s), c.valid) << c.s;
 }
 
-TEST(CodePages, Cp437UpperHalf) {
+TEST(ReadCodePages, Cp437UpperHalf) {
   EXPECT_EQ(Cp437ToUtf8("abc"), "abc");
   EXPECT_EQ(Cp437ToUtf8("\x80"), "\xC3\x87");          // C cedilla
   EXPECT_EQ(Cp437ToUtf8("\x81"), "\xC3\xBC");          // u umlaut
@@ -77,7 +77,7 @@ TEST(CodePages, Cp437UpperHalf) {
   EXPECT_TRUE(IsValidUtf8(utf8));
 }
 
-TEST(CodePages, StoredNamesFollowFlagThenUtf8ThenCp437) {
+TEST(ReadCodePages, StoredNamesFollowFlagThenUtf8ThenCp437) {
   const std::string utf8 = "Spa\xC3\x9F.txt";
   const std::string oem = "Spa\xE1.txt";  // the same name in code page 437
   EXPECT_EQ(StoredNameToUtf8(utf8, 0x0800, true), utf8);
@@ -87,7 +87,7 @@ TEST(CodePages, StoredNamesFollowFlagThenUtf8ThenCp437) {
   EXPECT_EQ(StoredNameToUtf8(oem, 0x0800, true), oem);  // the flag is believed
 }
 
-TEST(Paths, PiecesOfPathsAndNames) {
+TEST(ReadPaths, PiecesOfPathsAndNames) {
   EXPECT_EQ(ExtractFilePath("/a/b/c.jar"), "/a/b/");
   EXPECT_EQ(ExtractFilePath("c.jar"), "");
   EXPECT_EQ(ExtractFilePath("META-INF\\MANIFEST.MF"), "META-INF\\");
@@ -106,7 +106,7 @@ TEST(Paths, PiecesOfPathsAndNames) {
   EXPECT_EQ(ToLowerAscii("A\xC3\x89Z"), "a\xC3\x89z");  // only ASCII letters change
 }
 
-class TempDir : public testing::Test {
+class ReadGblsFiles : public testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/parcelix-gbls-XXXXXX";
@@ -122,7 +122,7 @@ class TempDir : public testing::Test {
   std::string dir_;
 };
 
-TEST_F(TempDir, MoveNeverReplacesAnExistingFile) {
+TEST_F(ReadGblsFiles, MoveNeverReplacesAnExistingFile) {
   Write("a.jar", "A");
   Write("b.jar", "B");
   EXPECT_FALSE(MoveFileNoReplace(dir_ + "a.jar", dir_ + "b.jar"));
@@ -135,7 +135,7 @@ TEST_F(TempDir, MoveNeverReplacesAnExistingFile) {
   EXPECT_FALSE(FileExists(dir_ + "d.jar"));
 }
 
-TEST_F(TempDir, ForceDirectoriesMakesEveryLevel) {
+TEST_F(ReadGblsFiles, ForceDirectoriesMakesEveryLevel) {
   EXPECT_TRUE(ForceDirectories(dir_ + "x/y/z/"));
   EXPECT_TRUE(DirectoryExists(dir_ + "x/y/z"));
   EXPECT_TRUE(ForceDirectories(dir_ + "x/y/z"));

@@ -15,15 +15,15 @@ struct MaskCase {
   bool matches;
 };
 
-class MaskTest : public testing::TestWithParam<MaskCase> {};
+class ReadMask : public testing::TestWithParam<MaskCase> {};
 
-TEST_P(MaskTest, Matches) {
+TEST_P(ReadMask, Matches) {
   const MaskCase& c = GetParam();
   EXPECT_EQ(TInternalMask(c.mask).Matches(c.name), c.matches) << c.mask << " vs " << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Wildcards, MaskTest,
+    Wildcards, ReadMask,
     testing::Values(MaskCase{"*.*", "a.b", true}, MaskCase{"*.*", "LICENSE", false},
                     MaskCase{"*", "", true}, MaskCase{"*", "anything.at.all", true},
                     MaskCase{"", "", true}, MaskCase{"", "a", false},
@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MaskCase{"\xC3\xA9*", "\xC3\x89x", false},             // non-ASCII compares exactly
                     MaskCase{"*X", "x", true}));
 
-TEST(Mask, LongHostileNamesStayCheap) {
+TEST(ReadMaskCost, LongHostileNamesStayCheap) {
   // Backtracking over many stars must not explode on a 65535-byte name.
   const std::string name(65535, 'a');
   EXPECT_FALSE(TInternalMask("*a*a*a*a*a*a*a*a*b").Matches(name));
@@ -55,9 +55,9 @@ struct SelectCase {
   bool selected;
 };
 
-class SelectTest : public testing::TestWithParam<SelectCase> {};
+class ReadSelect : public testing::TestWithParam<SelectCase> {};
 
-TEST_P(SelectTest, Selects) {
+TEST_P(ReadSelect, Selects) {
   const SelectCase& c = GetParam();
   TStringList spec = c.spec;
   TStringList exclude;
@@ -69,7 +69,7 @@ TEST_P(SelectTest, Selects) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Specs, SelectTest,
+    Specs, ReadSelect,
     testing::Values(SelectCase{{"MANIFEST.MF"}, true, "META-INF\\MANIFEST.MF", true},
                     SelectCase{{"MANIFEST.MF"}, true, "meta-inf\\manifest.mf", true},
                     SelectCase{{"MANIFEST.MF"}, true, "x\\y\\MANIFEST.MF", true},
@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SelectCase{{"", "*.txt"}, true, "a.txt", true},
                     SelectCase{{"*.txt"}, true, "", false}));
 
-TEST(Select, DotlessSpecKeepsItsAddedDot) {
+TEST(ReadSelection, DotlessSpecKeepsItsAddedDot) {
   TStringList spec = {"README"};
   TMemberSelector s;
   s.FileSpec = &spec;
@@ -98,7 +98,7 @@ TEST(Select, DotlessSpecKeepsItsAddedDot) {
   EXPECT_FALSE(s.Select("docs\\README.txt"));
 }
 
-TEST(Select, ExclusionFiresItsEventAndWins) {
+TEST(ReadSelection, ExclusionFiresItsEventAndWins) {
   TStringList spec = {"*.*"};
   TStringList exclude = {"*.class"};
   std::vector<std::string> excluded;
@@ -116,7 +116,7 @@ TEST(Select, ExclusionFiresItsEventAndWins) {
   EXPECT_EQ(excluded.size(), 1u);
 }
 
-TEST(MaskParts, DirectoryAndFileParts) {
+TEST(ReadMaskParts, DirectoryAndFileParts) {
   EXPECT_EQ(MaskDirPart("META-INF\\MANIFEST.MF"), "META-INF\\");
   EXPECT_EQ(MaskDirPart("META-INF/"), "META-INF\\");
   EXPECT_EQ(MaskDirPart("a\\b\\"), "a\\b\\");

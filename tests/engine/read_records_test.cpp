@@ -24,7 +24,7 @@ const std::vector<uint8_t> kPythonZip = FromHex(
     "504b01021403140000000000af6db15086a610360500000005000000050000000000000000000000"
     "800100000000612e747874504b0506000000000100010033000000280000000000");
 
-TEST(ZipRecords, ParseTheRecordsOfAnArchiveWrittenElsewhere) {
+TEST(ReadRecords, ParseTheRecordsOfAnArchiveWrittenElsewhere) {
   std::span<const uint8_t> z(kPythonZip);
   LocalHeader lh;
   ASSERT_TRUE(lh.Parse(z));
@@ -64,7 +64,7 @@ TEST(ZipRecords, ParseTheRecordsOfAnArchiveWrittenElsewhere) {
   EXPECT_TRUE(std::equal(eb.begin(), eb.end(), kPythonZip.begin() + 91));
 }
 
-TEST(ZipRecords, WideEndRecordAndZip64RecordsRoundTrip) {
+TEST(ReadRecords, WideEndRecordAndZip64RecordsRoundTrip) {
   EndRecord wide;
   wide.wide = true;
   wide.totalEntries = 7;
@@ -102,7 +102,7 @@ TEST(ZipRecords, WideEndRecordAndZip64RecordsRoundTrip) {
   EXPECT_FALSE(z2.Parse(wrong));
 }
 
-TEST(ZipRecords, TruncatedRecordsFailToParse) {
+TEST(ReadRecords, TruncatedRecordsFailToParse) {
   std::span<const uint8_t> z(kPythonZip);
   LocalHeader lh;
   CentralHeader ch;
@@ -129,16 +129,16 @@ struct SigCase {
   bool enciphered;
 };
 
-class ClassifyTest : public testing::TestWithParam<SigCase> {};
+class ReadClassify : public testing::TestWithParam<SigCase> {};
 
-TEST_P(ClassifyTest, AnswersTheWantedKindOrNone) {
+TEST_P(ReadClassify, AnswersTheWantedKindOrNone) {
   const SigCase& c = GetParam();
   THeaderClass r = ClassifySignature(c.sig, c.wanted);
   EXPECT_EQ(r.type, c.expected);
   EXPECT_EQ(r.enciphered, c.enciphered);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signatures, ClassifyTest,
+INSTANTIATE_TEST_SUITE_P(Signatures, ReadClassify,
                          testing::Values(SigCase{kSigLocal, htLocal, htLocal, false},
                                          SigCase{kSigLocalEnc, htLocal, htLocal, true},
                                          SigCase{kSigCentral, htLocal, htNone, false},
@@ -187,9 +187,9 @@ struct ExtraCase {
   uint16_t wantCHigh, wantUHigh, wantOHigh;
 };
 
-class ExtraFieldTest : public testing::TestWithParam<ExtraCase> {};
+class ReadExtraField : public testing::TestWithParam<ExtraCase> {};
 
-TEST_P(ExtraFieldTest, ReplacesOnlyPlaceholdersAndStopsAtLies) {
+TEST_P(ReadExtraField, ReplacesOnlyPlaceholdersAndStopsAtLies) {
   const ExtraCase& c = GetParam();
   ExtraFieldRecord rec;
   rec.compressedHigh = 99;  // cleared by every parse
@@ -206,7 +206,7 @@ TEST_P(ExtraFieldTest, ReplacesOnlyPlaceholdersAndStopsAtLies) {
 constexpr uint32_t F = 0xFFFFFFFFu;
 
 INSTANTIATE_TEST_SUITE_P(
-    Blocks, ExtraFieldTest,
+    Blocks, ReadExtraField,
     testing::Values(
         ExtraCase{"zip64 with only the uncompressed size", Block(0x0001, Le64(0x0000000500000010ULL)), true, 100, F,
                   7, 100, 0x10, 7, 0, 5, 0},
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExtraCase{"a lone header id without size", std::vector<uint8_t>{0x01, 0x00}, true, F, F, F, F, F, F, 0, 0, 0},
         ExtraCase{"empty extra field", std::vector<uint8_t>{}, true, 1, 2, 3, 1, 2, 3, 0, 0, 0}));
 
-TEST(ExtraField, AesBlockGivesTheRealMethod) {
+TEST(ReadExtraFieldAes, AesBlockGivesTheRealMethod) {
   ExtraFieldRecord rec;
   uint32_t cs = 1, us = 2;
   ParseExtraField(Block(0x9901, {2, 0, 'A', 'E', 3, 8, 0}), true, rec, cs, us, nullptr);
