@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev
   python3 unzip zip p7zip-full libarchive-tools default-jdk-headless
   desktop-file-utils xvfb xauth
+  libglib2.0-bin python3-gi
 )
 missing=()
 for p in "${packages[@]}"; do

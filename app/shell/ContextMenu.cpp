@@ -182,7 +182,9 @@ std::string MakeUnique(const std::string& name, std::set<std::string>& taken, co
 std::string RunnerScript(const TContextMenuVerb& v) {
   std::string run;
   for (const auto& word : SplitCommandLine(v.command)) run += (run.empty() ? "" : " ") + ShellWord(word);
-  if (run.empty()) run = ":";
+  // The program's messages go to the desktop too (see Notify.h), also when the
+  // file manager was started from a terminal.
+  run = run.empty() ? ":" : "PARCELIX_DESKTOP_MESSAGES=1 " + run;
   auto oneLine = [](std::string s) {
     for (char& c : s)
       if (c == '\n' || c == '\r') c = ' ';

@@ -2,6 +2,7 @@
 #include "app/shell/Notify.h"
 
 #include <cstdlib>
+#include <string_view>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,7 +11,11 @@ extern char** environ;
 
 namespace parcelix {
 
-bool RunningWithoutTerminal() { return !isatty(STDIN_FILENO) && !isatty(STDERR_FILENO); }
+bool RunningWithoutTerminal() {
+  const char* fromMenu = std::getenv(kDesktopMessagesVariable);
+  if (fromMenu && std::string_view(fromMenu) == "1") return true;
+  return !isatty(STDIN_FILENO) && !isatty(STDERR_FILENO);
+}
 
 bool HaveDisplay() {
   const char* x = std::getenv("DISPLAY");

@@ -344,6 +344,7 @@ class RunnerTest : public ContextMenuTest {
     log = dir + "/calls.log";
     Spit(program,
          "#!/bin/sh\n"
+         "[ \"$PARCELIX_DESKTOP_MESSAGES\" = 1 ] || exit 3\n"  // messages must reach the desktop
          "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >> '" + log + "'\n"
          "printf '\\001\\n' >> '" + log + "'\n"
          "case $2 in *fail*) exit 1;; esac\n",
