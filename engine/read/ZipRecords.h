@@ -155,6 +155,8 @@ struct DirectoryEntry {
   // The converted stored name ('\' separators) the member was selected by;
   // extraction writes the member under this name, the one every listing shows.
   std::string name;
+  // The same name with its separators as stored, for listings.
+  std::string storedName;
 };
 
 inline int64_t Widen48(uint32_t low, uint16_t high) { return int64_t(low) | (int64_t(high) << 32); }

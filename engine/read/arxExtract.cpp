@@ -302,8 +302,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   auto record = [&](bool ok) {
     if (!results) return;
     MemberInfo info;
-    info.name = e.name;
-    std::replace(info.name.begin(), info.name.end(), '\\', '/');
+    info.name = e.storedName;
     info.method = c.method;
     info.compressedSize = memberCompressed;
     info.uncompressedSize = Widen48(c.uncompressedSize, e.centralExtra.uncompressedHigh);
@@ -343,9 +342,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   std::vector<std::string> parts;
   bool fromHandler = false;
   if (mode == kFiles && !ResolveTarget(name, target, parts)) {
-    std::string shown = name;
-    std::replace(shown.begin(), shown.end(), '\\', '/');
-    z.ReportError(shown, "", z.volumeId_, kErrInvalidName);
+    z.ReportError(e.storedName, "", z.volumeId_, kErrInvalidName);
     record(false);
     Progress(memberCompressed);
     return;

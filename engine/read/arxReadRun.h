@@ -53,7 +53,10 @@ struct TUnZip::Run {
   bool MeasureStreamedMember(int64_t dataStart, std::span<const uint8_t> extra, CentralHeader& h,
                              int64_t& descriptorLength);
   void AddEntry(DirectoryEntry&& e);
-  std::string ConvertName(std::span<const uint8_t> raw, uint16_t flags) const;
+  // The stored name in UTF-8 (code page rules), separators as stored.
+  std::string StoredName(std::span<const uint8_t> raw, uint16_t flags) const;
+  // ... and with every '/' as '\': the name selection and extraction use.
+  static std::string ConvertName(std::string stored);
 
   // ---- extraction (arxExtract.cpp)
   int Extract();

@@ -362,11 +362,14 @@ void TUnZip::Run::Finish() {
   if (z.OnDeactivate) z.OnDeactivate(z);
 }
 
-std::string TUnZip::Run::ConvertName(std::span<const uint8_t> raw, uint16_t flags) const {
-  std::string name = StoredNameToUtf8(
-      std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()), flags, z.TranslateOemChar);
-  std::replace(name.begin(), name.end(), '/', '\\');
-  return name;
+std::string TUnZip::Run::StoredName(std::span<const uint8_t> raw, uint16_t flags) const {
+  return StoredNameToUtf8(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()), flags,
+                          z.TranslateOemChar);
+}
+
+std::string TUnZip::Run::ConvertName(std::string stored) {
+  std::replace(stored.begin(), stored.end(), '/', '\\');
+  return stored;
 }
 
 bool TUnZip::Run::IsLocalHeaderAt(int64_t pos) {
@@ -467,7 +470,8 @@ int TUnZip::Run::BuildList() {
     return int(entries.size());
   }
   WalkCentral([&](const CentralView& v) {
-    std::string name = ConvertName(v.name, v.header.flags);
+    std::string stored = StoredName(v.name, v.header.flags);
+    std::string name = ConvertName(stored);
     if (!selector.Select(name)) return true;
     CentralHeader h = v.header;
     ExtraFieldRecord rec;
@@ -487,8 +491,7 @@ int TUnZip::Run::BuildList() {
     if (!found) {
       z.ReportError(name, "", z.volumeId_, kErrBadLocalOffset);
       MemberInfo info;
-      info.name = name;
-      std::replace(info.name.begin(), info.name.end(), '\\', '/');
+      info.name = stored;
       info.method = h.method;
       info.compressedSize = Widen48(h.compressedSize, rec.compressedHigh);
       info.uncompressedSize = Widen48(h.uncompressedSize, rec.uncompressedHigh);
@@ -509,6 +512,7 @@ int TUnZip::Run::BuildList() {
     e.central = h;
     e.centralExtra = rec;
     e.name = std::move(name);
+    e.storedName = std::move(stored);
     AddEntry(std::move(e));
     return true;
   });
@@ -527,7 +531,7 @@ bool TUnZip::Run::BuildRawList() {
     r.rawName.assign(v.name.begin(), v.name.end());
     r.extra.assign(v.extra.begin(), v.extra.end());
     r.comment.assign(v.comment.begin(), v.comment.end());
-    r.name = ConvertName(v.name, v.header.flags);
+    r.name = ConvertName(StoredName(v.name, v.header.flags));
     CentralHeader h = v.header;
     ExtraFieldRecord rec;
     ParseExtraField(v.extra, true, rec, h.compressedSize, h.uncompressedSize, &h.localHeaderOffset);
@@ -590,7 +594,8 @@ void TUnZip::Run::WalkLocal() {
       rec.uncompressedHigh = 0;
       next = dataStart + int64_t(h.compressedSize) + descriptor;
     }
-    std::string name = ConvertName(rawName, lh.flags);
+    std::string stored = StoredName(rawName, lh.flags);
+    std::string name = ConvertName(stored);
     if (selector.Select(name)) {
       DirectoryEntry e;
       e.externalAttributes = 0;
@@ -601,6 +606,7 @@ void TUnZip::Run::WalkLocal() {
       e.central = h;
       e.centralExtra = rec;
       e.name = std::move(name);
+      e.storedName = std::move(stored);
       AddEntry(std::move(e));
     }
     if (next <= pos) break;
@@ -684,8 +690,7 @@ bool TUnZip::List(std::vector<MemberInfo>& members) {
   for (size_t i = 0; i < run.entries.size(); ++i) {
     const DirectoryEntry& e = run.entries[i];
     MemberInfo info;
-    info.name = e.name;
-    std::replace(info.name.begin(), info.name.end(), '\\', '/');
+    info.name = e.storedName;
     info.method = e.central.method;
     info.compressedSize = Widen48(e.central.compressedSize, e.centralExtra.compressedHigh);
     info.uncompressedSize = Widen48(e.central.uncompressedSize, e.centralExtra.uncompressedHigh);

@@ -58,7 +58,7 @@ class TDecompMemoryStream : public TMemoryStream32 {
 
 // What `list` shows of a member.
 struct MemberInfo {
-  std::string name;  // converted to UTF-8, '/' separators, directories end in '/'
+  std::string name;  // in UTF-8 by the code page rules, separators as stored ('/'; directories end in '/')
   uint16_t method = 0;
   int64_t compressedSize = 0;
   int64_t uncompressedSize = 0;
