@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "engine/common/arxGbls.h"
 #include "midlet/FileUtil.h"
@@ -207,23 +208,26 @@ GridLines TMidletSuite::LoadManifest(const std::string& jarFile) {
   return ManifestToGrid(LoadManifestDoc(jarFile));
 }
 
-void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {
+namespace {
+
+// The first half of a save, which touches nothing of the JAR: the new
+// manifest (old per-entry sections kept; a JAR without a manifest gets one)
+// as the only file of a private directory. A manifest that cannot be read
+// stops the save here, since its sections would be lost.
+std::unique_ptr<TPrivateTempDir> PrepareManifestTree(TMidletSuite& suite, const std::string& jarFile,
+                                                     const GridLines& grid) {
   ManifestDoc lines = GridToManifest(grid);
-  // The per-entry sections go back unchanged; a JAR without a manifest gets
-  // one. A manifest that cannot be read stops the save: its sections would
-  // be lost.
   ManifestParts old;
   try {
-    old = LoadManifestParts(jarFile);
+    old = suite.LoadManifestParts(jarFile);
   } catch (const EManifestMissing&) {
   }
   std::string text = ComposeManifest(lines, old.sections);
-
-  // The new manifest is the only file of a private directory; the writer
-  // lists it as META-INF/MANIFEST.MF and copies everything else from the JAR.
-  TPrivateTempDir work;
+  std::unique_ptr<TPrivateTempDir> work;
+  std::string metaInf;
   try {
-    std::string metaInf = work.Path() + "META-INF";
+    work = std::make_unique<TPrivateTempDir>("parcelix-save-");
+    metaInf = work->Path() + "META-INF";
     if (!ForceDirectories(metaInf)) throw std::system_error(errno, std::generic_category(), metaInf);
     TUniqueFile file(metaInf, "m");
     file.WriteAll(text);
@@ -232,36 +236,48 @@ void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& gri
       throw std::system_error(errno, std::generic_category(), metaInf);
     file.Release();
   } catch (const std::system_error& e) {
-    throw EMidletError("Cannot create file \"" + work.Path() + "META-INF/MANIFEST.MF\". " +
-                       std::strerror(e.code().value()));
+    std::string where = metaInf.empty() ? SystemTempDir() : metaInf + "/MANIFEST.MF";
+    throw EMidletError("Cannot create file \"" + where + "\". " + std::strerror(e.code().value()));
   }
+  return work;
+}
 
-  Jar.FileSpec = {work.Path() + "*.*"};
-  Jar.ExcludeSpec.clear();
-  Jar.Switch = swAdd;
-  Jar.StoredDirNames = sdRelative;
-  Jar.RecurseDirs = true;
-  Jar.IncludeHiddenDirs = false;
-  Jar.ReplaceInPlace = true;
-  Jar.AddNewFirst = true;
+// The second half: the writer updates the JAR from the private directory,
+// copying every old entry as it is and putting the new manifest where the
+// old one stood. The JAR is replaced only by a complete new archive.
+void CommitManifest(TJar& jar, const std::string& jarFile, const std::string& workDir) {
+  jar.FileSpec = {workDir + "*.*"};
+  jar.ExcludeSpec.clear();
+  jar.Switch = swAdd;
+  jar.StoredDirNames = sdRelative;
+  jar.RecurseDirs = true;
+  jar.IncludeHiddenDirs = false;
+  jar.ReplaceInPlace = true;
+  jar.AddNewFirst = true;
   // The temporary archive lies beside the JAR so that the commit is one
   // rename on the same file system.
-  std::string dir = ExtractFilePath(ExpandFileName(jarFile));
-  Jar.SetTempDir(dir);
-  Jar.ClearErrors();
-  Jar.SetArchiveFile(jarFile);
-  if (Jar.ArchiveFile() != jarFile)
+  jar.SetTempDir(ExtractFilePath(ExpandFileName(jarFile)));
+  jar.ClearErrors();
+  jar.SetArchiveFile(jarFile);
+  if (jar.ArchiveFile() != jarFile)
     throw EMidletError("Cannot save the manifest of a file without an extension: " + jarFile);
   int written = 0;
   try {
-    written = Jar.Compress();
+    written = jar.Compress();
   } catch (const std::exception& e) {
     throw EMidletError(e.what());
   }
   if (written < 1) {
-    const auto& errors = Jar.Errors();
+    const auto& errors = jar.Errors();
     throw EMidletError(errors.empty() ? "The JAR could not be written: " + jarFile : ErrorText(errors.front()));
   }
+}
+
+}  // namespace
+
+void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {
+  auto work = PrepareManifestTree(*this, jarFile, grid);
+  CommitManifest(Jar, jarFile, work->Path());
   UnJar.FileSpec = {kManifestSpec};
 }
 
@@ -274,8 +290,9 @@ SaveResult TMidletSuite::SaveCommand(const GridLines& grid) {
   SaveResult res;
   const std::string jar = ManifestJarFile;
   res.jarPath = jar;
-  GridToManifest(grid);  // a grid that cannot be written stops before the backup
   if (!FileExists(jar)) throw EMidletError(std::string(ErrorMessage(kErrOpenFile)) + " (" + jar + ")");
+  // Whatever can fail before the JAR is written fails before the backup.
+  auto work = PrepareManifestTree(*this, jar, grid);
   if (Options.CreateBackup) {
     std::string bak = BackupPathOf(jar);
     try {
@@ -285,7 +302,9 @@ SaveResult TMidletSuite::SaveCommand(const GridLines& grid) {
     }
     res.backupPath = bak;
   }
-  SaveManifest(jar, grid);
+  CommitManifest(Jar, jar, work->Path());
+  work.reset();
+  UnJar.FileSpec = {kManifestSpec};
   if (Options.RenameAfterSave) {
     try {
       RenameResult r = RenameByMIDletName(jar);
