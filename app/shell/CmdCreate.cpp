@@ -1,4 +1,5 @@
 // The create command: builds a new archive from directory trees with the engine's writer.
+#include <csignal>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -73,6 +74,11 @@ int CmdCreate(CliContext& ctx, const std::vector<std::string>& args) {
     // Each tree is stored relative to its own top directory.
     specs.push_back(IncludeTrailingSlash(dir) + "*.*");
   }
+
+  // With a file-size limit (ulimit -f) the kernel would kill the process on
+  // the first write past it, leaving the temporary archive behind; ignored,
+  // the write fails instead and the run cleans up and reports "Disk full".
+  std::signal(SIGXFSZ, SIG_IGN);
 
   TJar jar;
   jar.CreateNew = true;  // a create replaces the target, it never updates it

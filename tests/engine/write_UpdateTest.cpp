@@ -157,6 +157,18 @@ TEST_P(ManifestSave, EveryOtherMemberIsCopiedByteForByteInItsOrder) {
   EXPECT_EQ(after.prefix, before.prefix) << "a stub in front stays";
   EXPECT_EQ(after.comment, before.comment);
 
+  // Independent tools accept the result (each check only where the tool exists).
+  const std::string q = "'" + jarPath + "'";
+  const std::pair<const char*, std::string> tools[] = {
+      {"unzip", "unzip -tqq " + q},
+      {"7z", "7z t " + q},
+      {"python3", "python3 -c 'import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' " + q}};
+  for (const auto& [tool, command] : tools) {
+    if (std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0) {
+      EXPECT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+    }
+  }
+
   // Our reader decodes every member and finds the new manifest.
   TUnJar reader;
   reader.SetArchiveFile(jarPath);
