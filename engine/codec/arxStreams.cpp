@@ -230,6 +230,9 @@ void TMemoryStream32::SetSize(int64_t newSize) {
   if (newSize < 0) newSize = 0;
   const int64_t oldPosition = position_;
   Grow(newSize);
+  // Bytes a stream gains read as zeros, never as what an earlier, longer
+  // content left in the block.
+  if (newSize > size_) std::memset(data_.data() + size_, 0, size_t(newSize - size_));
   size_ = newSize;
   if (oldPosition > newSize) position_ = newSize;
 }
@@ -250,6 +253,7 @@ int64_t TMemoryStream32::Write(const void* buffer, int64_t count) {
   if (count > INT64_MAX - position_) throw EStreamError("Out of memory while expanding memory stream");
   const int64_t end = position_ + count;
   if (end > Capacity()) Grow(end);
+  if (position_ > size_) std::memset(data_.data() + size_, 0, size_t(position_ - size_));
   std::memcpy(data_.data() + position_, buffer, size_t(count));
   if (end > size_) size_ = end;
   position_ = end;

@@ -82,6 +82,10 @@ TEST(CodecMemoryStream, ReadsAndWritesOutsideTheDataAreHarmless) {
   EXPECT_EQ(m.Write("!", 1), 1);  // a gap is filled with zeros
   EXPECT_EQ(m.GetSize(), 11);
   EXPECT_EQ(std::memcmp(m.Memory(), "hello\0\0\0\0\0!", 11), 0);
+  m.SetSize(2);  // shrinking and writing past the end again: no old bytes resurface
+  m.Seek(4, soFromBeginning);
+  m.WriteBuffer("!", 1);
+  EXPECT_EQ(std::memcmp(m.Memory(), "he\0\0!", 5), 0);
   EXPECT_EQ(m.Seek(INT64_MAX, soFromBeginning), INT64_MAX);
   EXPECT_EQ(m.Seek(1, soFromCurrent), -1);  // no overflow
 }
