@@ -20,28 +20,25 @@ namespace {
 
 constexpr const char* kManifestSpec = "MANIFEST.MF";
 
+// Member names are shown as stored in the archive, with '/'.
+std::string SlashName(std::string name) {
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return name;
+}
+
 std::string ErrorText(const ErrorRecord& e) {
   std::string text = ErrorMessage(e.code);
   if (text.empty()) text = "Error " + std::to_string(e.code);
   if (!e.extendedMsg.empty()) text += " " + e.extendedMsg;
-  if (!e.fileName.empty()) text += " (" + e.fileName + ")";
+  if (!e.fileName.empty()) text += " (" + SlashName(e.fileName) + ")";
   return text;
 }
 
 // Member names of the memory index use '\' between directories.
-bool IsMainManifestName(std::string name) {
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  return SameTextAscii(name, "META-INF/MANIFEST.MF");
-}
+bool IsMainManifestName(const std::string& name) { return SameTextAscii(SlashName(name), "META-INF/MANIFEST.MF"); }
 
-bool SameMemberName(std::string a, std::string b) {
-  for (char& c : a)
-    if (c == '\\') c = '/';
-  for (char& c : b)
-    if (c == '\\') c = '/';
-  return a == b;
-}
+bool SameMemberName(const std::string& a, const std::string& b) { return SlashName(a) == SlashName(b); }
 
 std::string ExpandFileName(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
@@ -110,9 +107,10 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
       break;
     }
   const std::string& name = stream.EntryName(pick);
+  const std::string shown = SlashName(name);
   for (const auto& [endName, pass] : ends)
     if (!pass && SameMemberName(endName, name))
-      throw EJarDamaged(std::string(ErrorMessage(kErrCrcCheck)) + " (" + name + ")");
+      throw EJarDamaged(std::string(ErrorMessage(kErrCrcCheck)) + " (" + shown + ")");
   for (const auto& e : errors)
     if (SameMemberName(e.fileName, name)) throw EJarDamaged(ErrorText(e));
 
@@ -121,8 +119,8 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
   int64_t begin = stream.EntryPosition(pick);
   int64_t take = stream.EntryWritten(pick);
   if (begin < 0 || take < 0 || take > stream.GetSize() - begin)
-    throw EJarDamaged(std::string(ErrorMessage(kErrBadBlock)) + " (" + name + ")");
-  if (take < stream.EntrySize(pick)) throw EJarDamaged(std::string(ErrorMessage(kErrReadFile)) + " (" + name + ")");
+    throw EJarDamaged(std::string(ErrorMessage(kErrBadBlock)) + " (" + shown + ")");
+  if (take < stream.EntrySize(pick)) throw EJarDamaged(std::string(ErrorMessage(kErrReadFile)) + " (" + shown + ")");
   const uint8_t* p = stream.Memory() + begin;
   return std::vector<uint8_t>(p, p + take);
 }
@@ -216,6 +214,10 @@ namespace {
 // stops the save here, since its sections would be lost.
 std::unique_ptr<TPrivateTempDir> PrepareManifestTree(TMidletSuite& suite, const std::string& jarFile,
                                                      const GridLines& grid) {
+  // The writer gives a target without extension the default one, so it
+  // would build "x.jar" beside "x" instead of updating it.
+  if (ExtractFileExt(ExtractFileName(jarFile)).empty())
+    throw EMidletError("Cannot save the manifest of a file without an extension: " + jarFile);
   ManifestDoc lines = GridToManifest(grid);
   ManifestParts old;
   try {
