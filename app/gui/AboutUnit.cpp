@@ -58,13 +58,14 @@ TfrmAbout::TfrmAbout(const TGuiServices& services, QWidget* parent)
   big.setBold(true);
   big.setPointSizeF(big.pointSizeF() * 1.3);
   ProgramName.setFont(big);
-  ProgramName.setGeometry(132, 8, 222, 22);
+  ProgramName.setGeometry(132, 6, 222, 24);
 
   Notice.setParent(this);
   Notice.setObjectName(QStringLiteral("Notice"));
-  Notice.setText(QStringLiteral("Renames MIDlet suites, writes JADs and edits manifests. Free to use and share."));
+  Notice.setText(QStringLiteral("Renames MIDlet suites, writes JADs and edits their manifests."));
   Notice.setWordWrap(true);
-  Notice.setGeometry(132, 30, 222, 36);
+  Notice.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Notice.setGeometry(132, 32, 222, 34);
 
   Email.setParent(this);
   Email.setObjectName(QStringLiteral("Email"));

@@ -36,9 +36,9 @@ TEST(Screenshots, EveryWindow) {
   TChmHelpViewer help(QStringList{QStringLiteral(PARCELIX_SOURCE_HELP_DIR)});
   TfrmMain window(help, rec.Services());
   window.FormCreate();
-  const char* games[] = {"/home/ann/Games/Bounce_Tales_240x320.jar", "/home/ann/Games/asphalt4_k800.jar",
-                         "/home/ann/Games/game_1234.jar", "/home/ann/Games/Gravity Defied.jar",
-                         "/home/ann/Games/snake_ii.jar"};
+  const char* games[] = {"/home/ann/Games/Moon_Miner_240x320.jar", "/home/ann/Games/kart_racer_k800.jar",
+                         "/home/ann/Games/game_1234.jar", "/home/ann/Games/Tile Tower.jar",
+                         "/home/ann/Games/snake_redux.jar"};
   for (const char* g : games) {
     window.RenameListBox().Items().Add(QLatin1String(g));
     window.MakeJadListBox().Items().Add(QLatin1String(g));
@@ -57,10 +57,10 @@ TEST(Screenshots, EveryWindow) {
   Save(window, dir, "main-options.png");
 
   QTemporaryDir jars;
-  const QString jar = jars.filePath(QStringLiteral("Gravity Defied.jar"));
-  MakeJars({MidletJar(jar, "Manifest-Version: 1.0\r\nMIDlet-1: Gravity Defied, /icon.png, GDMIDlet\r\n"
-                           "MIDlet-Name: Gravity Defied\r\nMIDlet-Vendor: Codebrew Software\r\n"
-                           "MIDlet-Version: 1.0.3\r\nMIDlet-Description: Trial bike physics: 10 tracks\r\n"
+  const QString jar = jars.filePath(QStringLiteral("Tile Tower.jar"));
+  MakeJars({MidletJar(jar, "Manifest-Version: 1.0\r\nMIDlet-1: Tile Tower, /icon.png, TowerMIDlet\r\n"
+                           "MIDlet-Name: Tile Tower\r\nMIDlet-Vendor: Example Games\r\n"
+                           "MIDlet-Version: 1.0.3\r\nMIDlet-Description: Stack the tiles: 30 levels\r\n"
                            "MicroEdition-Configuration: CLDC-1.0\r\nMicroEdition-Profile: MIDP-2.0\r\n"
                            "Created-By: 1.4.2 (Example Inc.)\r\n\r\n")});
   window.Suite().ManifestJarFile = ToNativePath(jar);

@@ -85,14 +85,19 @@ std::string ReadMember(const QString& jar, const std::string& name) {
   return QByteArray::fromHex(hex.trimmed()).toStdString();
 }
 
-std::vector<std::string> MemberNames(const QString& jar) {
+std::vector<std::pair<std::string, std::string>> Members(const QString& jar) {
   const QByteArray out = RunPython(QStringLiteral("import sys,zipfile\n"
-                                                  "print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))\n"),
+                                                  "z = zipfile.ZipFile(sys.argv[1])\n"
+                                                  "for i in z.infolist():\n"
+                                                  "  print(i.filename.encode().hex(), z.read(i).hex())\n"),
                                    {jar});
-  std::vector<std::string> names;
-  for (const QByteArray& line : out.split('\n'))
-    if (!line.isEmpty()) names.push_back(line.toStdString());
-  return names;
+  std::vector<std::pair<std::string, std::string>> members;
+  for (const QByteArray& line : out.split('\n')) {
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 2) continue;
+    members.push_back({QByteArray::fromHex(parts[0]).toStdString(), QByteArray::fromHex(parts[1]).toStdString()});
+  }
+  return members;
 }
 
 int UnzipTest(const QString& jar) {

@@ -26,8 +26,8 @@ JarSpec MidletJar(const QString& path, const std::string& manifest);
 void MakeJars(const std::vector<JarSpec>& jars);
 // A member's bytes as python's zipfile reads them; "<missing>" when absent.
 std::string ReadMember(const QString& jar, const std::string& name);
-// Member names in directory order, as python's zipfile lists them.
-std::vector<std::string> MemberNames(const QString& jar);
+// Every member (name, bytes) in directory order, as python's zipfile reads them.
+std::vector<std::pair<std::string, std::string>> Members(const QString& jar);
 // `unzip -t` exit status (0: every member's CRC checks out).
 int UnzipTest(const QString& jar);
 std::string ReadFile(const QString& path);
