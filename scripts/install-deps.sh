@@ -10,6 +10,9 @@ packages=(
   desktop-file-utils xvfb xauth
   libglib2.0-bin python3-gi
 )
+# Only for the benchmarks in bench/ (not CI): scripts/install-deps.sh --bench
+bench_packages=(libzip-dev strace)
+if [ "${1:-}" = "--bench" ]; then packages+=("${bench_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
