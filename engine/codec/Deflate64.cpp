@@ -11,6 +11,7 @@
 // decodes the same here as with zlib.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -24,6 +25,8 @@ namespace {
 
 constexpr uint32_t kWindowSize = 65536;
 constexpr int64_t kInputSize = 32768;
+// The widest first-level lookup of any table built here.
+constexpr unsigned kMaxRoot = 10;
 
 // Length codes 257..287 and distance codes 0..31 with the Deflate64 values.
 constexpr uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
@@ -96,9 +99,10 @@ BuildResult BuildTable(const uint8_t* lens, unsigned n, TableKind kind, unsigned
     t.entries.assign(2, Entry{});
     return BuildResult::Incomplete;
   }
-  unsigned minLen = 1;
-  while (count[minLen] == 0) ++minLen;
-  const unsigned root = std::clamp(rootWanted, minLen, maxLen);
+  // The first level never needs more bits than the longest code. (It is not
+  // widened to the shortest one: a lone long code, legal in an incomplete
+  // distance code, would otherwise ask for a 2^15-entry table.)
+  const unsigned root = std::min(rootWanted, maxLen);
 
   int left = 1;
   for (unsigned len = 1; len <= 15; ++len) {
@@ -121,7 +125,7 @@ BuildResult BuildTable(const uint8_t* lens, unsigned n, TableKind kind, unsigned
 
   const uint32_t rootSize = 1u << root;
   const uint32_t rootMask = rootSize - 1;
-  std::vector<uint8_t> subLen(rootSize, 0);  // longest code behind each first-level slot
+  std::array<uint8_t, 1u << kMaxRoot> subLen{};  // longest code behind each first-level slot
   for (unsigned sym = 0; sym < n; ++sym)
     if (lens[sym] > root) {
       uint8_t& m = subLen[rev[sym] & rootMask];
@@ -186,7 +190,7 @@ class Deflate64Decoder {
   bool Flush(uint32_t count);   // hands window bytes to the output writer; false on a failed write or excess data
 
   TInflateJob& job_;
-  std::array<uint8_t, kInputSize> in_{};
+  std::unique_ptr<uint8_t[]> in_ = std::make_unique_for_overwrite<uint8_t[]>(kInputSize);
   int64_t inPos_ = 0, inEnd_ = 0;
   int64_t bytesRead_ = 0;
   bool exhausted_ = false;
@@ -209,7 +213,7 @@ bool Deflate64Decoder::Refill() {
   if (exhausted_) return false;
   const int64_t left = job_.CompressedSize - bytesRead_;
   const int64_t want = std::min(left, kInputSize);
-  const int64_t got = want > 0 && job_.Archive ? job_.Archive->Read(in_.data(), want) : 0;
+  const int64_t got = want > 0 && job_.Archive ? job_.Archive->Read(in_.get(), want) : 0;
   if (got <= 0) {
     exhausted_ = true;
     return false;
@@ -221,6 +225,20 @@ bool Deflate64Decoder::Refill() {
 }
 
 void Deflate64Decoder::Need(unsigned n) {
+  if (bitCnt_ >= n) return;
+  if (inEnd_ - inPos_ >= 8) {
+    // Fast path: top the buffer up to 56..63 bits with one 8-byte load. The
+    // bits of the next, partly taken byte also land above bitCnt_; they are
+    // that byte's real bits and are put there again when it is taken.
+    uint64_t word;
+    std::memcpy(&word, in_.get() + inPos_, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    bitBuf_ |= word << bitCnt_;
+    const unsigned take = (63 - bitCnt_) >> 3;
+    inPos_ += take;
+    bitCnt_ += take * 8;
+    return;
+  }
   while (bitCnt_ < n) {
     if (inPos_ == inEnd_ && !Refill()) {
       // Past the end of the data the bits read as zeros; decoding may look
@@ -346,12 +364,15 @@ bool Deflate64Decoder::StoredBlock() {
       wpos_ = 0;
     }
   }
+  // From here bytes come straight from the input buffer; bits a fast refill
+  // left above the empty bit buffer belong to bytes taken now, so clear them.
+  if (left > 0) bitBuf_ = 0;
   while (left > 0) {
     if (Cancelled()) return false;
     if (bitCnt_ > padBits_) return false;  // cannot happen: the buffer was emptied above
     if (inPos_ == inEnd_ && !Refill()) return false;
     const uint32_t n = uint32_t(std::min<int64_t>({int64_t(left), inEnd_ - inPos_, int64_t(kWindowSize - wpos_)}));
-    std::memcpy(window_.get() + wpos_, in_.data() + inPos_, n);
+    std::memcpy(window_.get() + wpos_, in_.get() + inPos_, n);
     inPos_ += n;
     wpos_ += n;
     streamOut_ += n;
