@@ -74,7 +74,6 @@ TMidletSuite::TMidletSuite() {
 std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
   UnJar.FileSpec = {kManifestSpec};
   UnJar.ClearErrors();
-  if (!FileExists(jarFile)) throw EJarDamaged(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
 
   std::vector<std::pair<std::string, bool>> ends;
   RestoreOnExit<decltype(UnJar.OnEnd)> restore(UnJar.OnEnd);
@@ -93,6 +92,8 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
   }
   const auto& errors = UnJar.Errors();
   if (stream.Count() == 0) {
+    // The archive is opened once, by the reader; a missing file is told here.
+    if (!FileExists(jarFile)) throw EJarDamaged(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
     if (!errors.empty()) throw EJarDamaged(ErrorText(errors.front()));
     throw EManifestMissing("List index out of bounds (0)");
   }
