@@ -116,12 +116,12 @@ int64_t TArchiveStream::Read(void* buffer, int64_t count) {
     if (pos >= bufferStart_ && pos < bufferStart_ + int64_t(bufferLength_)) {
       const size_t off = size_t(pos - bufferStart_);
       const size_t n = std::min(want, bufferLength_ - off);
-      std::memcpy(out + done, buffer_.data() + off, n);
+      std::memcpy(out + done, buffer_.get() + off, n);
       done += int64_t(n);
       position_ += int64_t(n);
       continue;
     }
-    if (want >= kStreamBuffer) {
+    if (want >= kStreamBuffer || (buffer_ && want >= bufferCapacity_)) {
       // A large request goes straight into the caller's buffer.
       const size_t got = source_.ReadAt(pos, out + done, want);
       done += int64_t(got);
@@ -129,9 +129,13 @@ int64_t TArchiveStream::Read(void* buffer, int64_t count) {
       if (got < want) break;
       continue;
     }
-    if (buffer_.empty()) buffer_.resize(kStreamBuffer);
+    if (!buffer_) {
+      // No bigger than the file: a small archive costs a small buffer.
+      bufferCapacity_ = size_t(std::clamp<int64_t>(source_.Size(), 4096, int64_t(kStreamBuffer)));
+      buffer_ = std::make_unique_for_overwrite<uint8_t[]>(bufferCapacity_);
+    }
     bufferStart_ = pos;
-    bufferLength_ = source_.ReadAt(pos, buffer_.data(), kStreamBuffer);
+    bufferLength_ = source_.ReadAt(pos, buffer_.get(), bufferCapacity_);
     if (bufferLength_ == 0) break;
   }
   return done;

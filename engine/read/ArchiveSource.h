@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,7 +69,8 @@ class TArchiveStream : public TStream32 {
 
  private:
   TArchiveSource& source_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;  // allocated on the first read, never cleared
+  size_t bufferCapacity_ = 0;
   int64_t bufferStart_ = 0;
   size_t bufferLength_ = 0;
   int64_t position_ = 0;

@@ -159,7 +159,6 @@ void TUnZip::DetectType() {
     return;
   }
   uint8_t head[4] = {};
-  uint8_t mz[64] = {};
   if (archiveSize_ <= kReadWholeBelow) s.Load(0, size_t(archiveSize_));
   s.ReadAt(0, head, sizeof head);
 
@@ -168,7 +167,6 @@ void TUnZip::DetectType() {
     // A program image that may carry an archive (a self-extractor). Other
     // formats' self-extractors are not recognised; a ZIP is found by its end
     // record and typed atZipExe when its directory does not start at 0.
-    s.ReadAt(0, mz, sizeof mz);
     const int64_t c = FindCentralDirectory();
     if (c > 0) {
       type = atZipExe;
