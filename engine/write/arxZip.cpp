@@ -595,6 +595,11 @@ void TCustomCClass::EntryLoop(Run& run) {
   const int maxCount = deletesPending_;
   deletesPending_ = 0;
   TStream32& temp = *run.temp;
+  struct LoopScope {
+    TCustomCClass& self;
+    ~LoopScope() { self.EntryLoopEnd(); }
+  } scope{*this};
+  EntryLoopBegin(run.list);
   for (int i = 0; i < run.list.Count() && !cancel_ && !runFailed_; ++i) {
     currentEntry_ = i + 1;
     TCompHeaderItem& item = run.list[i];

@@ -1,12 +1,14 @@
 // The ZIP writer (TZipBase, TJar): local headers finished in place, stored or deflated data, old entries copied, the central directory and end record.
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include <sys/stat.h>
 
 #include "engine/common/ByteIO.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/Err_Msgs.h"
+#include "engine/write/arxPackAhead.h"
 #include "engine/write/arxTempStreams.h"
 #include "engine/write/arxZip.h"
 
@@ -23,6 +25,9 @@ constexpr int kWindowBits = -15;  // raw Deflate, 32 KiB window
 // Files up to this size are deflated into memory first and stored when
 // Deflate would make them larger.
 constexpr int64_t kSmallFile = 256;
+// Packing ahead: files up to this size, at most this much packed data held.
+constexpr int64_t kPackAheadMaxFile = 16 << 20;
+constexpr int64_t kPackAheadBudget = 64 << 20;
 constexpr size_t kReadChunk = 256 * 1024;
 // The central directory is written in pieces of about this size.
 constexpr size_t kDirectoryFlush = 1 << 20;
@@ -61,6 +66,8 @@ TZipBase::TZipBase() {
                       ".JAR", ".LHA", ".LZH", ".PAK", ".PK3", ".PK_", ".RAR", ".TAR",
                       ".TGZ", ".UUE", ".UU",  ".WAR", ".XXE", ".Z",   ".ZIP", ".ZOO"};
 }
+
+TZipBase::~TZipBase() = default;
 
 TJar::TJar() {
   classDefaultExt_ = ".jar";
@@ -194,16 +201,8 @@ void TZipBase::CompressEntry(TStream32& temp, int index, bool& success, TCompHea
 
   // The archive being written, and the one it will replace, never go into
   // the archive (the temporary directory may lie inside the tree).
-  if (!item.Record.IsDirectory) {
-    if (tempFile_) {
-      struct stat st {};
-      if (item.Name == tempFile_->FileName() ||
-          (::fstat(tempFile_->Handle(), &st) == 0 && uint64_t(st.st_dev) == item.Record.Dev &&
-           uint64_t(st.st_ino) == item.Record.Ino))
-        return;
-    }
-    if (targetExists_ && item.Record.Dev == targetDev_ && item.Record.Ino == targetIno_) return;
-  }
+  if (!item.Record.IsDirectory && ((tempFile_ && item.Name == tempFile_->FileName()) || IsArchiveItself(item.Record)))
+    return;
 
   TZipCommon::currentName_ = item.Name;
   if (OnBegin) {
@@ -217,9 +216,46 @@ void TZipBase::CompressEntry(TStream32& temp, int index, bool& success, TCompHea
   ReportEnd();
 }
 
+bool TZipBase::IsArchiveItself(const TEntryRecord& rec) const {
+  if (tempFile_) {
+    struct stat st {};
+    if (::fstat(tempFile_->Handle(), &st) == 0 && uint64_t(st.st_dev) == rec.Dev && uint64_t(st.st_ino) == rec.Ino)
+      return true;
+  }
+  return targetExists_ && rec.Dev == targetDev_ && rec.Ino == targetIno_;
+}
+
+void TZipBase::EntryLoopBegin(TCompHeaderObj& list) {
+  packAhead_.reset();
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (CompressWorkers == 0 || OnBegin || (CompressWorkers < 0 && cores < 2)) return;
+  const int workers = CompressWorkers > 0 ? CompressWorkers : int(std::min(cores, 4u));
+  if (compressMethod_ == cmStore) DeflateType = dtDeflateS;
+  std::vector<TPackJob> jobs;
+  for (int i = 0; i < list.Count(); ++i) {
+    const TCompHeaderItem& item = list[i];
+    const TEntryRecord& rec = item.Record;
+    if (rec.State != esAdd || rec.IsDirectory || IsArchiveItself(rec)) continue;
+    EntryInfo info;
+    GetHeaderInfo(item.Header, rec, info);
+    if (info.Size > kPackAheadMaxFile) continue;  // streamed by the writer itself
+    jobs.push_back(TPackJob{i, item.Name, DeflateType == dtDeflateS || StoredByType(item.StoredName), DeflateType});
+  }
+  if (jobs.size() > 1) packAhead_ = std::make_unique<TPackAhead>(std::move(jobs), workers, kPackAheadBudget);
+}
+
+void TZipBase::EntryLoopEnd() { packAhead_.reset(); }
+
 bool TZipBase::CompressFile(TStream32& temp, int index, TCompHeaderObj& list) {
   TCompHeaderItem& item = list[index];
   if (item.Record.IsDirectory) return CompressDirectory(temp, index, list);
+  if (packAhead_) {
+    TPackedFile packed;
+    const auto take = packAhead_->TakeEntry(
+        index, packed, [this] { PumpMessages(); }, [this] { return cancel_ != 0; });
+    if (take == TPackAhead::Take::Cancelled) return false;
+    if (take == TPackAhead::Take::Packed) return WritePacked(temp, index, list, packed);
+  }
 
   TFileStream32 source(item.Name, fmOpenRead);
   const int64_t size = source.IsOpen() ? source.GetSize() : -1;
@@ -258,6 +294,38 @@ bool TZipBase::CompressFile(TStream32& temp, int index, TCompHeaderObj& list) {
   temp.WriteBuffer(encodedName_.data(), int64_t(encodedName_.size()));
   WriteWideExtra(temp, item.Record);
   temp.Seek(0, soFromEnd);
+  BuildCentralHeader(index, info_.Attr & kAttrMask, list);
+  return true;
+}
+
+bool TZipBase::WritePacked(TStream32& temp, int index, TCompHeaderObj& list, TPackedFile& packed) {
+  TCompHeaderItem& item = list[index];
+  if (packed.Status) {
+    Report(item.Name, packed.Status);
+    return false;
+  }
+  info_.Size = packed.Size;
+  item.Record.SizeHigh = uint16_t(uint64_t(packed.Size) >> 32);
+  methodUsed_ = packed.Method;
+  crcValue32_ = packed.Crc;
+  encodedName_ = EncodeName(storedName_, nameFlag_);
+  if (encodedName_.empty() || encodedName_.size() > 0xFFFF) {
+    Report(item.Name, kErrInvalidName);
+    return false;
+  }
+  const int64_t start = temp.Seek(0, soFromEnd);
+  wideExtra_ = item.Record.SizeHigh != 0 || start > int64_t(0xFFFFFFFF);
+  const int64_t dataSize = packed.Data->GetSize();
+  // The sizes are known: the header is written once, already finished.
+  FinishLocalHeader(dataSize + (wideExtra_ ? 8 : 0), packed.Size);
+  temp.WriteBuffer(localHeader_.data(), kLocalHeaderSize);
+  temp.WriteBuffer(encodedName_.data(), int64_t(encodedName_.size()));
+  WriteWideExtra(temp, item.Record);
+  if (dataSize > 0) temp.WriteBuffer(packed.Data->Memory(), dataSize);
+  fileTotal_ = packed.Size;
+  fileLeft_ = 0;
+  bytesLeft_ -= packed.Size;
+  DoProgress();
   BuildCentralHeader(index, info_.Attr & kAttrMask, list);
   return true;
 }

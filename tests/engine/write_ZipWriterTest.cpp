@@ -465,6 +465,35 @@ TEST(Writer, MemoryTemporaryArchiveGivesTheSameBytes) {
   EXPECT_EQ(ReadFile(d / "out.jar"), viaFile);
 }
 
+TEST(Writer, PackingAheadOnOtherCoresGivesTheSameBytes) {
+  ScratchDir d;
+  for (int i = 0; i < 60; ++i) {
+    const size_t n = size_t(i * i * 37 % 70000);
+    auto data = NoiseBytes(n, uint32_t(i + 1));
+    if (i % 3) std::fill(data.begin(), data.begin() + long(n / 2), uint8_t('a'));
+    WriteFile(d / ("t/d" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 10 == 0 ? ".jar" : ".bin")), data);
+  }
+  WriteFile(d / "t/empty", "");
+  for (TDeflateType type : {dtDeflateN, dtDeflateX}) {
+    std::vector<std::vector<uint8_t>> results;
+    for (int workers : {0, 1, 3}) {
+      ::unlink((d / "out.jar").c_str());
+      const Built b = BuildJar(d, [&](TJar& j) {
+        j.CompressWorkers = workers;
+        j.DeflateType = type;
+      });
+      EXPECT_EQ(b.result, 61);
+      EXPECT_TRUE(b.codes.empty());
+      results.push_back(ReadFile(d / "out.jar"));
+    }
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_EQ(results[2], results[0]);
+    ZipProbe z(results[0], 0);
+    ASSERT_TRUE(z.ok) << z.error;
+    for (const auto& e : z.entries) EXPECT_TRUE(e.decoded) << e.name;
+  }
+}
+
 TEST(Writer, EventsReportEachEntryAndTheCommittedResult) {
   ScratchDir d;
   WriteFile(d / "t/a.txt", Text(300000));
