@@ -142,7 +142,9 @@ class TCompressStream : public TStream32 {
   int64_t Read(void*, int64_t) override { return -1; }
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, int origin) override;  // only (0, current): bytes taken in
-  void Finish();  // finishes the Deflate data now (also done by the destructor)
+  // Finishes the Deflate data now; a failing destination throws here. The
+  // destructor finishes too, but cannot report a failure.
+  void Finish();
   uint32_t Crc;
 
  private:
