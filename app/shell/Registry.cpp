@@ -472,6 +472,10 @@ bool TRegistry::DeleteKey(const std::string& key) {
   if (key.find_first_not_of('\\') == std::string::npos) return false;
   std::vector<std::string> path;
   if (!ResolvePath(key, path) || path.empty()) return false;
+  {
+    TStore peek = LoadStore(FStorePath);  // nothing to delete: touch nothing, not even the folder
+    if (!FindPath(peek.root, path)) return false;
+  }
   TStoreLock lock(FStorePath);
   TStore store = LoadStore(FStorePath);
   const std::string last = path.back();
