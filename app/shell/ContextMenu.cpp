@@ -13,6 +13,8 @@
 // removes exactly those files and never a file of the user's.
 #include "app/shell/ContextMenu.h"
 
+#include "engine/common/arxGbls.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -33,17 +35,6 @@ constexpr const char* kNautilusDirRel = "nautilus/scripts";
 constexpr const char* kNemoDirRel = "nemo/actions";
 constexpr const char* kJarMimeTypes = "application/java-archive;application/x-java-archive;";
 constexpr const char* kJarIcon = "application-x-java-archive";
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // ---- quoting for the three consumers of a command line ----
 

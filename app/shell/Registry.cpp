@@ -12,6 +12,8 @@
 // do not parse are skipped, so a damaged store loses only what is damaged.
 #include "app/shell/Registry.h"
 
+#include "engine/common/arxGbls.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,17 +32,6 @@ namespace {
 
 constexpr size_t kMaxStoreSize = 16u << 20;  // a registry of file types is tiny; refuse to slurp more
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // A key name may hold anything but '\' (the separator) and control characters.
 bool ValidKeyName(std::string_view name) {
   if (name.empty()) return false;
@@ -56,7 +47,7 @@ struct TKeyNode {
 
   TKeyNode* Find(std::string_view n) const {
     for (const auto& k : keys)
-      if (SameName(k->name, n)) return k.get();
+      if (SameTextAscii(k->name, n)) return k.get();
     return nullptr;
   }
   TKeyNode* FindOrAdd(const std::string& n) {
@@ -67,12 +58,12 @@ struct TKeyNode {
   }
   const std::string* Value(std::string_view n) const {
     for (const auto& v : values)
-      if (SameName(v.first, n)) return &v.second;
+      if (SameTextAscii(v.first, n)) return &v.second;
     return nullptr;
   }
   void SetValue(const std::string& n, const std::string& v) {
     for (auto& e : values)
-      if (SameName(e.first, n)) {
+      if (SameTextAscii(e.first, n)) {
         e.second = v;
         return;
       }
@@ -239,14 +230,6 @@ std::string ParentDir(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool MakeDirs(const std::string& dir) {
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (dir.empty() || dir == "/" || dir == ".") return false;
-  if (!MakeDirs(ParentDir(dir))) return false;
-  return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
-}
-
 class TFd {
  public:
   explicit TFd(int fd = -1) : FFd(fd) {}
@@ -321,7 +304,7 @@ bool SaveStore(const std::string& path, const TStore& store) {
   // A store marked read-only stays so, also for a user whom the system would let write.
   if (exists && (!(st.st_mode & S_IWUSR) || ::access(path.c_str(), W_OK) != 0)) return false;
   const std::string dir = ParentDir(path);
-  if (!MakeDirs(dir)) return false;
+  if (!ForceDirectories(dir)) return false;
   std::string tmpl = path + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -342,7 +325,7 @@ class TStoreLock {
  public:
   explicit TStoreLock(const std::string& path) {
     const std::string dir = ParentDir(path);
-    MakeDirs(dir);
+    ForceDirectories(dir);
     FFd = TFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).release();
     if (FFd >= 0) {
       while (::flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
@@ -483,7 +466,7 @@ bool TRegistry::DeleteKey(const std::string& key) {
   TKeyNode* parent = FindPath(store.root, path);
   if (!parent) return false;
   for (auto it = parent->keys.begin(); it != parent->keys.end(); ++it) {
-    if (SameName((*it)->name, last)) {
+    if (SameTextAscii((*it)->name, last)) {
       parent->keys.erase(it);
       return SaveStore(FStorePath, store);
     }
