@@ -328,7 +328,10 @@ void TfrmMain::FormCreate() {
   setAcceptDrops(true);
 }
 
-void TfrmMain::FormShow() { addDialogDir_ = AddDialogDirectory(); }
+void TfrmMain::FormShow() {
+  // Nothing to prepare: the Add dialog works out its directory each time it
+  // opens (AddDialogDirectory), and the lists keep their items while hidden.
+}
 
 bool TfrmMain::FormClose() {
   return Services.Guard(this, [this] { SaveSettings(suite_.Options, SettingsPath); });
@@ -374,12 +377,10 @@ void TfrmMain::DisplayHint(const QString& hint) { SetStatus(1, LongHint(hint)); 
 
 void TfrmMain::AddFiles(TCheckListBox& list) {
   if (busy_) return;
-  if (addDialogDir_.isEmpty() || addDialogDir_ != AddDialogDirectory()) addDialogDir_ = AddDialogDirectory();
   const QStringList files =
-      Services.Choose(this, TFileRequest{QStringLiteral("Add Files"), addDialogDir_, kJarFilter, true});
+      Services.Choose(this, TFileRequest{QStringLiteral("Add Files"), AddDialogDirectory(), kJarFilter, true});
   if (files.isEmpty()) return;
   lastAddDir_ = QFileInfo(files.first()).absolutePath();
-  addDialogDir_ = lastAddDir_;
   for (const QString& file : files) list.Items().Add(file);
 }
 

@@ -116,7 +116,6 @@ class TfrmMain : public QMainWindow {
   TEventPump pump_;
   QString lastAddDir_;
   QString lastOpenDir_;
-  QString addDialogDir_;
   bool busy_ = false;
   bool stopRequested_ = false;
   bool closeAfterBatch_ = false;

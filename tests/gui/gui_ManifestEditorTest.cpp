@@ -87,15 +87,6 @@ TEST_F(ManifestEditorTest, WindowAsDesigned) {
   EXPECT_EQ(editor.Grid().columnWidth(0), 232);
   EXPECT_EQ(editor.Grid().columnWidth(1), 232);
   EXPECT_FALSE(editor.Grid().horizontalHeader()->isVisible());
-  const std::pair<const char*, const char*> buttons[] = {
-      {"btnManifestSave", "Save and Exit"}, {"btnManifestCancel", "Exit without saving"}, {"btnManifestHelp", "Help"}};
-  for (const auto& [name, hint] : buttons) {
-    auto* b = editor.findChild<QPushButton*>(QLatin1String(name));
-    ASSERT_NE(b, nullptr) << name;
-    EXPECT_EQ(b->toolTip(), QLatin1String(hint));
-  }
-  EXPECT_NE(editor.findChild<QAction*>(QStringLiteral("AddAttribute1")), nullptr);
-  EXPECT_NE(editor.findChild<QAction*>(QStringLiteral("DeleteAttribute1")), nullptr);
 }
 
 TEST_F(ManifestEditorTest, LoadShowsTheManifestAsSortedKeyValueRows) {
@@ -168,16 +159,6 @@ TEST_F(ManifestEditorTest, SaveWithOptionsOffChangesOnlyTheJar) {
   EXPECT_EQ(DirEntries(dir.path()), QStringList{"Game.jar"});
   EXPECT_EQ(UnzipTest(jar), 0);
   EXPECT_NE(SavedManifest(jar).find("MIDlet-Vendor: Someone Else\r\n"), std::string::npos);
-}
-
-TEST_F(ManifestEditorTest, UnchangedSaveWritesTheSortedLinesWithAFinalEmptyLine) {
-  MakeGame("Manifest-Version: 1.0\r\nMIDlet-Name: Foo\r\nCreated-By: X\r\n"
-           "MIDlet-Description: Level 2: Boss\r\n\r\n");
-  AllOptions(false);
-  Show();
-  editor.btnManifestSaveClick();
-  EXPECT_EQ(SavedManifest(jar),
-            "Created-By: X\r\nManifest-Version: 1.0\r\nMIDlet-Description: Level 2: Boss\r\nMIDlet-Name: Foo\r\n\r\n");
 }
 
 TEST_F(ManifestEditorTest, CancelWritesNothing) {
@@ -287,16 +268,6 @@ TEST_F(ManifestEditorTest, AJarWithoutManifestOpensEmptyAfterTheError) {
   EXPECT_EQ(editor.Model().RowCount(), 0);
   ASSERT_EQ(rec.messages.size(), 1u);
   EXPECT_EQ(rec.messages[0].icon, MsgIcon::Error);
-}
-
-TEST_F(ManifestEditorTest, ClosingFadesOut) {
-  MakeGame();
-  Show();
-  editor.Fader().DurationMs = 500;
-  editor.btnManifestCancelClick();
-  EXPECT_TRUE(editor.isVisible());
-  EXPECT_TRUE(QTest::qWaitFor([this] { return !editor.isVisible(); }, 3000));
-  EXPECT_EQ(editor.windowOpacity(), 1.0);  // ready to be shown again
 }
 
 }  // namespace
