@@ -83,21 +83,6 @@ inline Bytes ZlibRawDeflate(const Bytes& in, int level, int strategy = Z_DEFAULT
   return out;
 }
 
-// Decodes raw Deflate with zlib; empty result plus ok=false on damaged data.
-inline Bytes ZlibRawInflate(const Bytes& in, size_t expected, bool& ok) {
-  z_stream z{};
-  inflateInit2(&z, -15);
-  Bytes out(expected + 1);
-  z.next_in = const_cast<Bytef*>(in.data());
-  z.avail_in = uInt(in.size());
-  z.next_out = out.data();
-  z.avail_out = uInt(out.size());
-  ok = inflate(&z, Z_FINISH) == Z_STREAM_END;
-  out.resize(z.total_out);
-  inflateEnd(&z);
-  return out;
-}
-
 inline uint32_t ZlibCrc(const Bytes& b) { return uint32_t(crc32(0, b.data(), uInt(b.size()))); }
 
 }  // namespace parcelix::codectest
