@@ -120,6 +120,12 @@ void TUniqueFile::SyncAndClose() {
   if (close(fd) != 0) ThrowErrno(path_);
 }
 
+void TUniqueFile::Close() {
+  int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) ThrowErrno(path_);
+}
+
 void WriteFileReplacing(const std::string& path, std::string_view data) {
   std::string target = ResolveTarget(path);
   TUniqueFile tmp(DirOf(target), "." + ExtractFileName(target) + ".");

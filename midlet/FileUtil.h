@@ -57,6 +57,7 @@ class TUniqueFile {
   const std::string& Path() const { return path_; }
   void WriteAll(std::string_view data);  // throws std::system_error
   void SyncAndClose();                   // throws std::system_error
+  void Close();                          // without the flush to disk; throws std::system_error
   void Release() { released_ = true; }   // the file now belongs elsewhere (renamed)
 
  private:

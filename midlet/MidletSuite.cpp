@@ -166,6 +166,13 @@ RenameResult TMidletSuite::RenameByMIDletName(const std::string& fileName) {
     r.renamed = true;
     return r;
   }
+  // Another hard link of the same file already has the name: a move would
+  // be a no-op that reports success while the old name stays.
+  struct stat target;
+  if (stat(r.newPath.c_str(), &target) == 0 && SameFile(fileName, r.newPath) && target.st_nlink > 1) {
+    r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
+    return r;
+  }
   errno = 0;
   if (MoveFileNoReplace(fileName, r.newPath)) {
     r.renamed = true;
@@ -232,9 +239,10 @@ std::unique_ptr<TPrivateTempDir> PrepareManifestTree(TMidletSuite& suite, const 
     work = std::make_unique<TPrivateTempDir>("parcelix-save-");
     metaInf = work->Path() + "META-INF";
     if (!ForceDirectories(metaInf)) throw std::system_error(errno, std::generic_category(), metaInf);
+    // A private source file that lives for one save: no flush to disk.
     TUniqueFile file(metaInf, "m");
     file.WriteAll(text);
-    file.SyncAndClose();
+    file.Close();
     if (rename(file.Path().c_str(), (metaInf + "/MANIFEST.MF").c_str()) != 0)
       throw std::system_error(errno, std::generic_category(), metaInf);
     file.Release();

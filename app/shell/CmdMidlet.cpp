@@ -131,7 +131,7 @@ Collected CollectJars(const BatchOptions& o) {
       }
       if (ec) c.problems.emplace_back(p, ec.message());
       std::sort(found.begin(), found.end());
-      c.jars.insert(c.jars.end(), found.begin(), found.end());
+      for (auto& f : found) c.jars.push_back(std::move(f));
     } else if (fs::is_regular_file(st)) {
       if (IsJarName(p))
         c.jars.push_back(p);
@@ -141,6 +141,11 @@ Collected CollectJars(const BatchOptions& o) {
       c.problems.emplace_back(p, "not found");
     }
   }
+  // A JAR named twice (or named and inside a named directory) is done once.
+  std::set<std::string> seen;
+  c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
+                              [&](const std::string& j) { return !seen.insert(j).second; }),
+               c.jars.end());
   return c;
 }
 

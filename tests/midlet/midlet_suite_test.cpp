@@ -131,6 +131,14 @@ TEST_F(MidletSuiteTest, RenameNeverReplaces) {
   EXPECT_EQ(ReadAll(jar), ReadAll(Fixture("game.jar")));
 }
 
+TEST_F(MidletSuiteTest, RenameOntoAHardLinkOfItselfKeepsBothNames) {
+  std::string jar = Copy("game.jar", "a.jar");
+  ASSERT_EQ(link(jar.c_str(), (dir.Path() + "Foo 1.0.jar").c_str()), 0);
+  RenameResult r = suite.RenameByMIDletName(jar);
+  EXPECT_FALSE(r.renamed);
+  EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"Foo 1.0.jar", "a.jar"}));
+}
+
 TEST_F(MidletSuiteTest, RenameOfDamagedOrNamelessJarsKeepsThem) {
   EXPECT_THROW(suite.RenameByMIDletName(Copy("crc.jar", "c.jar")), EJarDamaged);
   EXPECT_THROW(suite.RenameByMIDletName(Copy("nomanifest.jar", "n.jar")), EManifestMissing);
