@@ -374,7 +374,9 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
       ++count;
     } else {
       struct stat st;
-      const bool exists = !isDirName && ::lstat(target.c_str(), &st) == 0;
+      // Only the choices below that depend on it look for an existing file.
+      const bool exists = !isDirName && (z.ConfirmOverwrites || z.OverwriteMode == omSkip) &&
+                          ::lstat(target.c_str(), &st) == 0;
       if (!z.ConfirmOverwrites) {
         // omSkip leaves existing files alone; new ones are still written.
         if (z.OverwriteMode == omSkip && exists) return skipped();
