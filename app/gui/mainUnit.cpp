@@ -48,6 +48,18 @@ void SetHint(QAction& action, const QString& hint) {
   action.setStatusTip(LongHint(hint));
 }
 
+// Gives a control its name, caption and hint as designed.
+template <class W>
+void Design(W& widget, const char* name, const char* caption = nullptr, const char* hint = nullptr) {
+  widget.setObjectName(QLatin1String(name));
+  if constexpr (requires { widget.setTitle(QString()); }) {
+    if (caption) widget.setTitle(QString::fromUtf8(caption));
+  } else if constexpr (requires { widget.setText(QString()); }) {
+    if (caption) widget.setText(QString::fromUtf8(caption));
+  }
+  if (hint) SetHint(widget, QString::fromUtf8(hint));
+}
+
 // The extension as the drop handler sees it: from the last '.' of the file
 // part, with spaces and control characters trimmed, in lower case.
 QString DropExtension(const QString& path) {
@@ -102,25 +114,34 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
     move(area.center() - QPoint(kWidth / 2, kHeight / 2));
   }
 
-  PageControl.setObjectName(QStringLiteral("PageControl"));
-  TabRename.setObjectName(QStringLiteral("TabRename"));
-  TabMakeJad.setObjectName(QStringLiteral("TabMakeJad"));
-  TabOptions.setObjectName(QStringLiteral("TabOptions"));
-  RenameList.setObjectName(QStringLiteral("RenameList"));
-  MakeJadList.setObjectName(QStringLiteral("MakeJadList"));
-  btnRenAdd.setObjectName(QStringLiteral("btnRenAdd"));
-  btnRenDelete.setObjectName(QStringLiteral("btnRenDelete"));
-  btnRenRename.setObjectName(QStringLiteral("btnRenRename"));
-  btnRenHelp.setObjectName(QStringLiteral("btnRenHelp"));
-  btnMakeJadAdd.setObjectName(QStringLiteral("btnMakeJadAdd"));
-  btnMakeJadDelete.setObjectName(QStringLiteral("btnMakeJadDelete"));
-  btnMakeJadMake.setObjectName(QStringLiteral("btnMakeJadMake"));
-  btnMakeJadHelp.setObjectName(QStringLiteral("btnMakeJadHelp"));
+  Design(PageControl, "PageControl");
+  Design(TabRename, "TabRename");
+  Design(TabMakeJad, "TabMakeJad");
+  Design(TabOptions, "TabOptions");
+  Design(RenameList, "RenameList");
+  Design(MakeJadList, "MakeJadList");
+  Design(btnRenAdd, "btnRenAdd", "Add", "Add files to list");
+  Design(btnRenDelete, "btnRenDelete", "Delete", "Delete files from list");
+  Design(btnRenRename, "btnRenRename", "Rename", "Start process");
+  Design(btnRenHelp, "btnRenHelp", "Help", "Help");
+  Design(btnMakeJadAdd, "btnMakeJadAdd", "Add", "Add files to list");
+  Design(btnMakeJadDelete, "btnMakeJadDelete", "Delete", "Delete files from list");
+  Design(btnMakeJadMake, "btnMakeJadMake", "Make JAD", "Start process");
+  Design(btnMakeJadHelp, "btnMakeJadHelp", "Help", "Help");
+  Design(RenameGroupBox, "RenameGroupBox", "Rename", "Rename options");
+  Design(AddVersionCheckBox, "AddVersionCheckBox", "Add version number (to avoid same MIDlet-Name conflict)",
+         "Add version number");
+  Design(ManifestEditorGroupBox, "ManifestEditorGroupBox", "Manifest Editor", "Manifest Editor options");
+  Design(RenameCheckBox, "RenameCheckBox", "Rename after save", "Rename after save");
+  Design(MakeJadCheckBox, "MakeJadCheckBox", "Make JAD after save", "Make JAD after save");
+  Design(BackupCheckBox, "BackupCheckBox", "Create backup", "Create backup");
+  Design(OtherGroupBox, "OtherGroupBox", "Other", "Other options");
+  Design(AlwaysOnTopCheckBox, "AlwaysOnTopCheckBox", "Always on Top", "Always on Top");
+  Design(MenuIntegrLabel, "MenuIntegrLabel", "Context menu integration:");
+  Design(MenuIntegrONButton, "MenuIntegrONButton", "ON", "Context menu integration: ON");
+  Design(MenuIntegrOFFButton, "MenuIntegrOFFButton", "OFF", "Context menu integration: OFF");
+  Design(btnOptionsHelp, "btnOptionsHelp", "Help", "Help");
 
-  btnRenRename.setText(QStringLiteral("Rename"));
-  SetHint(btnRenRename, QStringLiteral("Start process"));
-  btnMakeJadMake.setText(QStringLiteral("Make JAD"));
-  SetHint(btnMakeJadMake, QStringLiteral("Start process"));
   BuildListTab(TabRename, renameLayout_, RenameList, btnRenAdd, btnRenDelete, btnRenRename, btnRenHelp);
   BuildListTab(TabMakeJad, makeJadLayout_, MakeJadList, btnMakeJadAdd, btnMakeJadDelete, btnMakeJadMake,
                btnMakeJadHelp);
@@ -181,12 +202,6 @@ TfrmMain::~TfrmMain() {
 
 void TfrmMain::BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, QPushButton& add,
                             QPushButton& del, QPushButton& run, QPushButton& help) {
-  add.setText(QStringLiteral("Add"));
-  SetHint(add, QStringLiteral("Add files to list"));
-  del.setText(QStringLiteral("Delete"));
-  SetHint(del, QStringLiteral("Delete files from list"));
-  help.setText(QStringLiteral("Help"));
-  SetHint(help, QStringLiteral("Help"));
   layout.addWidget(&list, 0, 0, 5, 1);
   layout.addWidget(&add, 0, 1);
   layout.addWidget(&del, 1, 1);
@@ -221,46 +236,14 @@ void TfrmMain::BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& l
 }
 
 void TfrmMain::BuildOptionsTab() {
-  RenameGroupBox.setObjectName(QStringLiteral("RenameGroupBox"));
-  RenameGroupBox.setTitle(QStringLiteral("Rename"));
-  SetHint(RenameGroupBox, QStringLiteral("Rename options"));
-  AddVersionCheckBox.setObjectName(QStringLiteral("AddVersionCheckBox"));
-  AddVersionCheckBox.setText(QStringLiteral("Add version number (to avoid same MIDlet-Name conflict)"));
-  SetHint(AddVersionCheckBox, QStringLiteral("Add version number"));
   renameGroupLayout_.addWidget(&AddVersionCheckBox, 0, 0);
   RenameGroupBox.setLayout(&renameGroupLayout_);
 
-  ManifestEditorGroupBox.setObjectName(QStringLiteral("ManifestEditorGroupBox"));
-  ManifestEditorGroupBox.setTitle(QStringLiteral("Manifest Editor"));
-  SetHint(ManifestEditorGroupBox, QStringLiteral("Manifest Editor options"));
-  RenameCheckBox.setObjectName(QStringLiteral("RenameCheckBox"));
-  RenameCheckBox.setText(QStringLiteral("Rename after save"));
-  SetHint(RenameCheckBox, QStringLiteral("Rename after save"));
-  MakeJadCheckBox.setObjectName(QStringLiteral("MakeJadCheckBox"));
-  MakeJadCheckBox.setText(QStringLiteral("Make JAD after save"));
-  SetHint(MakeJadCheckBox, QStringLiteral("Make JAD after save"));
-  BackupCheckBox.setObjectName(QStringLiteral("BackupCheckBox"));
-  BackupCheckBox.setText(QStringLiteral("Create backup"));
-  SetHint(BackupCheckBox, QStringLiteral("Create backup"));
   editorGroupLayout_.addWidget(&RenameCheckBox, 0, 0);
   editorGroupLayout_.addWidget(&MakeJadCheckBox, 1, 0);
   editorGroupLayout_.addWidget(&BackupCheckBox, 2, 0);
   ManifestEditorGroupBox.setLayout(&editorGroupLayout_);
 
-  OtherGroupBox.setObjectName(QStringLiteral("OtherGroupBox"));
-  OtherGroupBox.setTitle(QStringLiteral("Other"));
-  SetHint(OtherGroupBox, QStringLiteral("Other options"));
-  AlwaysOnTopCheckBox.setObjectName(QStringLiteral("AlwaysOnTopCheckBox"));
-  AlwaysOnTopCheckBox.setText(QStringLiteral("Always on Top"));
-  SetHint(AlwaysOnTopCheckBox, QStringLiteral("Always on Top"));
-  MenuIntegrLabel.setObjectName(QStringLiteral("MenuIntegrLabel"));
-  MenuIntegrLabel.setText(QStringLiteral("Context menu integration:"));
-  MenuIntegrONButton.setObjectName(QStringLiteral("MenuIntegrONButton"));
-  MenuIntegrONButton.setText(QStringLiteral("ON"));
-  SetHint(MenuIntegrONButton, QStringLiteral("Context menu integration: ON"));
-  MenuIntegrOFFButton.setObjectName(QStringLiteral("MenuIntegrOFFButton"));
-  MenuIntegrOFFButton.setText(QStringLiteral("OFF"));
-  SetHint(MenuIntegrOFFButton, QStringLiteral("Context menu integration: OFF"));
   otherGroupLayout_.addWidget(&AlwaysOnTopCheckBox, 0, 0, 1, 4);
   otherGroupLayout_.addWidget(&MenuIntegrLabel, 1, 0);
   otherGroupLayout_.addWidget(&MenuIntegrONButton, 1, 1);
@@ -274,9 +257,6 @@ void TfrmMain::BuildOptionsTab() {
                          &AlwaysOnTopCheckBox})
     box->setChecked(true);
 
-  btnOptionsHelp.setObjectName(QStringLiteral("btnOptionsHelp"));
-  btnOptionsHelp.setText(QStringLiteral("Help"));
-  SetHint(btnOptionsHelp, QStringLiteral("Help"));
   optionsLayout_.addWidget(&RenameGroupBox, 0, 0, 1, 2);
   optionsLayout_.addWidget(&ManifestEditorGroupBox, 1, 0, 1, 2);
   optionsLayout_.addWidget(&OtherGroupBox, 2, 0, 1, 2);
