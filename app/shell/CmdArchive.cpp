@@ -100,6 +100,13 @@ bool ParseArgs(CliContext& ctx, const std::vector<std::string>& args, bool allow
   return true;
 }
 
+// False when the run could not open the archive at all.
+bool Opened(const TZipCommon& z) {
+  const auto& errors = z.Errors();
+  return std::none_of(errors.begin(), errors.end(),
+                      [](const ErrorRecord& e) { return e.code == kErrFileNotFound || e.code == kErrOpenFile; });
+}
+
 int Usage(CliContext& ctx, const char* line) {
   *ctx.err << "Usage: parcelix " << line << "\n";
   return 2;
@@ -157,9 +164,7 @@ int CmdTest(CliContext& ctx, const std::vector<std::string>& args) {
     *ctx.err << "parcelix: " << e.what() << "\n";
   }
   const auto& errors = z.Errors();
-  const bool opened = std::none_of(errors.begin(), errors.end(), [](const ErrorRecord& e) {
-    return e.code == kErrFileNotFound || e.code == kErrOpenFile;
-  });
+  const bool opened = Opened(z);
   if (!opened) {
     PrintErrors(ctx, z);
     return 1;
@@ -211,9 +216,7 @@ int CmdExtract(CliContext& ctx, const std::vector<std::string>& args) {
     return 1;
   }
   const auto& errors = z.Errors();
-  const bool opened = std::none_of(errors.begin(), errors.end(), [](const ErrorRecord& e) {
-    return e.code == kErrFileNotFound || e.code == kErrOpenFile;
-  });
+  const bool opened = Opened(z);
   if (opened && NotZip(ctx, z, path)) return 1;
   PrintErrors(ctx, z);
   // A failed check whose cause was not reported already.
@@ -241,10 +244,7 @@ int CmdManifest(CliContext& ctx, const std::vector<std::string>& args) {
     return 1;
   }
   if (stream.Count() == 0) {
-    const auto& errors = z.Errors();
-    const bool opened = std::none_of(errors.begin(), errors.end(), [](const ErrorRecord& e) {
-      return e.code == kErrFileNotFound || e.code == kErrOpenFile;
-    });
+    const bool opened = Opened(z);
     PrintErrors(ctx, z);
     if (opened && !NotZip(ctx, z, path)) *ctx.err << "parcelix: " << path << ": no MANIFEST.MF\n";
     return 1;

@@ -300,17 +300,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   memberCompressed = Widen48(c.compressedSize, e.centralExtra.compressedHigh);
 
   auto record = [&](bool ok) {
-    if (!results) return;
-    MemberInfo info;
-    info.name = e.storedName;
-    info.method = c.method;
-    info.compressedSize = memberCompressed;
-    info.uncompressedSize = Widen48(c.uncompressedSize, e.centralExtra.uncompressedHigh);
-    info.crc32 = c.crc32;
-    info.flags = c.flags;
-    info.dosDateTime = c.dosDateTime;
-    info.localHeaderPosition = e.localHeaderPosition;
-    results->push_back({std::move(info), ok && z.errors_.size() == errorsBefore});
+    if (results) results->push_back({InfoOf(e), ok && z.errors_.size() == errorsBefore});
   };
 
   // The local header: its CRC, date and lengths (the name used is the one

@@ -52,6 +52,10 @@ struct TUnZip::Run {
   bool EndRecordAnywhere();
   bool MeasureStreamedMember(int64_t dataStart, std::span<const uint8_t> extra, CentralHeader& h,
                              int64_t& descriptorLength);
+  // An entry for the member whose local header stands at pos.
+  static DirectoryEntry MakeEntry(CentralHeader h, const ExtraFieldRecord& rec, int64_t pos, std::string name,
+                                  std::string stored);
+  static MemberInfo InfoOf(const DirectoryEntry& e);
   void AddEntry(DirectoryEntry&& e);
   // The stored name in UTF-8 (code page rules), separators as stored.
   std::string StoredName(std::span<const uint8_t> raw, uint16_t flags) const;

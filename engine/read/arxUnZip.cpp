@@ -439,6 +439,31 @@ int64_t TUnZip::Run::CorrectionSearch(int64_t recorded, int64_t prefixed, std::s
   return first;
 }
 
+DirectoryEntry TUnZip::Run::MakeEntry(CentralHeader h, const ExtraFieldRecord& rec, int64_t pos, std::string name,
+                                      std::string stored) {
+  DirectoryEntry e;
+  e.localHeaderPosition = pos;
+  h.localHeaderOffset = uint32_t(pos);
+  e.central = h;
+  e.centralExtra = rec;
+  e.name = std::move(name);
+  e.storedName = std::move(stored);
+  return e;
+}
+
+MemberInfo TUnZip::Run::InfoOf(const DirectoryEntry& e) {
+  MemberInfo info;
+  info.name = e.storedName;
+  info.method = e.central.method;
+  info.compressedSize = Widen48(e.central.compressedSize, e.centralExtra.compressedHigh);
+  info.uncompressedSize = Widen48(e.central.uncompressedSize, e.centralExtra.uncompressedHigh);
+  info.crc32 = e.central.crc32;
+  info.flags = e.central.flags;
+  info.dosDateTime = e.central.dosDateTime;
+  info.localHeaderPosition = e.localHeaderPosition;
+  return info;
+}
+
 void TUnZip::Run::AddEntry(DirectoryEntry&& e) {
   const CentralHeader& h = e.central;
   newestDate = std::max(newestDate, h.dosDateTime);
@@ -488,29 +513,14 @@ int TUnZip::Run::BuildList() {
     }
     if (!found) {
       z.ReportError(name, "", z.volumeId_, kErrBadLocalOffset);
-      MemberInfo info;
-      info.name = stored;
-      info.method = h.method;
-      info.compressedSize = Widen48(h.compressedSize, rec.compressedHigh);
-      info.uncompressedSize = Widen48(h.uncompressedSize, rec.uncompressedHigh);
-      info.crc32 = h.crc32;
-      info.flags = h.flags;
-      info.dosDateTime = h.dosDateTime;
-      info.localHeaderPosition = pos;
-      omitted.emplace_back(entries.size(), std::move(info));
+      omitted.emplace_back(entries.size(), InfoOf(MakeEntry(h, rec, pos, name, std::move(stored))));
       return true;
     }
     correctionTried = true;
-    DirectoryEntry e;
+    DirectoryEntry e = MakeEntry(h, rec, pos, std::move(name), std::move(stored));
     e.externalAttributes = h.externalAttributes;
     e.diskNumberStart = uint32_t(h.diskNumberStart) + (z.arcType_ == atZipDS ? 1 : 0);
-    e.localHeaderPosition = pos;
     e.hasCentral = true;
-    h.localHeaderOffset = uint32_t(pos);
-    e.central = h;
-    e.centralExtra = rec;
-    e.name = std::move(name);
-    e.storedName = std::move(stored);
     AddEntry(std::move(e));
     return true;
   });
@@ -595,16 +605,8 @@ void TUnZip::Run::WalkLocal() {
     std::string stored = StoredName(rawName, lh.flags);
     std::string name = ConvertName(stored);
     if (selector.Select(name)) {
-      DirectoryEntry e;
-      e.externalAttributes = 0;
+      DirectoryEntry e = MakeEntry(h, rec, pos, std::move(name), std::move(stored));
       e.diskNumberStart = 1;
-      e.localHeaderPosition = pos;
-      e.hasCentral = false;
-      h.localHeaderOffset = uint32_t(pos);
-      e.central = h;
-      e.centralExtra = rec;
-      e.name = std::move(name);
-      e.storedName = std::move(stored);
       AddEntry(std::move(e));
     }
     if (next <= pos) break;
@@ -685,19 +687,7 @@ bool TUnZip::List(std::vector<MemberInfo>& members) {
     return false;
   }
   run.BuildList();
-  for (size_t i = 0; i < run.entries.size(); ++i) {
-    const DirectoryEntry& e = run.entries[i];
-    MemberInfo info;
-    info.name = e.storedName;
-    info.method = e.central.method;
-    info.compressedSize = Widen48(e.central.compressedSize, e.centralExtra.compressedHigh);
-    info.uncompressedSize = Widen48(e.central.uncompressedSize, e.centralExtra.uncompressedHigh);
-    info.crc32 = e.central.crc32;
-    info.flags = e.central.flags;
-    info.dosDateTime = e.central.dosDateTime;
-    info.localHeaderPosition = e.localHeaderPosition;
-    members.push_back(std::move(info));
-  }
+  for (const DirectoryEntry& e : run.entries) members.push_back(Run::InfoOf(e));
   run.Finish();
   return true;
 }

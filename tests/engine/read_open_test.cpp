@@ -277,17 +277,19 @@ TEST_P(ReadHostile, GivesAResultOrAnError) {
   for (int i = 0; i < s.Count(); ++i) EXPECT_LE(s.EntryWritten(i), s.EntrySize(i));
 }
 
-void SetCentral16(std::vector<uint8_t>& b, const testzip::Built& built, int entry, size_t field, uint16_t v) {
-  // Walk the directory to the entry-th central header.
+// Where the entry-th central header of the built archive starts.
+size_t CentralAt(const std::vector<uint8_t>& b, const testzip::Built& built, int entry) {
   size_t pos = size_t(built.centralStart);
   for (int i = 0; i < entry; ++i) pos += 46 + GetLE16(&b[pos + 28]) + GetLE16(&b[pos + 30]) + GetLE16(&b[pos + 32]);
-  PutLE16(&b[pos + field], v);
+  return pos;
+}
+
+void SetCentral16(std::vector<uint8_t>& b, const testzip::Built& built, int entry, size_t field, uint16_t v) {
+  PutLE16(&b[CentralAt(b, built, entry) + field], v);
 }
 
 void SetCentral32(std::vector<uint8_t>& b, const testzip::Built& built, int entry, size_t field, uint32_t v) {
-  size_t pos = size_t(built.centralStart);
-  for (int i = 0; i < entry; ++i) pos += 46 + GetLE16(&b[pos + 28]) + GetLE16(&b[pos + 30]) + GetLE16(&b[pos + 32]);
-  PutLE32(&b[pos + field], v);
+  PutLE32(&b[CentralAt(b, built, entry) + field], v);
 }
 
 INSTANTIATE_TEST_SUITE_P(
