@@ -1,7 +1,6 @@
 // The /rename and /jadgen command line in process: message titles, texts, icons and exit status.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 
 #include "app/shell/Cli.h"
@@ -64,36 +63,6 @@ TEST_F(MidletSlashCommand, MessagesOfTheArgumentChecks) {
     EXPECT_EQ(r.messages[0].text, c.text);
     EXPECT_EQ(r.messages[0].icon, c.icon) << c.args[0];
   }
-}
-
-TEST_F(MidletSlashCommand, OutcomesOfTheOperations) {
-  const char* saved = std::getenv("PARCELIX_INI");
-  std::string keep = saved ? saved : "";
-  setenv("PARCELIX_INI", (dir.Path() + "settings.ini").c_str(), 1);
-  struct {
-    const char* fixture;
-    const char* command;
-    int status;
-    size_t messages;  // 0: silent
-    const char* title;
-  } cases[] = {
-      {"game.jar", "/Rename", 0, 0, ""},
-      {"game.jar", "/jadgen", 0, 0, ""},
-      {"nomanifest.jar", "/rename", 1, 1, "Error!"},
-      {"crc.jar", "/jadgen", 1, 1, "Error!"},
-  };
-  for (const auto& c : cases) {
-    std::string jar = Fixture(c.fixture, "t.JAR");
-    CliRun r = RunArgs({c.command, jar});
-    EXPECT_EQ(r.status, c.status) << c.fixture << ' ' << c.command;
-    ASSERT_EQ(r.messages.size(), c.messages) << c.fixture << ' ' << c.command;
-    if (c.messages) {
-      EXPECT_EQ(r.messages[0].title, c.title);
-      EXPECT_EQ(r.messages[0].icon, MsgIcon::Error);
-    }
-    EXPECT_EQ(r.out, "");
-  }
-  saved ? setenv("PARCELIX_INI", keep.c_str(), 1) : unsetenv("PARCELIX_INI");
 }
 
 }  // namespace

@@ -57,12 +57,6 @@ TEST(MidletAttributeScan, Table) {
   }
 }
 
-TEST(MidletAttributeScan, EmptyStream) {
-  bool found = true;
-  EXPECT_EQ(ReadMIDletName({}, &found), "");
-  EXPECT_FALSE(found);
-}
-
 TEST(MidletFileName, ReplacesExactlyTheNineCharacters) {
   EXPECT_EQ(MakeValidFileName("A/B: C?"), "A_B_ C_");
   EXPECT_EQ(MakeValidFileName("\"*/:<>?\\|"), "_________");

@@ -88,48 +88,7 @@ TEST_F(MidletSuiteTest, TheManifestIsMetaInfsEvenWhenAnotherComesFirst) {
   EXPECT_EQ(r.newPath, dir.Path() + "Outer 3.jar");
 }
 
-TEST_F(MidletSuiteTest, SignedJarGivesItsMainSectionOnly) {
-  std::string jar = Copy("signed.jar", "s.jar");
-  EXPECT_EQ(suite.LoadManifestDoc(jar), (ManifestDoc{"Manifest-Version: 1.0", "MIDlet-Name: Signed", "MIDlet-Version: 2", ""}));
-  EXPECT_EQ(suite.LoadManifest(jar), (GridLines{"Manifest-Version=1.0", "MIDlet-Name=Signed", "MIDlet-Version=2"}));
-}
-
 // ---------------------------------------------------------------- rename
-
-TEST_F(MidletSuiteTest, RenameOutcomes) {
-  struct {
-    const char* fixture;
-    const char* as;
-    bool addVersion;
-    const char* want;  // file name afterwards
-    bool renamed;
-  } cases[] = {
-      {"game.jar", "y.JAR", true, "Foo 1.0.jar", true},
-      {"game.jar", "y.jar", false, "Foo.jar", true},
-      {"game.jar", "Foo 1.0.jar", true, "Foo 1.0.jar", true},  // already named
-      {"signed.jar", "z.jar", true, "Signed 2.jar", true},
-  };
-  for (const auto& c : cases) {
-    std::string jar = Copy(c.fixture, c.as);
-    suite.Options.AddVersion = c.addVersion;
-    RenameResult r = suite.RenameByMIDletName(jar);
-    EXPECT_EQ(r.renamed, c.renamed) << c.as;
-    EXPECT_EQ(r.newPath, dir.Path() + c.want) << c.as;
-    EXPECT_EQ(Listing(dir.Path()), std::vector<std::string>{c.want}) << c.as;
-    unlink(r.newPath.c_str());
-  }
-}
-
-TEST_F(MidletSuiteTest, RenameNeverReplaces) {
-  std::string jar = Copy("game.jar", "a.jar");
-  std::ofstream(dir.Path() + "Foo 1.0.jar") << "precious";
-  RenameResult r = suite.RenameByMIDletName(jar);
-  EXPECT_FALSE(r.renamed);
-  EXPECT_EQ(r.newPath, dir.Path() + "Foo 1.0.jar");
-  EXPECT_EQ(r.reason, "'Foo 1.0.jar' exists");
-  EXPECT_EQ(ReadAll(dir.Path() + "Foo 1.0.jar"), "precious");
-  EXPECT_EQ(ReadAll(jar), ReadAll(Fixture("game.jar")));
-}
 
 TEST_F(MidletSuiteTest, RenameOntoAHardLinkOfItselfKeepsBothNames) {
   std::string jar = Copy("game.jar", "a.jar");
@@ -139,30 +98,7 @@ TEST_F(MidletSuiteTest, RenameOntoAHardLinkOfItselfKeepsBothNames) {
   EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"Foo 1.0.jar", "a.jar"}));
 }
 
-TEST_F(MidletSuiteTest, RenameOfDamagedOrNamelessJarsKeepsThem) {
-  EXPECT_THROW(suite.RenameByMIDletName(Copy("crc.jar", "c.jar")), EJarDamaged);
-  EXPECT_THROW(suite.RenameByMIDletName(Copy("nomanifest.jar", "n.jar")), EManifestMissing);
-  EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"c.jar", "n.jar"}));
-}
-
 // ---------------------------------------------------------------- JAD
-
-TEST_F(MidletSuiteTest, JadOfTheGameFixture) {
-  std::string jar = Copy("game.jar", "Game.jar");
-  std::string jad = suite.MakeJAD(jar);
-  EXPECT_EQ(jad, dir.Path() + "Game.jad");
-  EXPECT_EQ(ReadAll(jad),
-            "Manifest-Version: 1.0\r\n"
-            "MicroEdition-Configuration: CLDC-1.1\r\n"
-            "MicroEdition-Profile: MIDP-2.0\r\n"
-            "MIDlet-1: Foo, /i.png, FooMidlet\r\n"
-            "MIDlet-Description: A long description that the JDK's jar tool would fold\r\n"
-            "MIDlet-Jar-Size: " + std::to_string(GetJarFileSize(jar)) + "\r\n"
-            "MIDlet-Jar-URL: Game.jar\r\n"
-            "MIDlet-Name: Foo\r\n"
-            "MIDlet-Vendor: Tests\r\n"
-            "MIDlet-Version: 1.0\r\n");
-}
 
 TEST_F(MidletSuiteTest, JadThatCannotBeWrittenLeavesTheOldOne) {
   std::string jar = Copy("game.jar", "g.jar");
@@ -176,42 +112,7 @@ TEST_F(MidletSuiteTest, JadThatCannotBeWrittenLeavesTheOldOne) {
   EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"g.jad", "g.jar"}));
 }
 
-TEST(MidletJarSize, SizeOrMinusOne) {
-  EXPECT_EQ(GetJarFileSize("/nonexistent/x.jar"), -1);
-  struct stat st;
-  ASSERT_EQ(stat(Fixture("game.jar").c_str(), &st), 0);
-  EXPECT_EQ(GetJarFileSize(Fixture("game.jar")), int32_t(st.st_size));
-}
-
 // ---------------------------------------------------------------- save
-
-TEST_F(MidletSuiteTest, SaveCommandWithEveryOption) {
-  std::string jar = Copy("game.jar", "Game.jar");
-  std::string old = ReadAll(jar);
-  suite.ManifestJarFile = jar;
-  GridLines grid = suite.LoadManifest(jar);
-  GridSet(grid, "MIDlet-Version", "2.0");
-  SaveResult r = suite.SaveCommand(grid);
-  EXPECT_EQ(r.jarPath, dir.Path() + "Foo 2.0.jar");
-  EXPECT_EQ(suite.ManifestJarFile, r.jarPath);
-  EXPECT_TRUE(r.renamed);
-  EXPECT_TRUE(r.jadWritten);
-  EXPECT_EQ(r.backupPath, dir.Path() + "Game.bak");
-  EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"Foo 2.0.jad", "Foo 2.0.jar", "Game.bak"}));
-  EXPECT_EQ(ReadAll(dir.Path() + "Game.bak"), old);
-  EXPECT_EQ(suite.UnJar.FileSpec, TStringList{"MANIFEST.MF"});
-  EXPECT_EQ(suite.LoadManifest(r.jarPath), grid);
-}
-
-TEST_F(MidletSuiteTest, SaveKeepsSectionsAndWritesTheMainSectionSorted) {
-  std::string jar = Copy("signed.jar", "s.jar");
-  suite.SaveManifest(jar, {"MIDlet-Name=Signed", "A=1", "=dropped", "MIDlet-Version=3"});
-  suite.UnJar.FileSpec = {"MANIFEST.MF"};
-  std::vector<uint8_t> bytes = suite.ReadManifestBytes(jar);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-            "A: 1\r\nMIDlet-Name: Signed\r\nMIDlet-Version: 3\r\n\r\n"
-            "Name: FooMidlet.class\r\nSHA-256-Digest: AAAA=\r\n\r\nName: res/numbers.txt\r\nSHA-256-Digest: BBBB=\r\n\r\n");
-}
 
 TEST_F(MidletSuiteTest, BackupNeverNamesTheJarItself) {
   EXPECT_EQ(BackupPathOf("/m/Game.jar"), "/m/Game.bak");
