@@ -36,16 +36,20 @@ def main():
         z.writestr("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\nMIDlet-Name: Bench\r\n\r\n")
         while total < target * 1_000_000:
             kind = i % 10
+            if i % 60 == 59:
+                kind = 9
+            elif kind == 9:
+                kind = 0
             if kind < 6:
-                data = classlike(rnd.randint(2_000, 40_000))
+                data = classlike(rnd.randint(1_000, 30_000))
                 name = f"com/bench/p{i % 37}/C{i}.class"
                 z.writestr(name, data)
             elif kind < 8:
-                data = text(rnd.randint(5_000, 60_000))
+                data = text(rnd.randint(2_000, 40_000))
                 name = f"res/text/t{i}.txt"
                 z.writestr(name, data)
             elif kind == 8:
-                data = rnd.randbytes(rnd.randint(10_000, 80_000))
+                data = rnd.randbytes(rnd.randint(5_000, 60_000))
                 name = f"res/img/i{i}.png"
                 z.writestr(name, data, compress_type=zipfile.ZIP_STORED)
             else:
