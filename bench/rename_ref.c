@@ -14,26 +14,13 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "rename_scan.h"
+
 static uint16_t le16(const unsigned char* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 static uint32_t le32(const unsigned char* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-/* The value after key within window bytes, cut at CR/LF/NUL and trimmed. */
-static void scan(const unsigned char* m, size_t n, const char* key, size_t window, char* out) {
-  size_t k = strlen(key);
-  out[0] = 0;
-  for (size_t i = 0; i + k <= n; ++i) {
-    if (memcmp(m + i, key, k) != 0) continue;
-    size_t s = i + k, e = s, stop = s + window < n ? s + window : n;
-    while (e < stop && m[e] != '\r' && m[e] != '\n' && m[e] != 0) ++e;
-    while (s < e && m[s] <= ' ') ++s;
-    while (e > s && m[e - 1] <= ' ') --e;
-    memcpy(out, m + s, e - s);
-    out[e - s] = 0;
-    return;
-  }
-}
 
 static int one(const char* dir, const char* file) {
   char path[4096];

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
 #include <set>
 
@@ -169,6 +170,44 @@ class Progress {
   size_t total_;
   bool shown_ = false;
 };
+
+// Why a JAR could not be done; called inside a catch block.
+std::string CurrentFailure() {
+  try {
+    throw;
+  } catch (const EJarDamaged& e) {
+    return std::string("damaged: ") + e.what();
+  } catch (const EManifestMissing&) {
+    return "no META-INF/MANIFEST.MF";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+// One output line per path: the paths that are no JARs first, then step's
+// line for every JAR, or "JAR: <failWord> (<why>)" when it throws. Failures
+// are counted in failed; step counts its own outcomes.
+void ForEachJar(CliContext& ctx, const Collected& c, const char* failWord, size_t& failed,
+                const std::function<std::string(const std::string&)>& step) {
+  for (const auto& [path, reason] : c.problems) {
+    *ctx.out << path << ": " << failWord << " (" << reason << ")\n";
+    ++failed;
+  }
+  Progress progress(ctx, c.jars.size());
+  for (size_t i = 0; i < c.jars.size(); ++i) {
+    const std::string& jar = c.jars[i];
+    progress.Step(i, jar);
+    std::string line;
+    try {
+      line = step(jar);
+    } catch (const std::exception&) {
+      line = jar + ": " + failWord + " (" + CurrentFailure() + ")";
+      ++failed;
+    }
+    progress.Clear();
+    *ctx.out << line << '\n';
+  }
+}
 
 std::string Plural(size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -410,57 +449,36 @@ int CmdRename(CliContext& ctx, const std::vector<std::string>& args) {
   if (o.version >= 0) suite.Options.AddVersion = o.version == 1;
 
   size_t renamed = 0, already = 0, kept = 0;
-  for (const auto& [path, reason] : c.problems) {
-    *ctx.out << path << ": kept (" << reason << ")\n";
-    ++kept;
-  }
   std::set<std::string> planned;  // dry run: names taken by earlier JARs of this run
-  Progress progress(ctx, c.jars.size());
-  for (size_t i = 0; i < c.jars.size(); ++i) {
-    const std::string& jar = c.jars[i];
-    progress.Step(i, jar);
-    std::string line;
-    try {
-      RenameResult r;
-      if (o.dryRun) {
-        r = suite.ComputeMIDletName(jar);
-        if (r.reason.empty() && r.newPath != jar) {
-          struct stat st;
-          if (lstat(r.newPath.c_str(), &st) == 0 || planned.count(r.newPath))
-            r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
-          else
-            planned.insert(r.newPath);
-        }
-        r.renamed = r.reason.empty();
-      } else {
-        r = suite.RenameByMIDletName(jar);
+  ForEachJar(ctx, c, "kept", kept, [&](const std::string& jar) {
+    RenameResult r;
+    if (o.dryRun) {
+      r = suite.ComputeMIDletName(jar);
+      if (r.reason.empty() && r.newPath != jar) {
+        struct stat st;
+        if (lstat(r.newPath.c_str(), &st) == 0 || planned.count(r.newPath))
+          r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
+        else
+          planned.insert(r.newPath);
       }
-      if (!r.renamed) {
-        line = jar + ": kept (" + r.reason + ")";
-        ++kept;
-      } else if (r.newPath == jar) {
-        line = jar + ": kept (already named)";
-        ++already;
-      } else {
-        line = jar + " -> " + r.newPath;
-        ++renamed;
-      }
-    } catch (const EJarDamaged& e) {
-      line = jar + ": kept (damaged: " + e.what() + ")";
-      ++kept;
-    } catch (const EManifestMissing&) {
-      line = jar + ": kept (no META-INF/MANIFEST.MF)";
-      ++kept;
-    } catch (const std::exception& e) {
-      line = jar + ": kept (" + e.what() + ")";
-      ++kept;
+      r.renamed = r.reason.empty();
+    } else {
+      r = suite.RenameByMIDletName(jar);
     }
-    progress.Clear();
-    *ctx.out << line << '\n';
-  }
-  size_t total = c.jars.size() + c.problems.size();
-  *ctx.out << Plural(total, "JAR", "JARs") << ": " << renamed << (o.dryRun ? " to rename, " : " renamed, ")
-           << already << " already named, " << kept << " kept" << (o.dryRun ? " (dry run)" : "") << '\n';
+    if (!r.renamed) {
+      ++kept;
+      return jar + ": kept (" + r.reason + ")";
+    }
+    if (r.newPath == jar) {
+      ++already;
+      return jar + ": kept (already named)";
+    }
+    ++renamed;
+    return jar + " -> " + r.newPath;
+  });
+  *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << renamed
+           << (o.dryRun ? " to rename, " : " renamed, ") << already << " already named, " << kept << " kept"
+           << (o.dryRun ? " (dry run)" : "") << '\n';
   return kept == 0 ? 0 : 1;
 }
 
@@ -473,38 +491,17 @@ int CmdJad(CliContext& ctx, const std::vector<std::string>& args) {
   LoadSettings(suite.Options);
 
   size_t written = 0, failed = 0;
-  for (const auto& [path, reason] : c.problems) {
-    *ctx.out << path << ": no JAD (" << reason << ")\n";
-    ++failed;
-  }
-  Progress progress(ctx, c.jars.size());
-  for (size_t i = 0; i < c.jars.size(); ++i) {
-    const std::string& jar = c.jars[i];
-    progress.Step(i, jar);
-    std::string line;
-    try {
-      std::string jad;
-      if (o.dryRun) {
-        suite.JADText(jar);  // reads the manifest, writes nothing
-        jad = JadPathOf(jar);
-      } else {
-        jad = suite.MakeJAD(jar);
-      }
-      line = jar + " -> " + jad;
-      ++written;
-    } catch (const EJarDamaged& e) {
-      line = jar + ": no JAD (damaged: " + e.what() + ")";
-      ++failed;
-    } catch (const EManifestMissing&) {
-      line = jar + ": no JAD (no META-INF/MANIFEST.MF)";
-      ++failed;
-    } catch (const std::exception& e) {
-      line = jar + ": no JAD (" + e.what() + ")";
-      ++failed;
+  ForEachJar(ctx, c, "no JAD", failed, [&](const std::string& jar) {
+    std::string jad;
+    if (o.dryRun) {
+      suite.JADText(jar);  // reads the manifest, writes nothing
+      jad = JadPathOf(jar);
+    } else {
+      jad = suite.MakeJAD(jar);
     }
-    progress.Clear();
-    *ctx.out << line << '\n';
-  }
+    ++written;
+    return jar + " -> " + jad;
+  });
   *ctx.out << Plural(written + failed, "JAR", "JARs") << ": " << written
            << (o.dryRun ? " JADs to write, " : " JADs written, ") << failed << " failed"
            << (o.dryRun ? " (dry run)" : "") << '\n';
