@@ -226,6 +226,11 @@ std::unique_ptr<TPrivateTempDir> PrepareManifestTree(TMidletSuite& suite, const 
   // would build "x.jar" beside "x" instead of updating it.
   if (ExtractFileExt(ExtractFileName(jarFile)).empty())
     throw EMidletError("Cannot save the manifest of a file without an extension: " + jarFile);
+  // The writer leaves a JAR without write permission alone; say so plainly
+  // and before a backup is made.
+  struct stat st;
+  if (stat(jarFile.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
+    throw EMidletError("The JAR is read-only: " + jarFile);
   ManifestDoc lines = GridToManifest(grid);
   ManifestParts old;
   try {

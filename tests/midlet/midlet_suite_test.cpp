@@ -127,18 +127,22 @@ TEST_F(MidletSuiteTest, BackupNeverNamesTheJarItself) {
 
 TEST_F(MidletSuiteTest, RefusedSavesLeaveTheJarAsItWas) {
   // A row that would break the manifest; a damaged manifest (its sections
-  // would be lost); a file without extension (the writer would make x.jar).
+  // would be lost); a file without extension (the writer would make x.jar);
+  // a JAR without write permission.
   struct {
     const char* fixture;
     const char* as;
     GridLines grid;
+    mode_t mode;
   } cases[] = {
-      {"game.jar", "a.jar", {"A=b\r\nInjected: 1"}},
-      {"crc.jar", "b.jar", {"A=1"}},
-      {"game.jar", "noext", {"A=1"}},
+      {"game.jar", "a.jar", {"A=b\r\nInjected: 1"}, 0644},
+      {"crc.jar", "b.jar", {"A=1"}, 0644},
+      {"game.jar", "noext", {"A=1"}, 0644},
+      {"game.jar", "ro.jar", {"A=1"}, 0444},
   };
   for (const auto& c : cases) {
     std::string jar = Copy(c.fixture, c.as);
+    chmod(jar.c_str(), c.mode);
     suite.ManifestJarFile = jar;
     EXPECT_THROW(suite.SaveCommand(c.grid), EMidletError) << c.as;
     EXPECT_EQ(ReadAll(jar), ReadAll(Fixture(c.fixture))) << c.as;
