@@ -84,9 +84,11 @@ class TMidletSuite {
   TOptions Options;
   std::string ManifestJarFile;
 
-  // The bytes of the first member selected by "MANIFEST.MF". Throws
-  // EMidletError ("List index out of bounds (0)") when there is none, or the
-  // engine's error text when the archive cannot be read.
+  // The decoded bytes of META-INF/MANIFEST.MF (of the first member selected
+  // by "MANIFEST.MF" when the JAR has no META-INF one). Throws
+  // EManifestMissing ("List index out of bounds (0)") when there is none,
+  // EJarDamaged with the engine's error text when the archive cannot be read
+  // or the manifest fails its CRC check or decodes short.
   std::vector<uint8_t> ReadManifestBytes(const std::string& jarFile);
   // The main section of the manifest (per-entry sections left out), as lines.
   ManifestDoc LoadManifestDoc(const std::string& jarFile);
@@ -106,11 +108,17 @@ class TMidletSuite {
   // The text MakeJAD writes (for a dry run).
   std::string JADText(const std::string& jarFile);
 
-  // Manifest editor model.
+  // Manifest editor model: the main section as sorted key=value lines.
   GridLines LoadManifest(const std::string& jarFile);
+  // Writes the grid as the JAR's manifest (per-entry sections kept): the
+  // writer updates the JAR, copying every other member unchanged, and the
+  // JAR is replaced only by the complete new archive. Throws EMidletError;
+  // the JAR is then exactly as it was.
   void SaveManifest(const std::string& jarFile, const GridLines& grid);
-  // The editor's Save: backup, save, rename, JAD, as the options say.
-  // Throws EMidletError; the JAR is then exactly as it was.
+  // The editor's Save on ManifestJarFile: backup, save, rename, JAD, as the
+  // options say. Throws EMidletError when the save fails (the JAR is then
+  // exactly as it was); a rename or JAD that fails after the save is told in
+  // the result. ManifestJarFile follows a rename that happened.
   SaveResult SaveCommand(const GridLines& grid);
 };
 
