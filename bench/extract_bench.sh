@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Extraction benchmark: one ~100 MB JAR of a few thousand mixed members
 # extracted to a fresh directory by parcelix and, side by side in the same
-# run, by bsdtar, 7z, python's zipfile and unzip. Prints the best wall time
-# of each (of RUNS), the ratio of parcelix to the fastest other tool, and the
-# peak RSS of parcelix.
+# run, by bsdtar, 7z, python's zipfile and unzip, the tools taking turns in
+# each round. Prints the best wall time of each (of RUNS rounds), the ratio
+# of parcelix to the fastest other tool, and the peak RSS of parcelix.
+# The trees go to a tmpfs when there is one (EXTRACT_BENCH_DIR overrides):
+# on a disk file system the cost of allocating thousands of inodes right
+# after deleting the previous tree varies more than the tools differ.
 #   bench/extract_bench.sh [PARCELIX] [RUNS] [SIZE_MB]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 parcelix="${1:-$here/../build/parcelix}"
 runs="${2:-5}"
 size="${3:-100}"
-work="$(mktemp -d)"
+base="${EXTRACT_BENCH_DIR:-}"
+if [ -z "$base" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
+work="$(mktemp -d ${base:+-p "$base"})"
 trap 'rm -rf "$work"' EXIT
 
 jar="$work/bench.jar"
@@ -27,28 +32,31 @@ declare -A cmds=(
 )
 order=(parcelix bsdtar 7z python-zipfile unzip)
 
-best() {  # best wall time in seconds of `runs` runs into fresh directories
-  local cmd="$1" t bestt=999999
-  for _ in $(seq "$runs"); do
-    rm -rf "$work/out"; mkdir -p "$work/out"
-    local c="${cmd//OUT/$work/out}"
-    t=$( { /usr/bin/time -f '%e' bash -c "$c >/dev/null" ; } 2>&1 | tail -1 )
-    bestt=$(python3 -c "print(min($bestt, $t))")
-  done
-  echo "$bestt"
+run_once() {  # wall time in seconds of one run into a fresh directory
+  rm -rf "$work/out"; mkdir -p "$work/out"
+  local c="${1//OUT/$work/out}"
+  { /usr/bin/time -f '%e' bash -c "$c >/dev/null" ; } 2>&1 | tail -1
 }
 
 declare -A times
+active=()
 for k in "${order[@]}"; do
   tool="${cmds[$k]%% *}"
-  if ! command -v "$tool" >/dev/null 2>&1 && [ "$k" != parcelix ]; then
+  if [ "$k" != parcelix ] && ! command -v "$tool" >/dev/null 2>&1; then
     echo "$k: not installed"; continue
   fi
-  times[$k]="$(best "${cmds[$k]}")"
-  printf '%-15s %6.2f s\n' "$k" "${times[$k]}"
+  active+=("$k")
+  times[$k]=999999
 done
+for _ in $(seq "$runs"); do
+  for k in "${active[@]}"; do
+    t="$(run_once "${cmds[$k]}")"
+    times[$k]=$(python3 -c "print(min(${times[$k]}, $t))")
+  done
+done
+for k in "${active[@]}"; do printf '%-15s %6.2f s\n' "$k" "${times[$k]}"; done
 
-# The same files from every tool: compare parcelix's tree with unzip's.
+# The same files: parcelix's tree against python's zipfile's.
 rm -rf "$work/a" "$work/b"; mkdir -p "$work/a" "$work/b"
 "$parcelix" extract "$jar" "$work/a" >/dev/null
 python3 -c 'import sys,zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$jar" "$work/b"
