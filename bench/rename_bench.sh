@@ -24,13 +24,10 @@ declare -A cmds=(
   [c-reference]="$work/rename_ref $work/jars"
   [python-zipfile]="python3 $here/rename_zipfile.py $work/jars"
 )
-# The same run with glibc's heap trimming off: shows what the per-JAR
-# grow-and-trim of the heap (brk and its TLB flushes) costs.
-cmds[parcelix-notrim]="env MALLOC_TRIM_THRESHOLD_=268435456 $parcelix rename -n -r $work/jars"
-order=(c-reference parcelix parcelix-notrim python-zipfile)
+order=(c-reference parcelix python-zipfile)
 if [ "$have_libzip" = 1 ]; then
   cmds[libzip]="$work/rename_libzip $work/jars"
-  order=(c-reference parcelix parcelix-notrim libzip python-zipfile)
+  order=(c-reference parcelix libzip python-zipfile)
 fi
 
 # The same names from every program (the summary line aside).
