@@ -50,6 +50,8 @@ void TArchiveSource::Close() {
   cache_.clear();
   cache_.shrink_to_fit();
   cacheStart_ = 0;
+  head_.clear();
+  head_.shrink_to_fit();
 }
 
 bool TArchiveSource::StillNames(const std::string& path) const {
@@ -60,6 +62,8 @@ bool TArchiveSource::StillNames(const std::string& path) const {
 }
 
 std::span<const uint8_t> TArchiveSource::Cached(int64_t pos, size_t n) const {
+  if (pos >= 0 && pos <= int64_t(head_.size()) && n <= head_.size() - size_t(pos))
+    return std::span<const uint8_t>(head_.data() + pos, n);
   if (pos < cacheStart_ || pos > cacheStart_ + int64_t(cache_.size())) return {};
   const size_t off = size_t(pos - cacheStart_);
   if (n > cache_.size() - off) return {};
@@ -94,6 +98,12 @@ std::span<const uint8_t> TArchiveSource::Load(int64_t pos, size_t n) {
   cache_ = std::move(fresh);
   cacheStart_ = pos;
   return std::span<const uint8_t>(cache_.data(), cache_.size());
+}
+
+void TArchiveSource::LoadHead(size_t n) {
+  std::vector<uint8_t> fresh(std::min<size_t>(n, size_t(std::max<int64_t>(size_, 0))));
+  fresh.resize(ReadAt(0, fresh.data(), fresh.size()));
+  head_ = std::move(fresh);
 }
 
 TArchiveStream::TArchiveStream(TArchiveSource& source) : source_(source) {}

@@ -43,7 +43,11 @@ class TArchiveSource {
   size_t ReadAt(int64_t pos, void* dst, size_t n);
   // Makes the cache hold [pos, pos + n) (clipped to the file) and returns it.
   std::span<const uint8_t> Load(int64_t pos, size_t n);
-  // The cached bytes of [pos, pos + n) when all of them are cached, else empty.
+  // Keeps the first n bytes of the file beside the cache: the first local
+  // headers, and in a JAR usually the manifest, are read from there.
+  void LoadHead(size_t n);
+  // The cached bytes of [pos, pos + n) when all of them are cached (in the
+  // head or in the cache window), else empty.
   std::span<const uint8_t> Cached(int64_t pos, size_t n) const;
 
  private:
@@ -54,6 +58,7 @@ class TArchiveSource {
   int64_t mtimeSec_ = 0, mtimeNsec_ = 0;
   std::vector<uint8_t> cache_;
   int64_t cacheStart_ = 0;
+  std::vector<uint8_t> head_;
 };
 
 // A read-only stream over the archive for the member decoders: sequential

@@ -21,6 +21,9 @@ constexpr int64_t kWindow = 32768;
 // Small archives are read whole by detection: one read serves the type test,
 // the end record, the directory and usually the manifest.
 constexpr int64_t kReadWholeBelow = 65536;
+// Of a larger archive detection keeps the start: the first members' local
+// headers, and in a JAR usually the manifest, lie there.
+constexpr size_t kHeadWindow = 16384;
 // The central directory is parsed from memory in pieces of at most this.
 constexpr size_t kDirectoryChunkMax = 4 * 1024 * 1024;
 constexpr size_t kDirectoryChunkMin = 64 * 1024;
@@ -160,6 +163,7 @@ void TUnZip::DetectType() {
   }
   uint8_t head[4] = {};
   if (archiveSize_ <= kReadWholeBelow) s.Load(0, size_t(archiveSize_));
+  else s.LoadHead(kHeadWindow);
   s.ReadAt(0, head, sizeof head);
 
   TArcType type = atNA;
