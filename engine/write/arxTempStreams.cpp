@@ -105,9 +105,7 @@ bool CopyWholeFile(int src, int dst) {
   return true;
 }
 
-// Makes the durable end of a commit: the directory entry of a rename is
-// flushed too, so a crash right after cannot bring the old archive back
-// beside a half-known new one.
+// Flushes the directory entry of a rename.
 void SyncDirectoryOf(const std::string& path) {
   std::string dir = ExtractFilePath(path);
   if (dir.empty()) dir = ".";
@@ -126,8 +124,8 @@ mode_t TargetMode(const TCommitTarget& t) {
 
 // Puts the finished archive at the target: a rename that replaces only the
 // file that stood there at the start, or creates the target only when it
-// still does not exist. Sets errno on failure.
-bool PlaceOverTarget(const std::string& from, const TCommitTarget& t, int& err, int& code) {
+// still does not exist. With durable, the directory is flushed afterwards.
+bool PlaceOverTarget(const std::string& from, const TCommitTarget& t, bool durable, int& err, int& code) {
   if (!t.StillSame()) {
     err = ENOENT;
     code = kErrFileNotFound;
@@ -144,13 +142,13 @@ bool PlaceOverTarget(const std::string& from, const TCommitTarget& t, int& err, 
     code = kErrWriteFile;
     return false;
   }
-  SyncDirectoryOf(t.Path);
+  if (durable) SyncDirectoryOf(t.Path);
   return true;
 }
 
 // Writes an archive into a new temporary file beside the target (so that the
-// last step is a rename on one file system) and moves it over the target.
-// fill writes the content into the descriptor it is given.
+// last step is a rename on one file system), flushes it to the disk and moves
+// it over the target. fill writes the content into the descriptor it is given.
 bool CommitBesideTarget(const TCommitTarget& t, const std::function<bool(int fd)>& fill, int& err, int& code) {
   const std::string name = CreateTempArchiveName(ExtractFilePath(t.Path).empty() ? "./" : ExtractFilePath(t.Path));
   if (name.empty()) {
@@ -168,7 +166,7 @@ bool CommitBesideTarget(const TCommitTarget& t, const std::function<bool(int fd)
   if (!ok) {
     code = ErrorCodeFor(err);
   } else {
-    ok = PlaceOverTarget(name, t, err, code);
+    ok = PlaceOverTarget(name, t, true, err, code);
   }
   if (!ok) ::unlink(name.c_str());
   return ok;
@@ -369,13 +367,17 @@ bool TTempFileStream::MoveTempFile() {
   const bool sameFs = ::fstat(handle_, &tempSt) == 0 && ::stat(targetDir.c_str(), &dirSt) == 0 &&
                       tempSt.st_dev == dirSt.st_dev;
   if (sameFs) {
-    ok = ::fchmod(handle_, TargetMode(target_)) == 0 && ::fsync(handle_) == 0;
+    // One rename: atomic, and the archive is written only once. There is no
+    // flush to the disk here: on a slow disk it costs many times the whole
+    // update, and ext4 (auto_da_alloc) already pushes out the data of a file
+    // renamed over another ahead of the rename.
+    ok = ::fchmod(handle_, TargetMode(target_)) == 0;
     if (!ok) {
       err = errno;
       code = ErrorCodeFor(err);
     }
     Close();
-    if (ok) ok = PlaceOverTarget(fileName_, target_, err, code);
+    if (ok) ok = PlaceOverTarget(fileName_, target_, false, err, code);
   } else {
     const int src = handle_;
     ok = CommitBesideTarget(target_, [src](int fd) { return CopyWholeFile(src, fd); }, err, code);

@@ -600,11 +600,13 @@ void TCustomCClass::EntryLoop(Run& run) {
     ~LoopScope() { self.EntryLoopEnd(); }
   } scope{*this};
   EntryLoopBegin(run.list);
+  pendingCopy_ = 0;
   for (int i = 0; i < run.list.Count() && !cancel_ && !runFailed_; ++i) {
     currentEntry_ = i + 1;
     TCompHeaderItem& item = run.list[i];
     switch (item.Record.State) {
       case esAdd: {
+        FlushCopy(run);
         if (item.Record.IsDirectory && !StoreEmptySubDirs) {
           item.Record.State = esDrop;
           break;
@@ -638,12 +640,13 @@ void TCustomCClass::EntryLoop(Run& run) {
           runFailed_ = true;
           break;
         }
-        run.old->SetPosition(item.Record.HeaderOffset);
-        temp.Seek(0, soFromEnd);
-        const int64_t copied = temp.CopyFrom(*run.old, length);
-        if (copied != length && !cancel_) {
-          Report(archiveFile_, kErrReadFile);
-          runFailed_ = true;
+        // Old entries that lie back to back are copied in one piece.
+        if (pendingCopy_ > 0 && pendingFrom_ + pendingCopy_ == item.Record.HeaderOffset) {
+          pendingCopy_ += length;
+        } else {
+          FlushCopy(run);
+          pendingFrom_ = item.Record.HeaderOffset;
+          pendingCopy_ = length;
         }
         break;
       }
@@ -654,9 +657,23 @@ void TCustomCClass::EntryLoop(Run& run) {
         }
         break;
       case esRewrite:
+        FlushCopy(run);
         RewriteOldEntry(temp, run.list, i);
         break;
     }
+  }
+  FlushCopy(run);
+}
+
+void TCustomCClass::FlushCopy(Run& run) {
+  if (pendingCopy_ <= 0 || cancel_ || runFailed_) return;
+  const int64_t length = pendingCopy_;
+  pendingCopy_ = 0;
+  run.old->SetPosition(pendingFrom_);
+  run.temp->Seek(0, soFromEnd);
+  if (run.temp->CopyFrom(*run.old, length) != length && !cancel_) {
+    Report(archiveFile_, kErrReadFile);
+    runFailed_ = true;
   }
 }
 

@@ -132,6 +132,9 @@ class TCustomCClass : public TZipCommon {
   bool RunFailed() const { return runFailed_; }
   TStream32* oldStream_ = nullptr;  // the old archive during an update
   int64_t oldArchiveSize_ = 0;
+  // Old entries waiting to be copied in one piece: where they start in the
+  // old archive and how many bytes; the new offsets already count them.
+  int64_t pendingFrom_ = 0, pendingCopy_ = 0;
   TStream32* tempStream_ = nullptr;      // the temporary archive during a run
   TTempFileStream* tempFile_ = nullptr;  // the same, when it is a file
   uint64_t targetDev_ = 0, targetIno_ = 0;  // the archive being replaced, kept out of itself
@@ -165,6 +168,7 @@ class TCustomCClass : public TZipCommon {
   bool ExcludedBySpec(const std::string& dir, const std::string& name) const;
   void EntryLoop(Run& run);
   void DeleteMovedFiles(Run& run);
+  void FlushCopy(Run& run);
   bool runFailed_ = false;
 };
 

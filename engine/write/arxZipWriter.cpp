@@ -566,8 +566,9 @@ int64_t TZipBase::OldEntryLength(TCompHeaderObj& list, int index) {
     length += DataDescriptorLength(pos + length, item, HasExtraBlock(extra, kExtraZip64));
   }
 
-  // The entry moves to the end of the new archive.
-  const int64_t newOffset = tempStream_->Seek(0, soFromEnd);
+  // The entry moves to the end of the new archive (after the old entries
+  // still waiting to be copied).
+  const int64_t newOffset = tempStream_->Seek(0, soFromEnd) + pendingCopy_;
   if (GetLE32(&item.Header[chdr::kLocalOffset]) == 0xFFFFFFFFu) {
     // The offset lives in the zip64 block: the 8-byte value after the sizes
     // whose 32-bit fields hold 0xFFFFFFFF.

@@ -494,6 +494,24 @@ TEST(Writer, PackingAheadOnOtherCoresGivesTheSameBytes) {
   }
 }
 
+TEST(Writer, CancelWhilePackingAheadStopsCleanly) {
+  ScratchDir d;
+  for (int i = 0; i < 40; ++i) WriteFile(d / ("t/f" + std::to_string(i)), NoiseBytes(50000, uint32_t(i + 1)));
+  WriteFile(d / "out.jar", "precious");
+  int calls = 0;
+  const Built b = BuildJar(d, [&](TJar& j) {
+    j.CreateNew = true;
+    j.CompressWorkers = 2;
+    j.OnProgress = [&](TZipCommon& s, uint8_t, uint8_t) {
+      if (++calls == 5) s.SetCancel(true);
+    };
+  });
+  EXPECT_EQ(b.result, 0);
+  EXPECT_EQ(b.codes, std::vector<int>{kErrUserCanceled});
+  EXPECT_EQ(ReadFile(d / "out.jar").size(), 8u);
+  EXPECT_EQ(TempFilesIn(d / "tmp"), 0);
+}
+
 TEST(Writer, EventsReportEachEntryAndTheCommittedResult) {
   ScratchDir d;
   WriteFile(d / "t/a.txt", Text(300000));
