@@ -64,13 +64,10 @@ TEST(ReadRecords, ParseTheRecordsOfAnArchiveWrittenElsewhere) {
   EXPECT_TRUE(std::equal(eb.begin(), eb.end(), kPythonZip.begin() + 91));
 }
 
-TEST(ReadRecords, WideEndRecordAndZip64RecordsRoundTrip) {
+TEST(ReadRecords, WideEndRecordCarriesA64BitOffset) {
   EndRecord wide;
   wide.wide = true;
-  wide.totalEntries = 7;
-  wide.directorySize = 0x1234;
   wide.directoryOffset = 0x123456789AULL;
-  wide.commentLength = 3;
   auto bytes = wide.Bytes();
   ASSERT_EQ(bytes.size(), kWideEndRecordSize);
   EXPECT_EQ(bytes[1], 0x5B);  // "P[" in place of "PK"
@@ -78,28 +75,6 @@ TEST(ReadRecords, WideEndRecordAndZip64RecordsRoundTrip) {
   ASSERT_TRUE(back.Parse(bytes));
   EXPECT_TRUE(back.wide);
   EXPECT_EQ(back.directoryOffset, 0x123456789AULL);
-  EXPECT_EQ(back.commentLength, 3);
-
-  Zip64Locator loc;
-  loc.endRecordOffset = 0x1122334455ULL;
-  loc.totalDisks = 1;
-  Zip64Locator loc2;
-  ASSERT_TRUE(loc2.Parse(loc.Bytes()));
-  EXPECT_EQ(loc2.endRecordOffset, 0x1122334455ULL);
-
-  Zip64EndRecord z64;
-  z64.totalEntries = 70000;
-  z64.directorySize = 0x100000000ULL;
-  z64.directoryOffset = 0x200000000ULL;
-  Zip64EndRecord z2;
-  ASSERT_TRUE(z2.Parse(z64.Bytes()));
-  EXPECT_EQ(z2.totalEntries, 70000u);
-  EXPECT_EQ(z2.directorySize, 0x100000000ULL);
-  EXPECT_EQ(z2.directoryOffset, 0x200000000ULL);
-  // The zip64 parsers insist on their signatures.
-  auto wrong = z64.Bytes();
-  wrong[2] = 0x07;
-  EXPECT_FALSE(z2.Parse(wrong));
 }
 
 TEST(ReadRecords, TruncatedRecordsFailToParse) {
