@@ -66,6 +66,18 @@ awk '
     if (zs) printf "parcelix size / zip size: %.4f\n", ps / zs
   }' "$work/results"
 
+update_bin="$(dirname "$parcelix")/bench/create_update"
+if [ -x "$update_bin" ]; then
+  # The manifest save's engine path: one new entry into the archive just
+  # made, every other entry copied, against a plain cp of the same file.
+  echo
+  cp "$work/p.jar" "$work/u.jar"
+  best cp "$work/c.jar" cp "$work/u.jar" "$work/c.jar"
+  best update "$work/u.jar" "$update_bin" "$work/u.jar"
+  awk '$1 == "cp" { c = $2; cc = $3 } $1 == "update" { u = $2; uc = $3 }
+       END { printf "update / cp: wall %.2f, cpu %.2f\n", u / c, uc / (cc > 0 ? cc : 0.01) }' "$work/results"
+fi
+
 deflate_bin="$(dirname "$parcelix")/bench/create_deflate"
 if [ -x "$deflate_bin" ]; then
   echo

@@ -601,6 +601,7 @@ void TCustomCClass::EntryLoop(Run& run) {
   } scope{*this};
   EntryLoopBegin(run.list);
   pendingCopy_ = 0;
+  copyBase_ = -1;
   for (int i = 0; i < run.list.Count() && !cancel_ && !runFailed_; ++i) {
     currentEntry_ = i + 1;
     TCompHeaderItem& item = run.list[i];
@@ -666,9 +667,15 @@ void TCustomCClass::EntryLoop(Run& run) {
 }
 
 void TCustomCClass::FlushCopy(Run& run) {
-  if (pendingCopy_ <= 0 || cancel_ || runFailed_) return;
+  // Whatever comes next may write to the temporary archive: its end must be
+  // looked up again.
+  if (pendingCopy_ <= 0 || cancel_ || runFailed_) {
+    copyBase_ = -1;
+    return;
+  }
   const int64_t length = pendingCopy_;
   pendingCopy_ = 0;
+  copyBase_ = -1;
   run.old->SetPosition(pendingFrom_);
   run.temp->Seek(0, soFromEnd);
   if (run.temp->CopyFrom(*run.old, length) != length && !cancel_) {

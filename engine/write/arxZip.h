@@ -135,6 +135,7 @@ class TCustomCClass : public TZipCommon {
   // Old entries waiting to be copied in one piece: where they start in the
   // old archive and how many bytes; the new offsets already count them.
   int64_t pendingFrom_ = 0, pendingCopy_ = 0;
+  int64_t copyBase_ = -1;  // end of the temporary archive before them; -1 not known
   TStream32* tempStream_ = nullptr;      // the temporary archive during a run
   TTempFileStream* tempFile_ = nullptr;  // the same, when it is a file
   uint64_t targetDev_ = 0, targetIno_ = 0;  // the archive being replaced, kept out of itself
@@ -227,6 +228,7 @@ class TZipBase : public TCustomCClass {
   bool StoredByType(const std::string& storedName) const;
   int64_t DataDescriptorLength(int64_t position, const TCompHeaderItem& item, bool zip64);
   void ReadArchiveComment(TStream32& old, TCompHeaderObj& list);
+  bool ReadOld(int64_t position, void* buffer, int64_t count);
 
   std::array<uint8_t, kLocalHeaderSize> localHeader_{};
   std::array<uint8_t, kEndRecordSize> endRecord_{};
@@ -240,6 +242,8 @@ class TZipBase : public TCustomCClass {
   std::vector<uint8_t> buffer_;  // source reads
   TEntryRecord* currentRecord_ = nullptr;
   std::unique_ptr<TPackAhead> packAhead_;
+  std::vector<uint8_t> oldWindow_;  // a piece of the old archive, from oldWindowPos_
+  int64_t oldWindowPos_ = 0;
 };
 
 class TZip : public TZipBase {};

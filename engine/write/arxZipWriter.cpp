@@ -447,6 +447,7 @@ void TZipBase::ReportEnd() {
 // Old entries
 
 bool TZipBase::ReadOldDirectory(TStream32& old, TCompHeaderObj& list) {
+  oldWindow_.clear();
   TUnZip reader;
   reader.ProcessMessages = ProcessMessages;
   reader.SetArchiveFile(archiveFile_);
@@ -508,6 +509,30 @@ void TZipBase::ReadArchiveComment(TStream32& old, TCompHeaderObj& list) {
   }
 }
 
+bool TZipBase::ReadOld(int64_t position, void* buffer, int64_t count) {
+  // Local headers of old entries are read through a window of the old
+  // archive: small entries lie close together, so most need no system call.
+  constexpr int64_t kWindow = 64 * 1024;
+  if (position < 0 || count < 0 || position > oldArchiveSize_ - count) return false;
+  if (count > kWindow) {
+    oldStream_->SetPosition(position);
+    return oldStream_->Read(buffer, count) == count;
+  }
+  if (oldWindow_.empty() || position < oldWindowPos_ ||
+      position + count > oldWindowPos_ + int64_t(oldWindow_.size())) {
+    const int64_t n = std::min(kWindow, oldArchiveSize_ - position);
+    oldWindow_.resize(size_t(n));
+    oldStream_->SetPosition(position);
+    if (oldStream_->Read(oldWindow_.data(), n) != n) {
+      oldWindow_.clear();
+      return false;
+    }
+    oldWindowPos_ = position;
+  }
+  std::memcpy(buffer, oldWindow_.data() + (position - oldWindowPos_), size_t(count));
+  return true;
+}
+
 int64_t TZipBase::DataDescriptorLength(int64_t position, const TCompHeaderItem& item, bool zip64) {
   // The descriptor after data written with flag bit 3: CRC, compressed and
   // uncompressed size (8 bytes each in the zip64 form), optionally led by
@@ -517,8 +542,7 @@ int64_t TZipBase::DataDescriptorLength(int64_t position, const TCompHeaderItem& 
   uint8_t b[8] = {};
   const int64_t avail = std::min<int64_t>(8, oldArchiveSize_ - position);
   if (avail < 4) return 0;
-  oldStream_->SetPosition(position);
-  if (oldStream_->Read(b, avail) != avail) return 0;
+  if (!ReadOld(position, b, avail)) return 0;
   const uint32_t crc = GetLE32(&item.Header[chdr::kCrc]);
   const uint32_t first = GetLE32(b);
   int64_t length = sigForm;
@@ -539,8 +563,7 @@ int64_t TZipBase::OldEntryLength(TCompHeaderObj& list, int index) {
     Report(shown, kErrBadLocalOffset);
     return -1;
   }
-  oldStream_->SetPosition(pos);
-  if (oldStream_->Read(local, kLocalHeaderSize) != int64_t(kLocalHeaderSize) || GetLE32(local) != kSigLocal) {
+  if (!ReadOld(pos, local, kLocalHeaderSize) || GetLE32(local) != kSigLocal) {
     Report(shown, kErrBadLocalOffset);
     return -1;
   }
@@ -558,8 +581,7 @@ int64_t TZipBase::OldEntryLength(TCompHeaderObj& list, int index) {
   const uint16_t flags = GetLE16(local + lhdr::kFlags) | GetLE16(&item.Header[chdr::kFlags]);
   if (flags & kFlagDataDescriptor) {
     std::vector<uint8_t> extra(m);
-    oldStream_->SetPosition(pos + int64_t(kLocalHeaderSize) + n);
-    if (m > 0 && oldStream_->Read(extra.data(), m) != m) {
+    if (m > 0 && !ReadOld(pos + int64_t(kLocalHeaderSize) + n, extra.data(), m)) {
       Report(shown, kErrReadFile);
       return -1;
     }
@@ -568,7 +590,8 @@ int64_t TZipBase::OldEntryLength(TCompHeaderObj& list, int index) {
 
   // The entry moves to the end of the new archive (after the old entries
   // still waiting to be copied).
-  const int64_t newOffset = tempStream_->Seek(0, soFromEnd) + pendingCopy_;
+  if (copyBase_ < 0) copyBase_ = tempStream_->Seek(0, soFromEnd);
+  const int64_t newOffset = copyBase_ + pendingCopy_;
   if (GetLE32(&item.Header[chdr::kLocalOffset]) == 0xFFFFFFFFu) {
     // The offset lives in the zip64 block: the 8-byte value after the sizes
     // whose 32-bit fields hold 0xFFFFFFFF.
@@ -611,13 +634,11 @@ void TZipBase::RewriteOldEntry(TStream32& temp, TCompHeaderObj& list, int index)
     return;
   }
   uint8_t local[kLocalHeaderSize];
-  oldStream_->SetPosition(pos);
-  oldStream_->ReadBuffer(local, kLocalHeaderSize);
+  if (!ReadOld(pos, local, kLocalHeaderSize)) throw EStreamError("Stream read error");
   const uint16_t n = GetLE16(local + lhdr::kNameLength);
   const uint16_t m = GetLE16(local + lhdr::kExtraLength);
   std::vector<uint8_t> extra(m);
-  oldStream_->SetPosition(pos + int64_t(kLocalHeaderSize) + n);
-  if (m > 0) oldStream_->ReadBuffer(extra.data(), m);
+  if (m > 0 && !ReadOld(pos + int64_t(kLocalHeaderSize) + n, extra.data(), m)) throw EStreamError("Stream read error");
 
   uint16_t flag = 0;
   const std::string name = EncodeName(item.StoredName, flag);
