@@ -24,7 +24,7 @@ best() {  # best wall and best CPU (user+sys) time of $runs runs of a command wr
   local name="$1" out="$2"; shift 2
   local wall cpu bestw="" bestc=""
   for _ in $(seq "$runs"); do
-    rm -f "$out"
+    if [ -n "${prepare:-}" ]; then eval "$prepare"; else rm -f "$out"; fi
     /usr/bin/time -o "$work/time" -f "%e %U %S" "$@" >/dev/null 2>&1
     read -r wall u sy < "$work/time"
     cpu=$(awk "BEGIN{print $u + $sy}")
@@ -73,7 +73,7 @@ if [ -x "$update_bin" ]; then
   echo
   cp "$work/p.jar" "$work/u.jar"
   best cp "$work/c.jar" cp "$work/u.jar" "$work/c.jar"
-  best update "$work/u.jar" "$update_bin" "$work/u.jar"
+  prepare='cp "$work/p.jar" "$work/u.jar"' best update "$work/u.jar" "$update_bin" "$work/u.jar"
   awk '$1 == "cp" { c = $2; cc = $3 } $1 == "update" { u = $2; uc = $3 }
        END { printf "update / cp: wall %.2f, cpu %.2f\n", u / c, uc / (cc > 0 ? cc : 0.01) }' "$work/results"
 fi
