@@ -30,8 +30,14 @@ bool IsSocket(const std::string& path) {
 // Whether a window can be opened at all. Qt aborts the process when it cannot
 // reach its display, so the obvious cases are checked first: no display
 // named, or a local display whose socket is not there.
+// Platforms that draw into memory: a window can be made, but nobody sees it.
+bool HeadlessPlatform() {
+  const std::string platform = Env("QT_QPA_PLATFORM");
+  return platform.rfind("offscreen", 0) == 0 || platform.rfind("minimal", 0) == 0;
+}
+
 bool DisplayAvailable() {
-  if (!Env("QT_QPA_PLATFORM").empty()) return true;  // the user chose the platform
+  if (HeadlessPlatform()) return true;
   const std::string wayland = Env("WAYLAND_DISPLAY");
   if (!wayland.empty()) {
     const std::string socket = wayland[0] == '/' ? wayland : Env("XDG_RUNTIME_DIR") + "/" + wayland;
@@ -94,6 +100,9 @@ int RunGui(int argc, char** argv) {
 
 bool ShowGuiMessage(const UserMessage& message) {
   if (!DisplayAvailable()) return false;
+  // A command-line run on a headless platform would wait forever for a click
+  // on a box nobody can see: the caller falls back to a notification.
+  if (HeadlessPlatform() && !QCoreApplication::instance()) return false;
   if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
     ShowMessageBox(nullptr, message);
     return true;
