@@ -61,7 +61,7 @@ std::string SettingsFilePath() {
     if (FileExists(portable)) return portable;
   }
   std::string config = Env("XDG_CONFIG_HOME");
-  // The base directory specification says a relative value is to be ignored.
+  // XDG base directories: a relative value is to be ignored.
   if (config.empty() || config[0] != '/') config = IncludeTrailingSlash(HomeDir()) + ".config";
   return IncludeTrailingSlash(config) + "parcelix/Parcelix.ini";
 }

@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint32_t kAttrMask = 0x40BF;
 // Version made by: host 3 (Unix), so that readers take the file mode from the
-// high half of the external attributes; specification version 2.0.
+// high half of the external attributes; format version 2.0.
 constexpr uint16_t kVersionMadeBy = (3 << 8) | 20;
 constexpr uint16_t kVersionNeeded = 20;
 constexpr int kWindowBits = -15;  // raw Deflate, 32 KiB window
