@@ -346,8 +346,9 @@ bool TTempFileStream::Commit() {
   if (hooks_.MoveBegin) {
     bool cancel = Cancelled();
     hooks_.MoveBegin(target_.Path, fileName_, cancel);
-    if (cancel && hooks_.Cancel) *hooks_.Cancel = 1;
     if (cancel) {
+      if (hooks_.Cancel) *hooks_.Cancel = 1;
+      if (hooks_.Report) hooks_.Report(target_.Path, kErrUserCanceled);
       Discard();
       return false;
     }
@@ -430,8 +431,9 @@ bool TTempMemStream::Commit() {
   if (hooks_.MoveBegin) {
     bool cancel = Cancelled();
     hooks_.MoveBegin(target_.Path, name_, cancel);
-    if (cancel && hooks_.Cancel) *hooks_.Cancel = 1;
     if (cancel) {
+      if (hooks_.Cancel) *hooks_.Cancel = 1;
+      if (hooks_.Report) hooks_.Report(target_.Path, kErrUserCanceled);
       Discard();
       return false;
     }

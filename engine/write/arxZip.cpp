@@ -457,15 +457,17 @@ bool TCustomCClass::HandleEntry(Run& run, const std::string& dir, const TSearchR
 bool TCustomCClass::ExcludedBySpec(const std::string& dir, const std::string& name) const {
   for (const auto& line : ExcludeSpec) {
     if (line.empty()) continue;
-    const std::string mask = ScanFilePart(line);
+    std::string mask = ScanFilePart(line);
+    if (mask.empty() || mask == "*.*") mask = "*";  // as the scan reads masks
     std::string ldir = ScanDirPart(line);
     if (ldir.empty()) {
       if (TInternalMask(mask).Matches(name)) return true;
       continue;
     }
-    // A relative directory counts from the directory being scanned.
-    if (ldir[0] != '/') ldir = dir + ldir;
-    if (dir.compare(0, ldir.size(), ldir) == 0 && TInternalMask(mask.empty() ? "*" : mask).Matches(name)) return true;
+    // A relative directory counts from the root of the scan group, as the
+    // stored names do.
+    if (ldir[0] != '/') ldir = rootDir_ + ldir;
+    if (dir.compare(0, ldir.size(), ldir) == 0 && TInternalMask(mask).Matches(name)) return true;
   }
   return false;
 }

@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"marked for discard", true, 2, false, 0},
                       EndCase{"a write failed on a full disk", true, 3, false, kErrDiskFull},
                       EndCase{"a write failed, no old archive", false, 3, false, kErrDiskFull},
-                      EndCase{"OnTmpFileMoveBegin cancels", true, 4, false, 0}));
+                      EndCase{"OnTmpFileMoveBegin cancels", true, 4, false, kErrUserCanceled}));
 
 TEST(TempStream, DestructionCommitsButNotWhileAnExceptionUnwinds) {
   ScratchDir d;

@@ -260,6 +260,27 @@ TEST(Writer, TheArchiveBeingWrittenAndTheOneReplacedStayOutOfTheResult) {
   EXPECT_EQ(TempFilesIn(e / "t"), 0);
 }
 
+TEST(Writer, ExcludeSpecLeavesFilesOut) {
+  ScratchDir d;
+  for (const char* f : {"t/a.txt", "t/a.bak", "t/sub/b.txt", "t/sub/c.bak", "t/keep/d.txt"}) WriteFile(d / f, "x");
+  struct Case {
+    std::vector<std::string> exclude;
+    std::set<std::string> kept;
+  };
+  const Case cases[] = {
+      {{"*.bak"}, {"a.txt", "sub/b.txt", "keep/d.txt"}},
+      {{"sub/*.*"}, {"a.txt", "a.bak", "keep/d.txt"}},
+      {{"@t/sub/*.txt", "*.BAK"}, {"a.txt", "keep/d.txt"}},
+  };
+  for (const auto& c : cases) {
+    ::unlink((d / "out.jar").c_str());
+    BuildJar(d, [&](TJar& j) {
+      for (auto e : c.exclude) j.ExcludeSpec.push_back(e[0] == '@' ? d.dir() + e.substr(1) : e);
+    });
+    EXPECT_EQ(NameSet(ZipProbe(d / "out.jar")), c.kept) << c.exclude[0];
+  }
+}
+
 TEST(Writer, ANameReachedTwiceIsWrittenOnce) {
   ScratchDir d;
   WriteFile(d / "t/a.txt", "first");
