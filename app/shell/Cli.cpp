@@ -51,7 +51,9 @@ int RunCommandLine(CliContext& ctx) {
   const std::string& first = ctx.args[0];
   std::vector<std::string> rest(ctx.args.begin() + 1, ctx.args.end());
   if (!first.empty() && first[0] == '/') return CmdSlashCommand(ctx, ctx.args);
-  if (first == "-h" || first == "--help" || first == "help") {
+  // "-h" is not a command: like any other unknown word it gets the usage
+  // message of the slash commands. "--help" prints the whole usage.
+  if (first == "--help" || first == "help") {
     PrintUsage(*ctx.out);
     return 0;
   }

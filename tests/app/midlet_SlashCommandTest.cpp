@@ -54,6 +54,7 @@ TEST_F(MidletSlashCommand, MessagesOfTheArgumentChecks) {
       {{"/JADGEN", zip}, 1, "Error!", "File '" + zip + "' is not a JAR-file!", MsgIcon::Error},
       {{"/other", zip}, 2, "Warning!", usage, MsgIcon::Information},
       {{"whatever"}, 2, "Warning!", usage, MsgIcon::Information},
+      {{"-h"}, 2, "Warning!", usage, MsgIcon::Information},
   };
   for (const auto& c : cases) {
     CliRun r = RunArgs(c.args);
