@@ -207,14 +207,6 @@ TEST_F(ScanTree, FlatWalkStaysInTheSpecDirectory) {
   EXPECT_EQ(r.roots, (std::vector<std::string>{"t/", "u/"}));
 }
 
-TEST_F(ScanTree, RootDirServesSpecsWithoutADirectory) {
-  TarxFileScan scan;
-  scan.SetRootDir(d.dir() + "u");
-  EXPECT_EQ(scan.RootDir(), d.dir() + "u/");
-  scan.SetFileSpec({"*.txt"});
-  EXPECT_EQ(AsSet(RunScan(scan, d.dir()).seen), (std::set<std::string>{"u/v.txt"}));
-}
-
 TEST_F(ScanTree, CancelFromTheFileEventStopsAfterTheCurrentEntry) {
   TarxFileScan scan;
   scan.SetFileSpec({d.dir() + "t/*.*"});
@@ -229,15 +221,6 @@ TEST_F(ScanTree, CancelFromTheFileEventStopsAfterTheCurrentEntry) {
   // The next scan starts afresh.
   scan.OnScanFile = nullptr;
   EXPECT_EQ(RunScan(scan, d.dir()).seen.size(), 0u);  // the spec list was consumed by the first scan
-}
-
-TEST_F(ScanTree, CallerCancelFlagIsClearedAtTheStartAndHonoured) {
-  uint8_t flag = 1;
-  TarxFileScan scan;
-  scan.SetCancelFlag(&flag);
-  scan.SetFileSpec({d.dir() + "u/*.*"});
-  EXPECT_EQ(RunScan(scan, d.dir()).seen.size(), 1u);
-  EXPECT_EQ(flag, 0);
 }
 
 TEST(ScanLinks, ALinkBackToAnAncestorIsWalkedOnce) {
@@ -269,19 +252,6 @@ TEST(ScanEmptyDirs, FilesAnywhereBelowMakeADirectoryNonEmpty) {
   EXPECT_FALSE(DirectoryHoldsNoFiles(d / "g"));
   ASSERT_EQ(::symlink("..", (d / "e/x/loop").c_str()), 0);
   EXPECT_TRUE(DirectoryHoldsNoFiles(d / "e"));
-}
-
-TEST(ScanFilesList, SortedInsertionAndResort) {
-  TFilesList list;
-  list.SetSorted(soBySize);
-  for (int64_t s : {30, 10, 20}) list.Add(TFileObject{"f" + std::to_string(s), "/", 0, 0, s});
-  EXPECT_EQ(list[0].Size, 10);
-  EXPECT_EQ(list[2].Size, 30);
-  list.SetSorted(soByName);
-  list.Add(TFileObject{"F15", "/", 0, 0, 15});
-  std::vector<std::string> names;
-  for (const auto& o : list.Items()) names.push_back(o.Name);
-  EXPECT_EQ(names, (std::vector<std::string>{"f10", "F15", "f20", "f30"}));
 }
 
 }  // namespace

@@ -203,43 +203,6 @@ TEST(TempStream, AcrossFileSystemsTheArchiveIsCopiedBesideTheTargetThenRenamed) 
   EXPECT_EQ(TempFilesIn(d.path()), 0);
 }
 
-TEST(TempStream, AMissingTempDirIsCreated) {
-  ScratchDir d;
-  Hooked h;
-  TTempFileStream temp(h.hooks, kTempModeNew, d / "x.jar", d / "deep/er/tmp");
-  EXPECT_TRUE(temp.IsOpen());
-  EXPECT_EQ(TempFilesIn(d / "deep/er/tmp"), 1);
-  temp.Discard();
-  EXPECT_EQ(TempFilesIn(d / "deep/er/tmp"), 0);
-}
-
-TEST(TempStream, MoveEndFiresOnlyAfterALargeOldArchive) {
-  ScratchDir d;
-  Hooked h;
-  for (int64_t oldSize : {int64_t(65536), int64_t(65537)}) {
-    TTempFileStream temp(h.hooks, kTempModeNew, d / "x.jar", d.path());
-    temp.OldArchiveSize = oldSize;
-    Fill(temp);
-    ASSERT_TRUE(temp.Commit());
-  }
-  EXPECT_EQ(h.moveBegin, 2);
-  EXPECT_EQ(h.moveEnd, 1);
-}
-
-TEST(TempStream, ReadModeOpensTheArchiveItselfAndNeverCommits) {
-  ScratchDir d;
-  WriteFile(d / "x.jar", "content");
-  Hooked h;
-  {
-    TTempFileStream old(h.hooks, fmOpenRead | fmShareDenyWrite, d / "x.jar", "");
-    ASSERT_TRUE(old.IsOpen());
-    EXPECT_FALSE(old.IsTemporary());
-    EXPECT_EQ(old.GetSize(), 7);
-    EXPECT_FALSE(old.Commit());
-  }
-  EXPECT_EQ(ReadFile(d / "x.jar").size(), 7u);
-}
-
 TEST(TempStream, CopyFromTakesTheWholeSourceOrNothingWhenCancelled) {
   ScratchDir d;
   const auto data = writetest::NoiseBytes(3 * 1024 * 1024 + 17);

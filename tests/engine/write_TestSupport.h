@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -105,112 +106,30 @@ struct ProbeEntry {
   uint16_t versionMadeBy = 0, versionNeeded = 0, flags = 0, method = 0;
   uint32_t dosDateTime = 0, crc = 0, compressedSize = 0, size = 0;
   uint16_t extraLength = 0, commentLength = 0, internalAttr = 0;
-  uint32_t externalAttr = 0, localOffset = 0;
-  std::vector<uint8_t> centralExtra;
+  uint32_t externalAttr = 0;
+  uint64_t localOffset = 0;  // from the file start (zip64 block and stub taken into account)
   // Local header as written.
   uint16_t localFlags = 0, localMethod = 0, localExtraLength = 0;
   uint32_t localCrc = 0, localCompressed = 0, localSize = 0, localDateTime = 0;
   std::string localName;
-  std::vector<uint8_t> raw;  // local header through the end of the data
-  std::vector<uint8_t> data;  // decoded
+  std::vector<uint8_t> central;  // central record with its offset fields blanked
+  std::vector<uint8_t> segment;  // local header to the next entry: header, data, descriptor
+  std::vector<uint8_t> data;     // decoded
   bool decoded = false;
 };
 
-// An independent reader of what the writer produced: end record, central
-// directory, local headers, data decoded with zlib and its CRC checked.
+// An independent reader of archives: end record, central directory, local
+// headers, data decoded with zlib and its CRC checked. Exact is false when
+// the directory does not end at the end record (a stub with offsets that
+// count from its end).
 struct ZipProbe {
-  bool ok = false;
+  bool ok = false, exact = false;
   std::string error;
   std::vector<ProbeEntry> entries;
-  uint16_t totalEntries = 0;
-  uint32_t directorySize = 0, directoryOffset = 0;
-  std::vector<uint8_t> comment;
+  std::vector<uint8_t> prefix, comment;
 
   explicit ZipProbe(const std::string& path) : ZipProbe(ReadFile(path), 0) {}
-  ZipProbe(const std::vector<uint8_t>& f, int) {
-    if (f.size() < 22) {
-      error = "too short";
-      return;
-    }
-    size_t end = std::string::npos;
-    for (size_t p = f.size() - 22 + 1; p-- > 0;)
-      if (GetLE32(&f[p]) == 0x06054B50 && p + 22 + GetLE16(&f[p + 20]) == f.size()) {
-        end = p;
-        break;
-      }
-    if (end == std::string::npos) {
-      error = "no end record";
-      return;
-    }
-    totalEntries = GetLE16(&f[end + 10]);
-    directorySize = GetLE32(&f[end + 12]);
-    directoryOffset = GetLE32(&f[end + 16]);
-    comment.assign(f.begin() + long(end) + 22, f.end());
-    if (uint64_t(directoryOffset) + directorySize != end) {
-      error = "directory does not end at the end record";
-      return;
-    }
-    size_t p = directoryOffset;
-    for (int i = 0; i < totalEntries; ++i) {
-      if (p + 46 > end || GetLE32(&f[p]) != 0x02014B50) {
-        error = "bad central header";
-        return;
-      }
-      ProbeEntry e;
-      e.versionMadeBy = GetLE16(&f[p + 4]);
-      e.versionNeeded = GetLE16(&f[p + 6]);
-      e.flags = GetLE16(&f[p + 8]);
-      e.method = GetLE16(&f[p + 10]);
-      e.dosDateTime = GetLE32(&f[p + 12]);
-      e.crc = GetLE32(&f[p + 16]);
-      e.compressedSize = GetLE32(&f[p + 20]);
-      e.size = GetLE32(&f[p + 24]);
-      const uint16_t n = GetLE16(&f[p + 28]);
-      e.extraLength = GetLE16(&f[p + 30]);
-      e.commentLength = GetLE16(&f[p + 32]);
-      e.internalAttr = GetLE16(&f[p + 36]);
-      e.externalAttr = GetLE32(&f[p + 38]);
-      e.localOffset = GetLE32(&f[p + 42]);
-      if (p + 46 + n + e.extraLength + e.commentLength > end) {
-        error = "central entry runs past the directory";
-        return;
-      }
-      e.name.assign(f.begin() + long(p) + 46, f.begin() + long(p) + 46 + n);
-      e.centralExtra.assign(f.begin() + long(p) + 46 + n, f.begin() + long(p) + 46 + n + e.extraLength);
-      p += 46 + n + e.extraLength + e.commentLength;
-
-      const size_t l = e.localOffset;
-      if (l + 30 > directoryOffset || GetLE32(&f[l]) != 0x04034B50) {
-        error = "bad local header for " + e.name;
-        return;
-      }
-      e.localFlags = GetLE16(&f[l + 6]);
-      e.localMethod = GetLE16(&f[l + 8]);
-      e.localDateTime = GetLE32(&f[l + 10]);
-      e.localCrc = GetLE32(&f[l + 14]);
-      e.localCompressed = GetLE32(&f[l + 18]);
-      e.localSize = GetLE32(&f[l + 22]);
-      const uint16_t ln = GetLE16(&f[l + 26]);
-      e.localExtraLength = GetLE16(&f[l + 28]);
-      const size_t dataStart = l + 30 + ln + e.localExtraLength;
-      if (dataStart + e.compressedSize > directoryOffset) {
-        error = "data runs past the directory for " + e.name;
-        return;
-      }
-      e.localName.assign(f.begin() + long(l) + 30, f.begin() + long(l) + 30 + ln);
-      e.raw.assign(f.begin() + long(l), f.begin() + long(dataStart + e.compressedSize));
-      const uint8_t* d = f.data() + dataStart;
-      if (e.method == 0) {
-        e.data.assign(d, d + e.compressedSize);
-        e.decoded = e.compressedSize == e.size;
-      } else if (e.method == 8) {
-        e.decoded = RawInflate(d, e.compressedSize, e.size, e.data) && e.data.size() == e.size;
-      }
-      if (e.decoded && uint32_t(crc32(0, e.data.data(), uInt(e.data.size()))) != e.crc) e.decoded = false;
-      entries.push_back(std::move(e));
-    }
-    ok = true;
-  }
+  ZipProbe(const std::vector<uint8_t>& f, int) { Parse(f); }
 
   const ProbeEntry* Find(const std::string& name) const {
     for (const auto& e : entries)
@@ -221,6 +140,90 @@ struct ZipProbe {
     std::vector<std::string> out;
     for (const auto& e : entries) out.push_back(e.name);
     return out;
+  }
+
+ private:
+  void Parse(const std::vector<uint8_t>& f) {
+    size_t end = std::string::npos;
+    for (size_t p = f.size() >= 22 ? f.size() - 21 : 0; p-- > 0;)
+      if (GetLE32(&f[p]) == 0x06054B50 && p + 22 + GetLE16(&f[p + 20]) == f.size()) {
+        end = p;
+        break;
+      }
+    if (end == std::string::npos || GetLE32(&f[end + 12]) > end) {
+      error = "no end record";
+      return;
+    }
+    const size_t cd = end - GetLE32(&f[end + 12]);
+    const int64_t adjust = int64_t(cd) - int64_t(GetLE32(&f[end + 16]));
+    exact = adjust == 0;
+    comment.assign(f.begin() + long(end) + 22, f.end());
+    for (size_t p = cd, i = 0; i < GetLE16(&f[end + 10]); ++i) {
+      if (p + 46 > end || GetLE32(&f[p]) != 0x02014B50) return void(error = "bad central header");
+      ProbeEntry e;
+      e.versionMadeBy = GetLE16(&f[p + 4]);
+      e.versionNeeded = GetLE16(&f[p + 6]);
+      e.flags = GetLE16(&f[p + 8]);
+      e.method = GetLE16(&f[p + 10]);
+      e.dosDateTime = GetLE32(&f[p + 12]);
+      e.crc = GetLE32(&f[p + 16]);
+      e.compressedSize = GetLE32(&f[p + 20]);
+      e.size = GetLE32(&f[p + 24]);
+      const size_t n = GetLE16(&f[p + 28]);
+      e.extraLength = GetLE16(&f[p + 30]);
+      e.commentLength = GetLE16(&f[p + 32]);
+      e.internalAttr = GetLE16(&f[p + 36]);
+      e.externalAttr = GetLE32(&f[p + 38]);
+      e.localOffset = GetLE32(&f[p + 42]);
+      const size_t total = 46 + n + e.extraLength + e.commentLength;
+      if (p + total > end) return void(error = "central entry runs past the directory");
+      e.name.assign(f.begin() + long(p) + 46, f.begin() + long(p) + 46 + long(n));
+      e.central.assign(f.begin() + long(p), f.begin() + long(p + total));
+      std::fill(e.central.begin() + 42, e.central.begin() + 46, 0);
+      if (e.localOffset == 0xFFFFFFFF) {
+        // The offset lives in a zip64 block (the test archives keep only it there).
+        for (size_t q = 46 + n; q + 12 <= 46 + n + e.extraLength; q += 4 + GetLE16(&e.central[q + 2]))
+          if (GetLE16(&e.central[q]) == 1 && GetLE16(&e.central[q + 2]) == 8) {
+            e.localOffset = GetLE64(&e.central[q + 4]);
+            std::fill(e.central.begin() + long(q) + 4, e.central.begin() + long(q) + 12, 0);
+          }
+      }
+      e.localOffset = uint64_t(int64_t(e.localOffset) + adjust);
+      p += total;
+      const size_t l = size_t(e.localOffset);
+      if (l + 30 > cd || GetLE32(&f[l]) != 0x04034B50) return void(error = "bad local header for " + e.name);
+      e.localFlags = GetLE16(&f[l + 6]);
+      e.localMethod = GetLE16(&f[l + 8]);
+      e.localDateTime = GetLE32(&f[l + 10]);
+      e.localCrc = GetLE32(&f[l + 14]);
+      e.localCompressed = GetLE32(&f[l + 18]);
+      e.localSize = GetLE32(&f[l + 22]);
+      const size_t ln = GetLE16(&f[l + 26]);
+      e.localExtraLength = GetLE16(&f[l + 28]);
+      const size_t dataStart = l + 30 + ln + e.localExtraLength;
+      if (dataStart + e.compressedSize > cd) return void(error = "data runs past the directory for " + e.name);
+      e.localName.assign(f.begin() + long(l) + 30, f.begin() + long(l + 30 + ln));
+      const uint8_t* d = f.data() + dataStart;
+      if (e.method == 0) {
+        e.data.assign(d, d + e.compressedSize);
+        e.decoded = e.compressedSize == e.size;
+      } else if (e.method == 8) {
+        e.decoded = RawInflate(d, e.compressedSize, e.size, e.data) && e.data.size() == e.size;
+      }
+      if (e.decoded && uint32_t(crc32(0, e.data.data(), uInt(e.data.size()))) != e.crc) e.decoded = false;
+      entries.push_back(std::move(e));
+    }
+    // Each entry's segment runs to the next local header or the directory.
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return entries[a].localOffset < entries[b].localOffset; });
+    for (size_t k = 0; k < order.size(); ++k) {
+      const size_t from = size_t(entries[order[k]].localOffset);
+      const size_t to = k + 1 < order.size() ? size_t(entries[order[k + 1]].localOffset) : cd;
+      entries[order[k]].segment.assign(f.begin() + long(from), f.begin() + long(to));
+    }
+    prefix.assign(f.begin(), f.begin() + long(order.empty() ? cd : size_t(entries[order[0]].localOffset)));
+    ok = true;
   }
 };
 

@@ -22,84 +22,11 @@ using writetest::WriteFile;
 
 std::string Fixture(const std::string& name) { return std::string(PARCELIX_TEST_DATA) + "/write/" + name; }
 
-// One member of an archive as raw bytes, read without our reader: the central
-// record (offset fields blanked) and everything from its local header to the
-// next local header or the directory, i.e. header, data and any descriptor.
-struct RawMember {
-  std::string name;
-  std::vector<uint8_t> central;
-  std::vector<uint8_t> segment;
-};
+using RawArchive = writetest::ZipProbe;
 
-struct RawArchive {
-  std::vector<RawMember> members;
-  std::vector<uint8_t> prefix;   // bytes before the first entry
-  std::vector<uint8_t> comment;  // archive comment
-  bool ok = false;
-};
-
-RawArchive ReadRaw(const std::string& path) {
-  RawArchive out;
-  const auto f = ReadFile(path);
-  size_t end = std::string::npos;
-  for (size_t p = f.size() >= 22 ? f.size() - 22 + 1 : 0; p-- > 0;)
-    if (GetLE32(&f[p]) == 0x06054B50 && p + 22 + GetLE16(&f[p + 20]) == f.size()) {
-      end = p;
-      break;
-    }
-  if (end == std::string::npos) return out;
-  const uint32_t cdSize = GetLE32(&f[end + 12]);
-  const size_t cdStart = end - cdSize;
-  // Archives with a stub whose offsets count from the stub's end.
-  const int64_t adjust = int64_t(cdStart) - int64_t(GetLE32(&f[end + 16]));
-  out.comment.assign(f.begin() + long(end) + 22, f.end());
-  std::vector<std::pair<size_t, size_t>> offsets;  // local offset, member index
-  for (size_t p = cdStart; p + 46 <= end && GetLE32(&f[p]) == 0x02014B50;) {
-    const uint16_t n = GetLE16(&f[p + 28]), m = GetLE16(&f[p + 30]), k = GetLE16(&f[p + 32]);
-    RawMember mem;
-    mem.name.assign(f.begin() + long(p) + 46, f.begin() + long(p) + 46 + n);
-    mem.central.assign(f.begin() + long(p), f.begin() + long(p) + 46 + n + m + k);
-    uint64_t off = GetLE32(&f[p + 42]);
-    std::fill(mem.central.begin() + 42, mem.central.begin() + 46, 0);
-    if (off == 0xFFFFFFFF) {
-      // The zip64 block holds it (this test's fixtures carry only the offset there).
-      for (size_t q = 46 + size_t(n); q + 4 <= 46 + size_t(n) + m;) {
-        const uint16_t id = GetLE16(&mem.central[q]), len = GetLE16(&mem.central[q + 2]);
-        if (id == 1 && len == 8) {
-          off = GetLE64(&mem.central[q + 4]);
-          std::fill(mem.central.begin() + long(q) + 4, mem.central.begin() + long(q) + 12, 0);
-        }
-        q += 4 + len;
-      }
-    }
-    offsets.emplace_back(size_t(int64_t(off) + adjust), out.members.size());
-    out.members.push_back(std::move(mem));
-    p += 46 + n + m + k;
-  }
-  auto sorted = offsets;
-  std::sort(sorted.begin(), sorted.end());
-  for (size_t i = 0; i < sorted.size(); ++i) {
-    const size_t from = sorted[i].first;
-    const size_t to = i + 1 < sorted.size() ? sorted[i + 1].first : cdStart;
-    if (from > to || to > f.size()) return out;
-    out.members[sorted[i].second].segment.assign(f.begin() + long(from), f.begin() + long(to));
-  }
-  if (!sorted.empty()) out.prefix.assign(f.begin(), f.begin() + long(sorted[0].first));
-  out.ok = true;
-  return out;
-}
-
-std::vector<std::string> NamesOf(const RawArchive& a) {
-  std::vector<std::string> out;
-  for (const auto& m : a.members) out.push_back(m.name);
-  return out;
-}
-
-const RawMember* FindMember(const RawArchive& a, const std::string& name) {
-  for (const auto& m : a.members)
-    if (m.name == name) return &m;
-  return nullptr;
-}
+std::vector<std::string> NamesOf(const RawArchive& a) { return a.Names(); }
+const writetest::ProbeEntry* FindMember(const RawArchive& a, const std::string& name) { return a.Find(name); }
+RawArchive ReadRaw(const std::string& path) { return RawArchive(path); }
 
 const char kNewManifest[] = "Manifest-Version: 1.0\r\nMIDlet-Name: New Name\r\nMIDlet-Version: 2.0\r\n\r\n";
 
@@ -143,13 +70,14 @@ TEST_P(ManifestSave, EveryOtherMemberIsCopiedByteForByteInItsOrder) {
 
   const RawArchive after = ReadRaw(jarPath);
   ASSERT_TRUE(after.ok);
+  EXPECT_TRUE(after.exact) << "offsets count from the start of the file";
   // Same names in the same order; a manifest that was missing comes first.
   auto expected = NamesOf(before);
   if (!c.hadManifest) expected.insert(expected.begin(), "META-INF/MANIFEST.MF");
   EXPECT_EQ(NamesOf(after), expected);
-  for (const auto& old : before.members) {
+  for (const auto& old : before.entries) {
     if (old.name == "META-INF/MANIFEST.MF") continue;
-    const RawMember* now = FindMember(after, old.name);
+    const writetest::ProbeEntry* now = FindMember(after, old.name);
     ASSERT_NE(now, nullptr) << old.name;
     EXPECT_EQ(now->segment, old.segment) << old.name << ": local header, data and descriptor";
     EXPECT_EQ(now->central, old.central) << old.name << ": central record apart from the offset";
@@ -253,12 +181,12 @@ TEST(Update, DeletionByMaskAndDeletionOfEverything) {
   EXPECT_EQ(removed, int(deleted.size()));
   EXPECT_GE(removed, 2);
   const RawArchive after = ReadRaw(d / "a.zip");
-  for (const auto& m : after.members) EXPECT_EQ(m.name.find(".txt"), std::string::npos) << m.name;
-  EXPECT_EQ(after.members.size() + size_t(removed), before.members.size());
+  for (const auto& m : after.entries) EXPECT_EQ(m.name.find(".txt"), std::string::npos) << m.name;
+  EXPECT_EQ(after.entries.size() + size_t(removed), before.entries.size());
 
   zip.FileSpec = {"*.*"};
   zip.SetArchiveFile(d / "a.zip");
-  EXPECT_EQ(zip.Compress(), int(after.members.size()));
+  EXPECT_EQ(zip.Compress(), int(after.entries.size()));
   const auto empty = ReadFile(d / "a.zip");
   ASSERT_EQ(empty.size(), 22u);
   EXPECT_EQ(GetLE32(empty.data()), 0x06054B50u);
@@ -303,7 +231,7 @@ TEST(Update, MoveDeletesTheSourcesOnlyAfterTheCommit) {
   EXPECT_EQ(jar.Compress(), 2);
   EXPECT_EQ(deletions, 2);
   EXPECT_FALSE(writetest::fs::exists(d / "t/a.txt"));
-  EXPECT_EQ(ReadRaw(d / "x.jar").members.size(), 2u);
+  EXPECT_EQ(ReadRaw(d / "x.jar").entries.size(), 2u);
 
   // A run that cannot commit deletes nothing.
   WriteFile(d / "u/c.txt", "c");

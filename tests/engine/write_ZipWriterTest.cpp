@@ -294,30 +294,6 @@ TEST(Writer, ANameReachedTwiceIsWrittenOnce) {
   EXPECT_EQ(z.Find("a.txt")->data, std::vector<uint8_t>({'f', 'i', 'r', 's', 't'}));
 }
 
-struct NameCase {
-  TStoredDirNames mode;
-  const char* expected;  // for the file <root>/sub/f.txt; '@' stands for the scratch path
-};
-
-TEST(Writer, StoredNameModes) {
-  const NameCase cases[] = {{sdNone, "f.txt"},
-                            {sdAbsolute, "@/t/sub/f.txt"},
-                            {sdAbsoluteNoRoot, "@/t/sub/f.txt"},
-                            {sdRelative, "sub/f.txt"},
-                            {sdRelativeStoreStart, "t/sub/f.txt"}};
-  TJar jar;
-  for (const auto& c : cases) {
-    jar.StoredDirNames = c.mode;
-    std::string expected = c.expected;
-    if (expected[0] == '@') expected = "/scratch" + expected.substr(1);
-    if (c.mode == sdAbsoluteNoRoot) expected = expected.substr(1);
-    EXPECT_EQ(jar.StoredName("/scratch/t/sub/f.txt", "/scratch/t/"), expected) << int(c.mode);
-  }
-  jar.StoredDirNames = sdRelative;
-  EXPECT_EQ(jar.StoredName("/scratch/t/sub/", "/scratch/t/"), "sub/");
-  EXPECT_EQ(jar.StoredName("/elsewhere/f", "/scratch/t/"), "/elsewhere/f");
-}
-
 // ---------------------------------------------------------------------------
 // Properties
 
@@ -337,19 +313,6 @@ TEST(Writer, ArchiveNameTakesTheDefaultExtension) {
   TZip zip;
   EXPECT_EQ(zip.DefaultExt(), ".zip");
 }
-
-TEST(Writer, TempDirIsMadeWhenMissing) {
-  ScratchDir d;
-  TJar jar;
-  jar.SetTempDir(d / "a/b");
-  EXPECT_EQ(jar.TempDir(), d / "a/b/");
-  EXPECT_TRUE(DirectoryExists(d / "a/b"));
-  jar.SetTempDir("");
-  EXPECT_EQ(jar.TempDir(), SystemTempDir());
-}
-
-// ---------------------------------------------------------------------------
-// Failures
 
 TEST(Writer, NothingToWriteLeavesNoArchive) {
   ScratchDir d;
@@ -531,36 +494,6 @@ TEST(Writer, CancelWhilePackingAheadStopsCleanly) {
   EXPECT_EQ(b.codes, std::vector<int>{kErrUserCanceled});
   EXPECT_EQ(ReadFile(d / "out.jar").size(), 8u);
   EXPECT_EQ(TempFilesIn(d / "tmp"), 0);
-}
-
-TEST(Writer, EventsReportEachEntryAndTheCommittedResult) {
-  ScratchDir d;
-  WriteFile(d / "t/a.txt", Text(300000));
-  WriteFile(d / "t/b.txt", "b");
-  std::vector<std::string> ended, read;
-  int progress = 0, activate = 0, deactivate = 0;
-  uint8_t lastArchive = 0;
-  const Built b = BuildJar(d, [&](TJar& j) {
-    j.OnEnd = [&](TCustomCClass&, const std::string& f, bool pass) {
-      EXPECT_TRUE(pass);
-      ended.push_back(f);
-    };
-    j.OnRead = [&](TCustomCClass&, const std::string& f) { read.push_back(f); };
-    j.OnProgress = [&](TZipCommon&, uint8_t, uint8_t all) {
-      ++progress;
-      EXPECT_LE(all, 100);
-      if (all) lastArchive = all;
-    };
-    j.OnActivate = [&](TZipCommon&) { ++activate; };
-    j.OnDeactivate = [&](TZipCommon&) { ++deactivate; };
-  });
-  EXPECT_EQ(b.result, 2);
-  EXPECT_EQ(std::set<std::string>(ended.begin(), ended.end()), (std::set<std::string>{"a.txt", "b.txt"}));
-  EXPECT_EQ(read.size(), 2u);
-  EXPECT_GT(progress, 1);
-  EXPECT_EQ(lastArchive, 100);
-  EXPECT_EQ(activate, 1);
-  EXPECT_EQ(deactivate, 1);
 }
 
 }  // namespace
