@@ -35,20 +35,44 @@ THeaderClass ClassifySignature(uint32_t sig, THeaderType wanted) {
   return r;
 }
 
+namespace {
+
+// The 24 bytes that local and central headers share, from the flags to the
+// extra field length, in the same order in both.
+template <class Header>
+void ReadSharedFields(ByteReader& r, Header& h) {
+  h.flags = r.u16();
+  h.method = r.u16();
+  const uint16_t time = r.u16();
+  const uint16_t date = r.u16();
+  h.dosDateTime = uint32_t(date) << 16 | time;
+  h.crc32 = r.u32();
+  h.compressedSize = r.u32();
+  h.uncompressedSize = r.u32();
+  h.nameLength = r.u16();
+  h.extraLength = r.u16();
+}
+
+template <class Header>
+void PutSharedFields(uint8_t* p, const Header& h) {
+  PutLE16(p + 0, h.flags);
+  PutLE16(p + 2, h.method);
+  PutLE16(p + 4, uint16_t(h.dosDateTime));
+  PutLE16(p + 6, uint16_t(h.dosDateTime >> 16));
+  PutLE32(p + 8, h.crc32);
+  PutLE32(p + 12, h.compressedSize);
+  PutLE32(p + 16, h.uncompressedSize);
+  PutLE16(p + 20, h.nameLength);
+  PutLE16(p + 22, h.extraLength);
+}
+
+}  // namespace
+
 bool LocalHeader::Parse(std::span<const uint8_t> bytes) {
   ByteReader r(bytes);
   signature = r.u32();
   versionNeeded = r.u16();
-  flags = r.u16();
-  method = r.u16();
-  const uint16_t time = r.u16();
-  const uint16_t date = r.u16();
-  dosDateTime = uint32_t(date) << 16 | time;
-  crc32 = r.u32();
-  compressedSize = r.u32();
-  uncompressedSize = r.u32();
-  nameLength = r.u16();
-  extraLength = r.u16();
+  ReadSharedFields(r, *this);
   return r.ok();
 }
 
@@ -57,15 +81,7 @@ std::array<uint8_t, kLocalHeaderSize> LocalHeader::Bytes() const {
   uint8_t* p = b.data();
   PutLE32(p + 0, signature);
   PutLE16(p + 4, versionNeeded);
-  PutLE16(p + 6, flags);
-  PutLE16(p + 8, method);
-  PutLE16(p + 10, uint16_t(dosDateTime));
-  PutLE16(p + 12, uint16_t(dosDateTime >> 16));
-  PutLE32(p + 14, crc32);
-  PutLE32(p + 18, compressedSize);
-  PutLE32(p + 22, uncompressedSize);
-  PutLE16(p + 26, nameLength);
-  PutLE16(p + 28, extraLength);
+  PutSharedFields(p + 6, *this);
   return b;
 }
 
@@ -74,16 +90,7 @@ bool CentralHeader::Parse(std::span<const uint8_t> bytes) {
   signature = r.u32();
   versionMadeBy = r.u16();
   versionNeeded = r.u16();
-  flags = r.u16();
-  method = r.u16();
-  const uint16_t time = r.u16();
-  const uint16_t date = r.u16();
-  dosDateTime = uint32_t(date) << 16 | time;
-  crc32 = r.u32();
-  compressedSize = r.u32();
-  uncompressedSize = r.u32();
-  nameLength = r.u16();
-  extraLength = r.u16();
+  ReadSharedFields(r, *this);
   commentLength = r.u16();
   diskNumberStart = r.u16();
   internalAttributes = r.u16();
@@ -98,15 +105,7 @@ std::array<uint8_t, kCentralHeaderSize> CentralHeader::Bytes() const {
   PutLE32(p + 0, signature);
   PutLE16(p + 4, versionMadeBy);
   PutLE16(p + 6, versionNeeded);
-  PutLE16(p + 8, flags);
-  PutLE16(p + 10, method);
-  PutLE16(p + 12, uint16_t(dosDateTime));
-  PutLE16(p + 14, uint16_t(dosDateTime >> 16));
-  PutLE32(p + 16, crc32);
-  PutLE32(p + 20, compressedSize);
-  PutLE32(p + 24, uncompressedSize);
-  PutLE16(p + 28, nameLength);
-  PutLE16(p + 30, extraLength);
+  PutSharedFields(p + 8, *this);
   PutLE16(p + 32, commentLength);
   PutLE16(p + 34, diskNumberStart);
   PutLE16(p + 36, internalAttributes);
