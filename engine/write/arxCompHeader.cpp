@@ -32,8 +32,13 @@ void TCompHeaderObj::Rename(int i, const std::string& storedName) {
 }
 
 void TCompHeaderObj::MoveNewFirst() {
-  std::stable_partition(items_.begin(), items_.end(),
-                        [](const TCompHeaderItem& it) { return it.Record.Appended; });
+  // Appended items are normally all at the end: one rotation puts them first.
+  auto firstNew = std::find_if(items_.begin(), items_.end(), [](const TCompHeaderItem& it) { return it.Record.Appended; });
+  if (firstNew == items_.end()) return;
+  if (std::all_of(firstNew, items_.end(), [](const TCompHeaderItem& it) { return it.Record.Appended; }))
+    std::rotate(items_.begin(), firstNew, items_.end());
+  else
+    std::stable_partition(items_.begin(), items_.end(), [](const TCompHeaderItem& it) { return it.Record.Appended; });
   Reindex();
 }
 

@@ -107,6 +107,10 @@ class TCompHeaderObj {
   const TCompHeaderItem& operator[](int i) const { return items_.at(size_t(i)); }
   // Appends an item; returns its index.
   int Add(TCompHeaderItem item);
+  void Reserve(size_t n) {
+    items_.reserve(n);
+    index_.reserve(n);
+  }
   // Index of the first item with that stored name, or -1.
   int IndexOf(const std::string& storedName) const;
   // Gives item i another stored name (keeps the lookup right).

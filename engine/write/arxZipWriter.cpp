@@ -457,6 +457,7 @@ bool TZipBase::ReadOldDirectory(TStream32& old, TCompHeaderObj& list) {
     if (reader.Errors().empty()) Report(archiveFile_, kErrBadArcType);
     return false;
   }
+  list.Reserve(entries.size() + 16);
   TStringList specs = FileSpec;
   TStringList noExcludes;
   TMemberSelector selector;
@@ -512,7 +513,7 @@ void TZipBase::ReadArchiveComment(TStream32& old, TCompHeaderObj& list) {
 bool TZipBase::ReadOld(int64_t position, void* buffer, int64_t count) {
   // Local headers of old entries are read through a window of the old
   // archive: small entries lie close together, so most need no system call.
-  constexpr int64_t kWindow = 64 * 1024;
+  constexpr int64_t kWindow = 4 * 1024;
   if (position < 0 || count < 0 || position > oldArchiveSize_ - count) return false;
   if (count > kWindow) {
     oldStream_->SetPosition(position);
