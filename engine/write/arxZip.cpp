@@ -492,9 +492,9 @@ void TCustomCClass::Listing(Run& run, const std::string& fullPath, const std::st
   // the same relative path): the first one wins, so the archive never holds
   // two entries of one name.
   if (old.Record.IsNew) return;
-  if (ReplaceInPlace && (old.Record.State == esCopy || old.Record.State == esRewrite)) {
+  // The listed file takes the archived entry's place in the list.
+  auto takeOldPlace = [&] {
     old.Name = fullPath;
-    old.StoredName = stored;
     old.RootLength = int(rootDir_.size());
     old.Record = TEntryRecord{};
     old.Record.State = esAdd;
@@ -508,6 +508,10 @@ void TCustomCClass::Listing(Run& run, const std::string& fullPath, const std::st
     SetHeaderInfo(old.Header, info);
     run.list.Rename(found, stored);
     ++listed_;
+  };
+  if (ReplaceInPlace && (old.Record.State == esCopy || old.Record.State == esRewrite)) {
+    old.StoredName = stored;
+    takeOldPlace();
     return;
   }
   EntryInfo archived;
@@ -517,22 +521,7 @@ void TCustomCClass::Listing(Run& run, const std::string& fullPath, const std::st
   if (Switch == swMove) run.moved.push_back(fullPath);
   if (Switch == swRefresh) {
     // An unchanged file keeps its archived copy; a newer one replaces it in place.
-    if (!unchanged && info.Date > archived.Date) {
-      old.Name = fullPath;
-      old.RootLength = int(rootDir_.size());
-      old.Record = TEntryRecord{};
-      old.Record.State = esAdd;
-      old.Record.IsNew = true;
-      old.Record.IsDirectory = rec.IsDirectory();
-      old.Record.UnixMode = rec.Mode;
-      old.Record.Dev = rec.Dev;
-      old.Record.Ino = rec.Ino;
-      old.Record.SizeHigh = uint16_t(uint64_t(rec.Size) >> 32);
-      old.Header.fill(0);
-      SetHeaderInfo(old.Header, info);
-      run.list.Rename(found, stored);
-      ++listed_;
-    }
+    if (!unchanged && info.Date > archived.Date) takeOldPlace();
     return;
   }
   if (!unchanged) {
