@@ -172,6 +172,19 @@ bool CommitBesideTarget(const TCommitTarget& t, const std::function<bool(int fd)
   return ok;
 }
 
+// Asks the owner's move-begin handler whether the commit may go on; a
+// cancel there sets the owner's flag and is reported as "User canceled".
+bool MoveBeginCancels(const TTempStreamHooks& hooks, const std::string& target, const std::string& tempName,
+                      bool cancelled) {
+  if (!hooks.MoveBegin) return false;
+  bool cancel = cancelled;
+  hooks.MoveBegin(target, tempName, cancel);
+  if (!cancel) return false;
+  if (hooks.Cancel) *hooks.Cancel = 1;
+  if (hooks.Report) hooks.Report(target, kErrUserCanceled);
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -343,15 +356,9 @@ bool TTempFileStream::Commit() {
     Discard();
     return false;
   }
-  if (hooks_.MoveBegin) {
-    bool cancel = Cancelled();
-    hooks_.MoveBegin(target_.Path, fileName_, cancel);
-    if (cancel) {
-      if (hooks_.Cancel) *hooks_.Cancel = 1;
-      if (hooks_.Report) hooks_.Report(target_.Path, kErrUserCanceled);
-      Discard();
-      return false;
-    }
+  if (MoveBeginCancels(hooks_, target_.Path, fileName_, Cancelled())) {
+    Discard();
+    return false;
   }
   const bool ok = MoveTempFile();
   Discard();  // the temporary name is gone after a rename; after a copy it is deleted here
@@ -428,15 +435,9 @@ bool TTempMemStream::Commit() {
     Discard();
     return false;
   }
-  if (hooks_.MoveBegin) {
-    bool cancel = Cancelled();
-    hooks_.MoveBegin(target_.Path, name_, cancel);
-    if (cancel) {
-      if (hooks_.Cancel) *hooks_.Cancel = 1;
-      if (hooks_.Report) hooks_.Report(target_.Path, kErrUserCanceled);
-      Discard();
-      return false;
-    }
+  if (MoveBeginCancels(hooks_, target_.Path, name_, Cancelled())) {
+    Discard();
+    return false;
   }
   int err = 0, code = 0;
   const uint8_t* data = Memory();
