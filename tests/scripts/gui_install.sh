@@ -34,11 +34,25 @@ prefix="$tmp/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/parcelix share/applications/parcelix.desktop share/icons/hicolor/scalable/apps/parcelix.svg \
          share/parcelix/help/index.htm share/parcelix/help/rename.htm share/parcelix/help/makejad.htm \
-         share/parcelix/help/options.htm share/parcelix/help/manifest_editor.htm; do
+         share/parcelix/help/options.htm share/parcelix/help/manifest_editor.htm lib/parcelix/parcelix-window.so; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
 [ -x "$prefix/bin/parcelix" ] || fail "program not executable"
 "$prefix/bin/parcelix" --help | grep -q '/jadgen' || fail "installed program does not run"
+# The command line does not load Qt; the installed program finds its window module
+# (the module's own no-display message proves it was loaded).
+if command -v ldd >/dev/null; then
+  ! ldd "$prefix/bin/parcelix" | grep -qi 'libQt6' || fail "the command-line program links Qt"
+fi
+first_line() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$1" 2>&1 >/dev/null | head -n1 || true; }
+first_line "$prefix/bin/parcelix" | grep -q 'no display' || fail "installed program does not find its window module"
+mv "$prefix/lib/parcelix/parcelix-window.so" "$tmp/away.so"
+set +e
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/parcelix" >/dev/null 2>"$tmp/err3"
+status3=$?
+set -e
+[ "$status3" -eq 2 ] || fail "exit status $status3 without the window module"
+grep -q 'window cannot be opened: parcelix-window.so is not installed' "$tmp/err3" || fail "no word of the missing module: $(head -n1 "$tmp/err3")"
 
 # The Debian package: contents, dependencies, and the program runs from it.
 if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && [ -f "$build/CPackConfig.cmake" ]; then
@@ -46,7 +60,7 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && [ -f "$build
   deb="$(ls "$tmp"/pkg/*.deb | head -n1)"
   [ -f "$deb" ] || fail "no .deb made"
   dpkg-deb -c "$deb" >"$tmp/contents"
-  for f in ./usr/bin/parcelix ./usr/share/applications/parcelix.desktop \
+  for f in ./usr/bin/parcelix ./usr/lib/parcelix/parcelix-window.so ./usr/share/applications/parcelix.desktop \
            ./usr/share/icons/hicolor/scalable/apps/parcelix.svg ./usr/share/parcelix/help/index.htm; do
     grep -q " $f\$" "$tmp/contents" || fail "not in the package: $f"
   done
@@ -54,5 +68,6 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && [ -f "$build
   dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no Qt dependency: $(dpkg-deb -f "$deb" Depends)"
   dpkg-deb -x "$deb" "$tmp/root"
   "$tmp/root/usr/bin/parcelix" --help | grep -q '/rename' || fail "packaged program does not run"
+  first_line "$tmp/root/usr/bin/parcelix" | grep -q 'no display' || fail "packaged program does not find its window module"
 fi
 echo "ok"
