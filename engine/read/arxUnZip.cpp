@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <zlib.h>
 
@@ -18,11 +19,18 @@ namespace {
 
 // Every search reads the archive in windows of this size.
 constexpr int64_t kWindow = 32768;
-// Small archives are read whole by detection: one read serves the type test,
-// the end record, the directory and usually the manifest.
-constexpr int64_t kReadWholeBelow = 65536;
+// The end record is looked for in the last few KiB first (it ends nearly
+// every archive, behind a short comment at most), then in the whole window.
+constexpr int64_t kTailWindow = 4096;
+// Archives this small are read whole by detection: one read serves the type
+// test, the end record, the directory and the manifest.
+constexpr int64_t kReadWholeBelow = 2 * kTailWindow;
 // Of a larger archive detection keeps the start: the first members' local
-// headers, and in a JAR usually the manifest, lie there.
+// headers, and in a JAR usually the manifest, lie there. A small JAR's
+// manifest is small too; a collection is mostly small JARs, and bytes read
+// that are never used cost more than the read itself.
+constexpr size_t kHeadWindowSmall = 4096;
+constexpr int64_t kLargeArchive = 65536;
 constexpr size_t kHeadWindow = 16384;
 // The central directory is parsed from memory in pieces of at most this.
 constexpr size_t kDirectoryChunkMax = 4 * 1024 * 1024;
@@ -81,6 +89,7 @@ TUnZip::~TUnZip() = default;
 
 void TUnZip::SetArchiveFile(const std::string& path) {
   source_->Close();
+  justOpened_ = false;
   detected_ = {};
   headerState_ = 0;
   centralStart_ = 0;
@@ -101,6 +110,7 @@ void TUnZip::SetArchiveFile(const std::string& path) {
   archiveFile_ = path;
   DetectType();
   // The descriptor stays open for the next run (see OpenForRun).
+  justOpened_ = source_->IsOpen();
 }
 
 void TUnZip::SetArcType(TArcType) {
@@ -130,7 +140,8 @@ bool TUnZip::OpenForRun() {
     ReportError("", "", volumeId_, kErrFileNotFound);
     return false;
   }
-  if (source_->IsOpen() && source_->StillNames(archiveFile_)) return true;
+  const bool justOpened = std::exchange(justOpened_, false);
+  if (source_->IsOpen() && (justOpened || source_->StillNames(archiveFile_))) return true;
   if (!source_->Open(archiveFile_)) {
     ReportError(archiveFile_, "", volumeId_, kErrOpenFile);
     return false;
@@ -163,7 +174,7 @@ void TUnZip::DetectType() {
   }
   uint8_t head[4] = {};
   if (archiveSize_ <= kReadWholeBelow) s.Load(0, size_t(archiveSize_));
-  else s.LoadHead(kHeadWindow);
+  else s.LoadHead(archiveSize_ < kLargeArchive ? kHeadWindowSmall : kHeadWindow);
   s.ReadAt(0, head, sizeof head);
 
   TArcType type = atNA;
@@ -217,21 +228,24 @@ int64_t TUnZip::FindCentralDirectory() {
   TArchiveSource& s = *source_;
   const int64_t size = s.Size();
   if (size <= 0) return 0;
-  // The whole last window, the file's first byte included when the file is
-  // small (an empty archive is an end record at offset 0).
+  // The last window, the file's first byte included when the file is small
+  // (an empty archive is an end record at offset 0). The search runs from
+  // the end, so the short tail finds what the whole window would.
   const int64_t w = std::min(size, kWindow);
-  const auto window = s.Load(size - w, size_t(w));
-  const int64_t windowStart = size - w;
-
   int64_t e = -1;
-  for (int64_t i = int64_t(window.size()) - 4; i >= 0; --i) {
-    if (window[size_t(i)] != 'P' || !IsSignature(window.subspan(size_t(i)), htEnding)) continue;
-    EndRecord rec;
-    // A signature too close to the end to hold its record is comment text.
-    if (!rec.Parse(window.subspan(size_t(i)))) continue;
-    endRecord_ = rec;
-    e = windowStart + i;
-    break;
+  for (const int64_t tw : {std::min(size, kTailWindow), w}) {
+    const auto window = s.Load(size - tw, size_t(tw));
+    const int64_t windowStart = size - tw;
+    for (int64_t i = int64_t(window.size()) - 4; i >= 0; --i) {
+      if (window[size_t(i)] != 'P' || !IsSignature(window.subspan(size_t(i)), htEnding)) continue;
+      EndRecord rec;
+      // A signature too close to the end to hold its record is comment text.
+      if (!rec.Parse(window.subspan(size_t(i)))) continue;
+      endRecord_ = rec;
+      e = windowStart + i;
+      break;
+    }
+    if (e >= 0 || tw == w) break;
   }
   if (e < 0) {
     // No end record: look for the first local header from the start of the

@@ -166,7 +166,9 @@ class TUnZip : public TZipCommon {
   // The end-record search; the central directory start, or 0 when none.
   int64_t FindCentralDirectory();
   // Reuses the descriptor detection opened when the path still names the
-  // same unchanged file, else reopens (and re-detects when it changed).
+  // same unchanged file, else reopens (and re-detects when it changed). The
+  // first run after setting ArchiveFile reads the file that was opened then,
+  // without asking again: what detection found holds for that descriptor.
   bool OpenForRun();
 
   // The archive stays open from detection to the end of the next run, so
@@ -177,6 +179,7 @@ class TUnZip : public TZipCommon {
     int64_t size = -1, mtimeSec = 0, mtimeNsec = 0;
     bool operator==(const FileIdentity&) const = default;
   } detected_;
+  bool justOpened_ = false;  // set by SetArchiveFile, taken by the next run
   int64_t archiveSize_ = 0;
   int64_t endRecordPos_ = -1;
   int64_t commentPos_ = 0;
