@@ -1,4 +1,5 @@
 // The codec adapters (zlib raw deflate/inflate, store, CRC-only) and the per-file DeflateStream/StoreStream.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -166,7 +167,10 @@ struct TDecompressStream::Impl {
   z_stream z{};
   bool open = false;
   bool endOfData = false;
-  std::unique_ptr<uint8_t[]> work = std::make_unique_for_overwrite<uint8_t[]>(kWorkSize);
+  // Allocated on the first refill and grown only when a refill asks for
+  // more: a small member (a manifest) does not cost a 128 KiB buffer.
+  std::unique_ptr<uint8_t[]> work;
+  int64_t workCapacity = 0;
   int64_t startPos = 0;    // where decoding (re)starts
   int64_t wrappedPos = 0;  // where this adapter last left the source
   int64_t readTotal = 0;   // bytes read from the source since the start
@@ -212,6 +216,11 @@ int64_t TDecompressStream::ReadChunk(void* buffer, int64_t count, int64_t refill
       if (m.z.avail_in == 0) {
         int64_t want = refillSize < int64_t(kWorkSize) ? refillSize : int64_t(kWorkSize);
         if (m.limit >= 0 && want > m.limit - m.readTotal) want = m.limit - m.readTotal;
+        if (want > m.workCapacity) {
+          // Nothing is left in the buffer (avail_in is 0): it can be replaced.
+          m.workCapacity = std::clamp<int64_t>(want, 4096, int64_t(kWorkSize));
+          m.work = std::make_unique_for_overwrite<uint8_t[]>(size_t(m.workCapacity));
+        }
         int64_t got = want > 0 ? m.source.Read(m.work.get(), want) : 0;
         if (got < 0) got = 0;
         m.readTotal += got;

@@ -26,9 +26,9 @@ void InflateMember(TInflateJob& job, int windowBits, bool deflate64) {
   TDecompressStream decoder(*job.Archive, windowBits);
   // However the decoder refills, it never reads past the member's data.
   decoder.SetInputLimit(compressedSize);
-  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
-
   int64_t expected = job.UncompressedSize;
+  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(std::min(expected, kChunk)));
+
   int64_t produced = 0;
   // The loop is driven by the sizes from the directory, not by the decoder's
   // end-of-data report: the last request asks for exactly the bytes still

@@ -1,6 +1,7 @@
 // The plain streams of the engine: the TStream32 base, file-handle streams and the memory stream.
 #include "engine/codec/arxStreams.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -209,21 +210,27 @@ TFileStream32::TFileStream32(const std::string& fileName, uint16_t mode) : fileN
 
 void TMemoryStream32::Grow(int64_t needed) {
   if (needed <= 0) {
-    data_.clear();
-    data_.shrink_to_fit();
+    data_.reset();
+    allocated_ = capacity_ = 0;
     return;
   }
-  if (needed > INT64_MAX - kMemoryDelta) throw EStreamError("Out of memory while expanding memory stream");
+  if (needed > INT64_MAX / 2 - kMemoryDelta) throw EStreamError("Out of memory while expanding memory stream");
   const int64_t capacity = (needed + kMemoryDelta - 1) / kMemoryDelta * kMemoryDelta;
-  try {
-    // The vector's own allocation grows geometrically, so appending member
-    // after member stays linear even though the capacity seen here is exact.
-    data_.resize(size_t(capacity));
-  } catch (const std::bad_alloc&) {
-    throw EStreamError("Out of memory while expanding memory stream");
-  } catch (const std::length_error&) {
-    throw EStreamError("Out of memory while expanding memory stream");
+  if (capacity > allocated_) {
+    // The block grows geometrically, so appending member after member stays
+    // linear even though the capacity seen by callers is exact.
+    const int64_t grown = std::max(capacity, (allocated_ + allocated_ / 2 + kMemoryDelta - 1) / kMemoryDelta * kMemoryDelta);
+    std::unique_ptr<uint8_t[]> block;
+    try {
+      block = std::make_unique_for_overwrite<uint8_t[]>(size_t(grown));
+    } catch (const std::bad_alloc&) {
+      throw EStreamError("Out of memory while expanding memory stream");
+    }
+    if (size_ > 0) std::memcpy(block.get(), data_.get(), size_t(std::min(size_, capacity_)));
+    data_ = std::move(block);
+    allocated_ = grown;
   }
+  capacity_ = capacity;
 }
 
 void TMemoryStream32::SetSize(int64_t newSize) {
@@ -232,7 +239,7 @@ void TMemoryStream32::SetSize(int64_t newSize) {
   Grow(newSize);
   // Bytes a stream gains read as zeros, never as what an earlier, longer
   // content left in the block.
-  if (newSize > size_) std::memset(data_.data() + size_, 0, size_t(newSize - size_));
+  if (newSize > size_) std::memset(data_.get() + size_, 0, size_t(newSize - size_));
   size_ = newSize;
   if (oldPosition > newSize) position_ = newSize;
 }
@@ -242,7 +249,7 @@ int64_t TMemoryStream32::Read(void* buffer, int64_t count) {
   int64_t n = size_ - position_;
   if (n <= 0) return 0;
   if (n > count) n = count;
-  std::memcpy(buffer, data_.data() + position_, size_t(n));
+  std::memcpy(buffer, data_.get() + position_, size_t(n));
   position_ += n;
   return n;
 }
@@ -253,8 +260,8 @@ int64_t TMemoryStream32::Write(const void* buffer, int64_t count) {
   if (count > INT64_MAX - position_) throw EStreamError("Out of memory while expanding memory stream");
   const int64_t end = position_ + count;
   if (end > Capacity()) Grow(end);
-  if (position_ > size_) std::memset(data_.data() + size_, 0, size_t(position_ - size_));
-  std::memcpy(data_.data() + position_, buffer, size_t(count));
+  if (position_ > size_) std::memset(data_.get() + size_, 0, size_t(position_ - size_));
+  std::memcpy(data_.get() + position_, buffer, size_t(count));
   if (end > size_) size_ = end;
   position_ = end;
   return count;

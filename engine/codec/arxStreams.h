@@ -121,14 +121,18 @@ class TMemoryStream32 : public TStream32 {
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, int origin) override;
-  uint8_t* Memory() { return data_.data(); }
-  const uint8_t* Memory() const { return data_.data(); }
-  int64_t Capacity() const { return int64_t(data_.size()); }
+  uint8_t* Memory() { return data_.get(); }
+  const uint8_t* Memory() const { return data_.get(); }
+  int64_t Capacity() const { return capacity_; }
   void Clear();
 
  private:
   void Grow(int64_t needed);  // capacity rounded up to 8192; throws EStreamError when out of memory
-  std::vector<uint8_t> data_;
+  // The block is never cleared when it grows: every byte below size_ was
+  // written, and bytes a stream gains are zeroed where they are gained.
+  std::unique_ptr<uint8_t[]> data_;
+  int64_t allocated_ = 0;  // the block's real size: grows geometrically
+  int64_t capacity_ = 0;   // the capacity as seen by callers: whole blocks of 8192
   int64_t size_ = 0;
   int64_t position_ = 0;
 };

@@ -15,8 +15,27 @@ namespace parcelix {
 namespace {
 
 constexpr size_t kStreamBuffer = 256 * 1024;
+// Blocks up to this size stay allocated from one archive to the next.
+constexpr size_t kKeepBlock = 64 * 1024;
 
 }  // namespace
+
+uint8_t* TArchiveSource::Block::Prepare(size_t n) {
+  if (n > capacity || !data) {
+    data = std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(n, 1));
+    capacity = std::max<size_t>(n, 1);
+  }
+  size = 0;  // nothing valid until the caller's read says how much
+  return data.get();
+}
+
+void TArchiveSource::Block::Release(size_t keepBelow) {
+  size = 0;
+  if (capacity > keepBelow) {
+    data.reset();
+    capacity = 0;
+  }
+}
 
 TArchiveSource::~TArchiveSource() { Close(); }
 
@@ -47,11 +66,9 @@ bool TArchiveSource::Open(const std::string& path) {
 void TArchiveSource::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  cache_.clear();
-  cache_.shrink_to_fit();
+  cache_.Release(kKeepBlock);
   cacheStart_ = 0;
-  head_.clear();
-  head_.shrink_to_fit();
+  head_.Release(kKeepBlock);
 }
 
 bool TArchiveSource::StillNames(const std::string& path) const {
@@ -62,12 +79,12 @@ bool TArchiveSource::StillNames(const std::string& path) const {
 }
 
 std::span<const uint8_t> TArchiveSource::Cached(int64_t pos, size_t n) const {
-  if (pos >= 0 && pos <= int64_t(head_.size()) && n <= head_.size() - size_t(pos))
-    return std::span<const uint8_t>(head_.data() + pos, n);
-  if (pos < cacheStart_ || pos > cacheStart_ + int64_t(cache_.size())) return {};
+  if (pos >= 0 && pos <= int64_t(head_.size) && n <= head_.size - size_t(pos))
+    return head_.Span().subspan(size_t(pos), n);
+  if (pos < cacheStart_ || pos > cacheStart_ + int64_t(cache_.size)) return {};
   const size_t off = size_t(pos - cacheStart_);
-  if (n > cache_.size() - off) return {};
-  return std::span<const uint8_t>(cache_.data() + off, n);
+  if (n > cache_.size - off) return {};
+  return cache_.Span().subspan(off, n);
 }
 
 size_t TArchiveSource::ReadAt(int64_t pos, void* dst, size_t n) {
@@ -92,18 +109,17 @@ std::span<const uint8_t> TArchiveSource::Load(int64_t pos, size_t n) {
   if (pos < 0 || pos >= size_) return {};
   if (int64_t(n) > size_ - pos) n = size_t(size_ - pos);
   if (auto c = Cached(pos, n); c.size() == n) return c;
-  std::vector<uint8_t> fresh(n);
-  const size_t got = ReadAt(pos, fresh.data(), n);
-  fresh.resize(got);
-  cache_ = std::move(fresh);
+  // Prepare empties the cache first, so the read cannot be served from it.
+  uint8_t* dst = cache_.Prepare(n);
+  cache_.size = ReadAt(pos, dst, n);
   cacheStart_ = pos;
-  return std::span<const uint8_t>(cache_.data(), cache_.size());
+  return cache_.Span();
 }
 
 void TArchiveSource::LoadHead(size_t n) {
-  std::vector<uint8_t> fresh(std::min<size_t>(n, size_t(std::max<int64_t>(size_, 0))));
-  fresh.resize(ReadAt(0, fresh.data(), fresh.size()));
-  head_ = std::move(fresh);
+  n = std::min<size_t>(n, size_t(std::max<int64_t>(size_, 0)));
+  uint8_t* dst = head_.Prepare(n);
+  head_.size = ReadAt(0, dst, n);
 }
 
 TArchiveStream::TArchiveStream(TArchiveSource& source) : source_(source) {}

@@ -51,14 +51,25 @@ class TArchiveSource {
   std::span<const uint8_t> Cached(int64_t pos, size_t n) const;
 
  private:
+  // A block read from the file. It is filled by the read, never cleared
+  // first, and a small one is kept for the next archive the source opens.
+  struct Block {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+    size_t capacity = 0;
+    uint8_t* Prepare(size_t n);  // room for n bytes; size is 0 until the caller sets it
+    void Release(size_t keepBelow);
+    std::span<const uint8_t> Span() const { return {data.get(), size}; }
+  };
+
   int fd_ = -1;
   int errno_ = 0;
   int64_t size_ = 0;
   uint64_t dev_ = 0, ino_ = 0;
   int64_t mtimeSec_ = 0, mtimeNsec_ = 0;
-  std::vector<uint8_t> cache_;
+  Block cache_;
   int64_t cacheStart_ = 0;
-  std::vector<uint8_t> head_;
+  Block head_;
 };
 
 // A read-only stream over the archive for the member decoders: sequential
