@@ -104,10 +104,14 @@ std::string MaskDirPart(std::string_view name) {
   return dir;
 }
 
-std::string MaskFilePart(std::string_view name) {
+size_t MaskFilePartLength(std::string_view name) {
   for (size_t i = name.size(); i > 0; --i)
-    if (IsMaskSep(name[i - 1])) return std::string(name.substr(i));
-  return std::string(name);
+    if (IsMaskSep(name[i - 1])) return name.size() - i;
+  return name.size();
+}
+
+std::string MaskFilePart(std::string_view name) {
+  return std::string(name.substr(name.size() - MaskFilePartLength(name)));
 }
 
 const TInternalMask& TMemberSelector::Compiled(const std::string& mask) {
@@ -118,9 +122,12 @@ const TInternalMask& TMemberSelector::Compiled(const std::string& mask) {
 
 bool TMemberSelector::Select(const std::string& name) {
   if (name.empty() || !FileSpec) return false;
-  const std::string dir = MaskDirPart(name);
+  // The walk tests every name of a directory: nothing here is computed or
+  // copied that the spec at hand does not need.
+  std::string dir;
+  bool haveDir = false;
   for (size_t i = 0; i < FileSpec->size(); ++i) {
-    std::string spec = (*FileSpec)[i];
+    const std::string& spec = (*FileSpec)[i];
     if (spec.empty()) continue;
     if (ExcludeSpec) {
       for (const std::string& x : *ExcludeSpec) {
@@ -130,24 +137,28 @@ bool TMemberSelector::Select(const std::string& name) {
       }
     }
     if (SameFolded(spec, name)) return true;
-    const std::string specDir = MaskDirPart(spec);
-    std::string target;
+    std::string_view target = name;
     if (RecurseDirs) {
-      target = specDir.empty() ? MaskFilePart(name) : name;
+      if (MaskDirPart(spec).empty()) target = std::string_view(name).substr(name.size() - MaskFilePartLength(name));
     } else {
-      if (!SameFolded(dir, specDir)) continue;
-      target = name;
+      if (!haveDir) {
+        dir = MaskDirPart(name);
+        haveDir = true;
+      }
+      if (!SameFolded(dir, MaskDirPart(spec))) continue;
     }
     if (Compiled(spec).Matches(target)) return true;
     // Retry with dots: "*.*" then takes LICENSE (as "LICENSE.") and a
     // directory member's empty file part (as "."). A dotless spec keeps its
-    // added dot for every later name, as it always has.
-    if (target.find('.') == std::string::npos) target += '.';
-    if (spec.find('.') == std::string::npos) {
-      spec += '.';
-      (*FileSpec)[i] = spec;
-    }
-    if (Compiled(spec).Matches(target)) return true;
+    // added dot for every later name, as it always has. When both already
+    // have a dot the retry would repeat the test just made.
+    const bool targetDotless = target.find('.') == std::string_view::npos;
+    const bool specDotless = spec.find('.') == std::string::npos;
+    if (!targetDotless && !specDotless) continue;
+    std::string dotted(target);
+    if (targetDotless) dotted += '.';
+    if (specDotless) (*FileSpec)[i] += '.';
+    if (Compiled((*FileSpec)[i]).Matches(dotted)) return true;
   }
   return false;
 }

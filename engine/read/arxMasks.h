@@ -32,6 +32,7 @@ class TInternalMask {
 // part, with '\', '/' and ':' as separators.
 std::string MaskDirPart(std::string_view name);
 std::string MaskFilePart(std::string_view name);
+size_t MaskFilePartLength(std::string_view name);
 
 // Member selection against FileSpec / ExcludeSpec with the dot-retry rule.
 // The name is the converted stored name ('\' separators). May rewrite
