@@ -22,8 +22,8 @@ cp "$work/big.jar" "$work/t.jar"
 cat "$work/big.jar" >/dev/null
 
 run_cp() { cp "$work/big.jar" "$work/copy.jar"; }
-# The save flushes the new JAR to disk before it replaces the old one; this
-# is the copy with the same guarantee.
+# For comparison: what a copy costs when it is flushed to the disk (the save,
+# like zip and jar, replaces the JAR by a rename without a flush).
 run_cp_sync() { cp "$work/big.jar" "$work/copy.jar" && sync "$work/copy.jar"; }
 run_parcelix() { "$parcelix" set --no-backup --no-rename --no-jad "$work/t.jar" "X-Bench=$RANDOM" >/dev/null; }
 run_jar() { jar ufm "$work/t.jar" "$work/add.mf" 2>/dev/null; }

@@ -318,6 +318,11 @@ int64_t TTempFileStream::CopyFrom(TStream32& source, int64_t count) {
     }
     if (n == 0) throw EStreamError("Stream read error");
     step(n);
+    // Start writing the copied bytes to the disk now, in the background. The
+    // rename that later puts this archive over the old one makes the file
+    // system write out whatever is still pending first (ext4 does so to keep
+    // a replaced file's data safe), and then the save waits for all of it.
+    ::sync_file_range(handle_, 0, 0, SYNC_FILE_RANGE_WRITE);
   }
   if (count > 0 && !Cancelled()) {
     const int64_t chunk = count < kCopyBuffer ? count : kCopyBuffer;
