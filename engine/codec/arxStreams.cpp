@@ -63,6 +63,11 @@ void TStream32::WriteBuffer(const void* buffer, int64_t count) {
   if (count != 0 && Write(buffer, count) != count) throw EStreamError("Stream write error");
 }
 
+int64_t TStream32::ReadAt(int64_t pos, void* buffer, int64_t count) {
+  if (pos < 0 || Seek(pos, soFromBeginning) != pos) return 0;
+  return Read(buffer, count);
+}
+
 int64_t TStream32::CopyFrom(TStream32& source, int64_t count) {
   if (count == 0) {
     source.SetPosition(0);
@@ -113,6 +118,24 @@ void THandleStream32::SetSize(int64_t newSize) {
     lastErrno_ = handle_ < 0 ? EBADF : (newSize < 0 ? EINVAL : errno);
     throw EStreamError(std::string("Cannot set the file size: ") + std::strerror(lastErrno_));
   }
+}
+
+int64_t THandleStream32::ReadAt(int64_t pos, void* buffer, int64_t count) {
+  if (handle_ < 0 || count <= 0 || pos < 0) return 0;
+  auto* p = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t want = count - done < kMaxIoPiece ? count - done : kMaxIoPiece;
+    const ssize_t n = ::pread(handle_, p + done, size_t(want), off_t(pos + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastErrno_ = errno;
+      return 0;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
 }
 
 int64_t THandleStream32::Read(void* buffer, int64_t count) {

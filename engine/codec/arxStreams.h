@@ -57,6 +57,10 @@ class TStream32 {
   // A short read or write throws EStreamError.
   virtual int64_t CopyFrom(TStream32& source, int64_t count);
 
+  // Reads count bytes at pos; the position afterwards is unspecified (a
+  // file stream reads without moving it). No progress event: a peek.
+  virtual int64_t ReadAt(int64_t pos, void* buffer, int64_t count);
+
   int64_t Position() { return Seek(0, soFromCurrent); }
   void SetPosition(int64_t pos) { Seek(pos, soFromBeginning); }
   void ReadBuffer(void* buffer, int64_t count);         // throws EStreamError on a short read
@@ -92,6 +96,7 @@ class THandleStream32 : public TStream32 {
   int64_t GetSize() override;
   void SetSize(int64_t newSize) override;
   int64_t Read(void* buffer, int64_t count) override;
+  int64_t ReadAt(int64_t pos, void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, int origin) override;
   int Handle() const { return handle_; }

@@ -551,6 +551,13 @@ bool TUnZip::Run::BuildRawList() {
   correction = 0;
   correctionTried = false;
   if (!IsZipFamily(z.arcType_) || !(z.headerState_ & HtBit(htCentral))) return false;
+  {
+    // Room for the entries the directory's size can hold (a count in the end
+    // record could claim anything).
+    const uint64_t dirSize = (z.headerState_ & HtBit(htEnding64)) ? z.zip64End_.directorySize : z.endRecord_.directorySize;
+    const uint64_t fits = std::min<uint64_t>(dirSize, uint64_t(src->Size())) / kCentralHeaderSize;
+    raw->reserve(size_t(std::min<uint64_t>(fits, 1u << 20)));
+  }
   WalkCentral([&](const CentralView& v) {
     RawCentralEntry r;
     r.header = v.header;

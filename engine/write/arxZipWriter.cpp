@@ -514,17 +514,18 @@ bool TZipBase::ReadOld(int64_t position, void* buffer, int64_t count) {
   // Local headers of old entries are read through a window of the old
   // archive: small entries lie close together, so most need no system call.
   constexpr int64_t kWindow = 4 * 1024;
+  constexpr int64_t kSmallWindow = 512;
   if (position < 0 || count < 0 || position > oldArchiveSize_ - count) return false;
-  if (count > kWindow) {
-    oldStream_->SetPosition(position);
-    return oldStream_->Read(buffer, count) == count;
-  }
+  if (count > kWindow) return oldStream_->ReadAt(position, buffer, count) == count;
   if (oldWindow_.empty() || position < oldWindowPos_ ||
       position + count > oldWindowPos_ + int64_t(oldWindow_.size())) {
-    const int64_t n = std::min(kWindow, oldArchiveSize_ - position);
+    // Far from the last window the entries are large: a header, its name and
+    // extra field fit in a small read, and copying more costs more than it saves.
+    const bool farApart = !oldWindow_.empty() && position >= oldWindowPos_ + 2 * kWindow;
+    const int64_t want = std::max(farApart ? kSmallWindow : kWindow, count);
+    const int64_t n = std::min(want, oldArchiveSize_ - position);
     oldWindow_.resize(size_t(n));
-    oldStream_->SetPosition(position);
-    if (oldStream_->Read(oldWindow_.data(), n) != n) {
+    if (oldStream_->ReadAt(position, oldWindow_.data(), n) != n) {
       oldWindow_.clear();
       return false;
     }

@@ -118,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(Update, ManifestSave,
                                            FixtureCase{"pystream_zip64.zip", true},
                                            FixtureCase{"prefixed_comment.zip", true},
                                            FixtureCase{"prefixed_adjusted.zip", true},
-                                           FixtureCase{"zip64_offsets.zip", true}));
+                                           FixtureCase{"zip64_offsets.zip", true},
+                                           FixtureCase{"far_apart.zip", true}));
 
 TEST(Update, WithoutReplaceInPlaceAChangedFileNeedsItsHandler) {
   ScratchDir d;

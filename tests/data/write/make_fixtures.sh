@@ -77,4 +77,32 @@ out += struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), le
 open('zip64_offsets.zip', 'wb').write(out)
 PY
 
-cp jar_descriptors.jar infozip_noman.zip pystream_zip64.zip prefixed_comment.zip prefixed_adjusted.zip zip64_offsets.zip "$out/"
+# 7. Entries far apart (tens of KiB of stored data each), with local extra
+#    fields longer than a small header read and data descriptors with the
+#    signature: the update reads each local header on its own.
+python3 - <<'PY'
+import random, struct, zlib
+random.seed(11)
+out = bytearray(); central = bytearray(); count = 0
+def add(name, data, local_extra_len, streamed):
+    global out, central, count
+    off = len(out); n = name.encode(); crc = zlib.crc32(data)
+    lextra = struct.pack('<HH', 0x7A7A, local_extra_len - 4) + bytes(random.randrange(256) for _ in range(local_extra_len - 4))
+    flags = 8 if streamed else 0
+    lcrc, lsize = (0, 0) if streamed else (crc, len(data))
+    out += struct.pack('<IHHHIIIIHH', 0x04034B50, 20, flags, 0, 0x00210000, lcrc, lsize, lsize, len(n), len(lextra)) + n + lextra + data
+    if streamed:
+        out += struct.pack('<IIII', 0x08074B50, crc, len(data), len(data))
+    central += struct.pack('<IHHHHIIIIHHHHHII', 0x02014B50, 20, 20, flags, 0, 0x00210000, crc, len(data), len(data),
+                           len(n), 0, 0, 0, 0, 0, off) + n
+    count += 1
+add('META-INF/MANIFEST.MF', open('tree/META-INF/MANIFEST.MF', 'rb').read(), 8, False)
+for i in range(5):
+    add('res/blob%d.bin' % i, bytes(random.randrange(256) for _ in range(20000 + 3000 * i)), 600 + 300 * i, i % 2 == 0)
+cd = len(out); out += central
+out += struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, count, count, len(central), cd, 0)
+open('far_apart.zip', 'wb').write(out)
+PY
+
+cp jar_descriptors.jar infozip_noman.zip pystream_zip64.zip prefixed_comment.zip prefixed_adjusted.zip zip64_offsets.zip \
+  far_apart.zip "$out/"
