@@ -29,25 +29,24 @@ run_parcelix() { "$parcelix" set --no-backup --no-rename --no-jad "$work/t.jar" 
 run_jar() { jar ufm "$work/t.jar" "$work/add.mf" 2>/dev/null; }
 run_zip() { (cd "$work/zipdir" && zip -q "$work/t.jar" META-INF/MANIFEST.MF); }
 
-# Best wall time of 5 runs, in milliseconds.
-measure() {
-  local best=999999999 s e w
-  for _ in 1 2 3 4 5; do
-    s=$(date +%s%N)
-    "$1"
-    e=$(date +%s%N)
-    w=$(( (e - s) / 1000000 ))
-    [ "$w" -lt "$best" ] && best=$w
-  done
-  echo "$best"
-}
-
+# Best wall time of 7 rounds, in milliseconds. The programs take turns
+# within each round, so a busy moment of the machine does not fall on one of
+# them only.
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 echo "set one attribute in a $(du -m "$work/big.jar" | cut -f1) MB JAR; load average $(cut -d' ' -f1 /proc/loadavg)"
 order=(run_cp run_cp_sync run_parcelix)
 command -v jar >/dev/null && order+=(run_jar)
 command -v zip >/dev/null && order+=(run_zip)
 declare -A ms
-for f in "${order[@]}"; do ms[$f]=$(measure "$f"); done
+for f in "${order[@]}"; do ms[$f]=999999999; done
+for _ in 1 2 3 4 5 6 7; do
+  for f in "${order[@]}"; do
+    s=$(now_ms)
+    "$f"
+    w=$(( $(now_ms) - s ))
+    [ "$w" -lt "${ms[$f]}" ] && ms[$f]=$w
+  done
+done
 printf '%-10s %9s %8s\n' program best-ms "x cp"
 for f in "${order[@]}"; do
   printf '%-10s %9s %8s\n' "${f#run_}" "${ms[$f]}" \

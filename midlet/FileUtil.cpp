@@ -191,6 +191,44 @@ void CopyFileReplacing(const std::string& src, const std::string& dst) {
   tmp.Release();
 }
 
+void LinkOrCopyReplacing(const std::string& src, const std::string& dst) {
+  const std::string target = ResolveTarget(dst);
+  if (SameFile(src, dst)) {
+    // Another name of the very file (a backup left by a save that failed)
+    // already holds it; the same name is an error.
+    char a[PATH_MAX], b[PATH_MAX];
+    if (!realpath(src.c_str(), a) || !realpath(target.c_str(), b) || std::string_view(a) == b)
+      ThrowErrno(dst, EINVAL);
+    return;
+  }
+  const std::string base = IncludeTrailingSlash(DirOf(target).empty() ? std::string(".") : DirOf(target)) + "." +
+                           ExtractFileName(target) + ".";
+  std::string name;
+  for (int attempt = 0; attempt < 100 && name.empty(); ++attempt) {
+    std::string candidate = base + RandomSuffix();
+    if (link(src.c_str(), candidate.c_str()) == 0) {
+      name = candidate;
+      break;
+    }
+    if (errno == EEXIST) continue;
+    if (errno == EXDEV || errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK || errno == ENOSYS) {
+      CopyFileReplacing(src, dst);
+      return;
+    }
+    ThrowErrno(dst);
+  }
+  if (name.empty()) ThrowErrno(dst, EEXIST);
+  if (rename(name.c_str(), target.c_str()) != 0) {
+    const int e = errno;
+    unlink(name.c_str());
+    ThrowErrno(target, e);
+  }
+  // When target already was a name of src (a backup left by a save that
+  // failed), rename leaves both names in place: the extra one goes.
+  struct stat st;
+  if (lstat(name.c_str(), &st) == 0) unlink(name.c_str());
+}
+
 bool RemoveTree(const std::string& dir) {
   nftw(
       dir.c_str(),

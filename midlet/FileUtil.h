@@ -22,6 +22,13 @@ void WriteFileReplacing(const std::string& path, std::string_view data);
 // std::system_error; refuses (EINVAL) to replace src itself.
 void CopyFileReplacing(const std::string& src, const std::string& dst);
 
+// Makes dst hold what src holds now, for a src that will only ever be
+// replaced by a new file (never written in place): dst becomes a second name
+// of the same file, which costs no copy and no flush, and dst replaces an
+// older dst atomically. Where the file system has no hard links (or src and
+// dst lie on different ones) it falls back to CopyFileReplacing.
+void LinkOrCopyReplacing(const std::string& src, const std::string& dst);
+
 // True when both paths name the same existing file (device and inode).
 bool SameFile(const std::string& a, const std::string& b);
 

@@ -312,7 +312,9 @@ SaveResult TMidletSuite::SaveCommand(const GridLines& grid) {
   if (Options.CreateBackup) {
     std::string bak = BackupPathOf(jar);
     try {
-      CopyFileReplacing(jar, bak);
+      // The save puts a new file in the JAR's place and never writes the old
+      // one, so the old file itself can become the backup.
+      LinkOrCopyReplacing(jar, bak);
     } catch (const std::system_error& e) {
       throw EMidletError("Cannot create file \"" + ExpandFileName(bak) + "\". " + std::strerror(e.code().value()));
     }

@@ -125,6 +125,60 @@ TEST_F(MidletSuiteTest, BackupNeverNamesTheJarItself) {
   EXPECT_EQ(ReadAll(jar + ".bak"), ReadAll(Fixture("game.jar")));
 }
 
+TEST_F(MidletSuiteTest, BackupIsTheOldFileAndOutlivesRepeatedSaves) {
+  std::string jar = Copy("game.jar", "g.jar");
+  const std::string original = ReadAll(jar);
+  suite.ManifestJarFile = jar;
+  suite.Options.RenameAfterSave = suite.Options.MakeJadAfterSave = false;
+  GridLines grid = suite.LoadManifest(jar);
+  grid.push_back("X-First=1");
+  suite.SaveCommand(grid);
+  const std::string first = ReadAll(jar);
+  EXPECT_NE(first, original);
+  EXPECT_EQ(ReadAll(dir.Path() + "g.bak"), original);
+  struct stat a {}, b {};
+  ASSERT_EQ(stat(jar.c_str(), &a), 0);
+  ASSERT_EQ(stat((dir.Path() + "g.bak").c_str(), &b), 0);
+  EXPECT_NE(a.st_ino, b.st_ino) << "after the save the backup and the JAR are two files";
+
+  // The second save replaces the backup with the first save's JAR.
+  grid = suite.LoadManifest(jar);
+  grid.push_back("X-Second=2");
+  suite.SaveCommand(grid);
+  EXPECT_EQ(ReadAll(dir.Path() + "g.bak"), first);
+  EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"g.bak", "g.jar"}));
+}
+
+TEST(LinkOrCopyReplacing, ABackupThatIsAlreadyTheSameFileLeavesNoExtraName) {
+  TPrivateTempDir d{"parcelix-link-test-"};
+  const std::string src = d.Path() + "a.jar", dst = d.Path() + "a.bak";
+  WriteFileReplacing(src, "old bytes");
+  ASSERT_EQ(link(src.c_str(), dst.c_str()), 0);  // left by a save that failed after its backup
+  LinkOrCopyReplacing(src, dst);
+  EXPECT_EQ(Listing(d.Path()), (std::vector<std::string>{"a.bak", "a.jar"}));
+  std::string text;
+  ASSERT_TRUE(ReadWholeFile(dst, text));
+  EXPECT_EQ(text, "old bytes");
+}
+
+TEST(LinkOrCopyReplacing, AcrossFileSystemsItCopies) {
+  // /dev/shm is a tmpfs on Linux; the scratch directory lies elsewhere.
+  struct stat shm {};
+  if (stat("/dev/shm", &shm) != 0 || access("/dev/shm", W_OK) != 0) GTEST_SKIP() << "no /dev/shm";
+  TPrivateTempDir d{"parcelix-link-test-"};
+  struct stat here {};
+  ASSERT_EQ(stat(d.Path().c_str(), &here), 0);
+  if (here.st_dev == shm.st_dev) GTEST_SKIP() << "scratch directory is on /dev/shm";
+  const std::string src = d.Path() + "a.jar";
+  WriteFileReplacing(src, "old bytes");
+  const std::string dst = "/dev/shm/parcelix-test-" + std::to_string(getpid()) + ".bak";
+  LinkOrCopyReplacing(src, dst);
+  std::string text;
+  EXPECT_TRUE(ReadWholeFile(dst, text));
+  EXPECT_EQ(text, "old bytes");
+  unlink(dst.c_str());
+}
+
 TEST_F(MidletSuiteTest, RefusedSavesLeaveTheJarAsItWas) {
   // A row that would break the manifest; a damaged manifest (its sections
   // would be lost); a file without extension (the writer would make x.jar);

@@ -265,12 +265,17 @@ if mounted:
         jar = os.path.join(full, "big.jar")
         make_jar("infozip", jar, tree)
         snapshot = read_bytes(jar)
-        for flags, what in ((["--no-backup"], "temporary archive"), ([], "backup copy")):
+        # The backup is a second name of the old file (it takes no room), so
+        # with a backup the save gets as far as the temporary archive too and
+        # the backup of the unchanged JAR stays.
+        for flags, what, left in ((["--no-backup"], "temporary archive", ["big.jar"]),
+                                  ([], "with a backup", ["big.bak", "big.jar"])):
             code, out, err = run(["set"] + flags + [jar, "X=1"], ENV)
             c.eq(code, 1, f"full file system ({what}): the save fails")
             c.check(err.strip() != "", f"full file system ({what}): the user is told")
             c.eq(read_bytes(jar), snapshot, f"full file system ({what}): JAR byte-identical")
-            no_leftovers(full, ["big.jar"], f"full file system ({what})")
+            no_leftovers(full, left, f"full file system ({what})")
+        c.eq(read_bytes(os.path.join(full, "big.bak")), snapshot, "full file system: the backup is the old JAR")
     finally:
         subprocess.run(["umount", full])
 else:
