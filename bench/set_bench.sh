@@ -14,6 +14,7 @@ trap 'rm -rf "$work"' EXIT
 python3 "$here/set_make_data.py" "$work/big.jar" "$mb"
 printf '[ManifestEditor]\nRenameAfterSave=0\nMakeJadAfterSave=0\nCreateBackup=0\n' >"$work/bench.ini"
 export PARCELIX_INI="$work/bench.ini"
+printf '[ManifestEditor]\nRenameAfterSave=0\nMakeJadAfterSave=0\nCreateBackup=1\n' >"$work/backup.ini"
 mkdir -p "$work/zipdir/META-INF"
 printf 'Manifest-Version: 1.0\r\nMIDlet-Name: Big Bench\r\nMIDlet-Version: 2.0\r\n\r\n' \
   >"$work/zipdir/META-INF/MANIFEST.MF"
@@ -26,6 +27,10 @@ run_cp() { cp "$work/big.jar" "$work/copy.jar"; }
 # like zip and jar, replaces the JAR by a rename without a flush).
 run_cp_sync() { cp "$work/big.jar" "$work/copy.jar" && sync "$work/copy.jar"; }
 run_parcelix() { "$parcelix" set --no-backup --no-rename --no-jad "$work/t.jar" "X-Bench=$RANDOM" >/dev/null; }
+# The same with the backup the editor makes by default (t.bak beside t.jar).
+run_parcelix_bak() {
+  PARCELIX_INI="$work/backup.ini" "$parcelix" set --no-rename --no-jad "$work/t.jar" "X-Bench=$RANDOM" >/dev/null
+}
 run_jar() { jar ufm "$work/t.jar" "$work/add.mf" 2>/dev/null; }
 run_zip() { (cd "$work/zipdir" && zip -q "$work/t.jar" META-INF/MANIFEST.MF); }
 
@@ -34,7 +39,7 @@ run_zip() { (cd "$work/zipdir" && zip -q "$work/t.jar" META-INF/MANIFEST.MF); }
 # them only.
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 echo "set one attribute in a $(du -m "$work/big.jar" | cut -f1) MB JAR; load average $(cut -d' ' -f1 /proc/loadavg)"
-order=(run_cp run_cp_sync run_parcelix)
+order=(run_cp run_cp_sync run_parcelix run_parcelix_bak)
 command -v jar >/dev/null && order+=(run_jar)
 command -v zip >/dev/null && order+=(run_zip)
 declare -A ms
@@ -47,9 +52,9 @@ for _ in 1 2 3 4 5 6 7; do
     [ "$w" -lt "${ms[$f]}" ] && ms[$f]=$w
   done
 done
-printf '%-10s %9s %8s\n' program best-ms "x cp"
+printf '%-13s %9s %8s\n' program best-ms "x cp"
 for f in "${order[@]}"; do
-  printf '%-10s %9s %8s\n' "${f#run_}" "${ms[$f]}" \
+  printf '%-13s %9s %8s\n' "${f#run_}" "${ms[$f]}" \
     "$(awk -v a="${ms[$f]}" -v b="${ms[run_cp]}" 'BEGIN { printf "%.2f", a / (b < 1 ? 1 : b) }')"
 done
 unzip -tq "$work/t.jar" >/dev/null && echo "the updated JAR passes unzip -t"
