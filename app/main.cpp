@@ -1,6 +1,7 @@
 // Program start: the command line when there are arguments, else the window.
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <unistd.h>
 
 #include "app/shell/Cli.h"
@@ -11,7 +12,7 @@
 using namespace parcelix;
 
 int main(int argc, char** argv) {
-  if (argc <= 1) {
+  if (argc <= 1 || std::string_view(argv[1]) == "--open") {
 #ifdef PARCELIX_HAVE_GUI
     TWindowModule window(ProgramPath());
     if (window.Loaded()) return window.RunWindow(argc, argv);

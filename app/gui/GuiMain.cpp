@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include <QApplication>
 #include <sys/stat.h>
@@ -89,12 +90,19 @@ int RunGui(int argc, char** argv) {
     PrintUsage(std::cerr);
     return 2;
   }
+  // "--open FILE..." (the launcher's "Open With"): the files join the list.
+  QStringList files;
+  for (int i = 1; i < argc; ++i) {
+    if (i == 1 && std::string_view(argv[i]) == "--open") continue;
+    files << QString::fromLocal8Bit(argv[i]);
+  }
   TParcelixApplication app(argc, argv);
   SetUpApplication(app);
   TChmHelpViewer help;
   TfrmMain main(help);
   main.FormCreate();
   main.show();
+  main.OpenFiles(files);
   return app.exec();
 }
 

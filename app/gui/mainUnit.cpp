@@ -541,6 +541,12 @@ void TfrmMain::WMDropFiles(const QStringList& paths) {
   }
 }
 
+void TfrmMain::OpenFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  PageControl.setCurrentWidget(&TabRename);
+  WMDropFiles(paths);
+}
+
 void TfrmMain::dragEnterEvent(QDragEnterEvent* e) {
   if (!busy_ && e->mimeData()->hasUrls()) e->acceptProposedAction();
 }

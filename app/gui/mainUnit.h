@@ -88,6 +88,9 @@ class TfrmMain : public QMainWindow {
   void DisplayHint(const QString& hint);
   // Files dropped from the file manager, in the order of the drop.
   void WMDropFiles(const QStringList& paths);
+  // Files the window was opened with ("Open With" in a file manager): they
+  // go to the Rename list, as if dropped on its tab.
+  void OpenFiles(const QStringList& paths);
 
  protected:
   bool event(QEvent* e) override;

@@ -27,6 +27,7 @@ constexpr CommandEntry kCommands[] = {
 void PrintUsage(std::ostream& os) {
   os << "Usage:\n"
         "  parcelix                       open the window\n"
+        "  parcelix --open FILE.jar...    open the window with these JARs in the Rename list\n"
         "  parcelix /rename FILE.jar      rename a JAR after its MIDlet-Name (and version)\n"
         "  parcelix /jadgen FILE.jar      write a JAD beside a JAR\n"
         "  parcelix rename [-r] [-n|--dry-run] [--version|--no-version] PATH...\n"

@@ -366,6 +366,16 @@ TEST_F(MainWindowTest, DropsAddOnlyJarFilesToTheActiveTabsList) {
   }
 }
 
+TEST_F(MainWindowTest, FilesTheWindowIsOpenedWithGoToTheRenameList) {
+  WriteFile(P("Game.jar"), "x");
+  WriteFile(P("readme.txt"), "x");
+  window->Pages().setCurrentIndex(2);  // whatever tab was shown last
+  window->OpenFiles({P("Game.jar"), P("readme.txt")});
+  EXPECT_EQ(window->Pages().currentIndex(), 0);
+  EXPECT_EQ(Paths(Renames()), QStringList{"Game.jar"});
+  EXPECT_TRUE(rec.messages.empty());
+}
+
 TEST_F(MainWindowTest, ARealDropEventReachesTheList) {
   WriteFile(P("Game.jar"), "x");
   WriteFile(P("readme.txt"), "x");

@@ -15,8 +15,11 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$PARCELIX" >"$tmp/out" 2>"
 status=$?
 env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:4711 "$PARCELIX" >/dev/null 2>"$tmp/err2"
 status2=$?
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$PARCELIX" --open "$tmp/x.jar" >/dev/null 2>"$tmp/err4"
+status4=$?
 set -e
 [ "$status" -eq 2 ] || fail "exit status $status without a display"
+[ "$status4" -eq 2 ] && grep -q 'no display' "$tmp/err4" || fail "--open without a display: $status4 $(head -n1 "$tmp/err4")"
 [ "$status2" -eq 2 ] || fail "exit status $status2 with a display that is not there"
 head -n1 "$tmp/err" | grep -q 'no display' || fail "first line: $(head -n1 "$tmp/err")"
 grep -q '/rename' "$tmp/err" || fail "no usage after the message"
@@ -26,6 +29,7 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$PARCELIX_SRC/app/gui/parcelix.desktop" || fail "launcher does not validate"
 fi
 grep -q '^MimeType=.*application/java-archive;' "$PARCELIX_SRC/app/gui/parcelix.desktop" || fail "no JAR MIME type"
+grep -q '^Exec=parcelix --open %F$' "$PARCELIX_SRC/app/gui/parcelix.desktop" || fail "the launcher does not pass the files it opens"
 python3 -c 'import sys, xml.etree.ElementTree as E; r = E.parse(sys.argv[1]).getroot(); assert r.tag.endswith("svg"), r.tag' \
   "$PARCELIX_SRC/app/gui/parcelix.svg" || fail "icon is not an SVG document"
 
