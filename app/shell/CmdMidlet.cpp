@@ -1,9 +1,14 @@
 // The MIDlet commands: /rename and /jadgen, batch rename and jad, set, unset, edit and the sample.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -112,28 +117,52 @@ struct Collected {
 // The JARs a batch works on: named files as they are, the *.jar files of a
 // named directory (and of its subdirectories with -r; links to directories
 // are not followed). Collected first, so renamed files are not met again.
+// The *.jar files in dir (and below it with recursive), by their entries'
+// types where the file system gives them: a collection of thousands of JARs
+// costs no stat per file. A link is taken when it leads to a regular file;
+// links to directories are not followed. Subdirectories that cannot be read
+// are passed over; false when dir itself cannot be read.
+bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& found, int& err) {
+  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+  if (!d) {
+    err = errno;
+    return false;
+  }
+  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  std::vector<std::string> subdirs;
+  while (const dirent* e = readdir(d.get())) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN || type == DT_LNK) {
+      struct stat st {};
+      const int flags = type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW;
+      if (fstatat(dirfd(d.get()), e->d_name, &st, flags) != 0) continue;
+      if (S_ISREG(st.st_mode)) type = DT_REG;
+      else if (S_ISDIR(st.st_mode) && type != DT_LNK) type = DT_DIR;
+      else continue;
+    }
+    if (type == DT_REG && IsJarName(std::string(name))) found.push_back(prefix + std::string(name));
+    else if (type == DT_DIR && recursive) subdirs.push_back(prefix + std::string(name));
+  }
+  d.reset();
+  int ignored = 0;
+  for (const std::string& sub : subdirs) FindJars(sub, true, found, ignored);
+  return true;
+}
+
 Collected CollectJars(const BatchOptions& o) {
   Collected c;
   for (const std::string& p : o.paths) {
-    std::error_code ec;
-    fs::file_status st = fs::status(p, ec);
-    if (fs::is_directory(st)) {
+    struct stat st {};
+    const bool exists = stat(p.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
       std::vector<std::string> found;
-      auto take = [&](const fs::directory_entry& e) {
-        std::error_code fec;
-        if (e.is_regular_file(fec) && IsJarName(e.path().filename().string())) found.push_back(e.path().string());
-      };
-      if (o.recursive) {
-        fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
-        for (; !ec && it != end; it.increment(ec)) take(*it);
-      } else {
-        fs::directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
-        for (; !ec && it != end; it.increment(ec)) take(*it);
-      }
-      if (ec) c.problems.emplace_back(p, ec.message());
+      int err = 0;
+      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
       std::sort(found.begin(), found.end());
       for (auto& f : found) c.jars.push_back(std::move(f));
-    } else if (fs::is_regular_file(st)) {
+    } else if (exists && S_ISREG(st.st_mode)) {
       if (IsJarName(p))
         c.jars.push_back(p);
       else

@@ -1,6 +1,11 @@
 // The /rename and /jadgen command line in process: message titles, texts, icons and exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "app/shell/Cli.h"
@@ -67,3 +72,44 @@ TEST_F(MidletSlashCommand, MessagesOfTheArgumentChecks) {
 }
 
 }  // namespace
+
+// ---- which files a batch finds under a directory ----
+
+TEST_F(MidletSlashCommand, BatchWalkTakesJarFilesAndLinksToThemButNoLinkedDirectories) {
+  ASSERT_EQ(mkdir((dir.Path() + "sub").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir.Path() + "sub/deeper").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir.Path() + "folder.jar").c_str(), 0755), 0);  // a directory is never a JAR
+  ASSERT_EQ(mkdir((dir.Path() + "elsewhere").c_str(), 0755), 0);
+  Fixture("game.jar", "a.jar");
+  Fixture("game.jar", "B.JAR");
+  Fixture("game.jar", "notes.txt");
+  Fixture("game.jar", "sub/c.jar");
+  Fixture("game.jar", "sub/deeper/d.jar");
+  Fixture("game.jar", "elsewhere/e.jar");
+  ASSERT_EQ(symlink((dir.Path() + "a.jar").c_str(), (dir.Path() + "link.jar").c_str()), 0);
+  ASSERT_EQ(symlink((dir.Path() + "elsewhere").c_str(), (dir.Path() + "sub/linked").c_str()), 0);
+  ASSERT_EQ(symlink((dir.Path() + "missing.jar").c_str(), (dir.Path() + "dangling.jar").c_str()), 0);
+  ASSERT_EQ(rename((dir.Path() + "elsewhere").c_str(), (dir.Path() + "sub/elsewhere-real").c_str()), 0);
+  ASSERT_EQ(symlink((dir.Path() + "sub/elsewhere-real").c_str(), (dir.Path() + "elsewhere").c_str()), 0);
+
+  auto found = [&](std::vector<std::string> args) {
+    CliRun r = RunArgs(std::move(args));
+    std::vector<std::string> names;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      const auto cut = line.find(dir.Path());
+      if (cut != 0) continue;  // the summary line
+      const auto end = line.find_first_of(":", dir.Path().size());
+      const auto arrow = line.find(" -> ");
+      names.push_back(line.substr(dir.Path().size(), std::min(end, arrow) - dir.Path().size()));
+    }
+    return names;
+  };
+  EXPECT_EQ(found({"rename", "-n", dir.Path()}), (std::vector<std::string>{"B.JAR", "a.jar", "link.jar"}));
+  EXPECT_EQ(found({"rename", "-n", "-r", dir.Path()}),
+            (std::vector<std::string>{"B.JAR", "a.jar", "link.jar", "sub/c.jar", "sub/deeper/d.jar",
+                                      "sub/elsewhere-real/e.jar"}));
+  CliRun missing = RunArgs({"rename", "-n", dir.Path() + "nothing-here"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("nothing-here: kept (not found)"), std::string::npos) << missing.out;
+}
