@@ -34,27 +34,34 @@ run_parcelix_bak() {
 run_jar() { jar ufm "$work/t.jar" "$work/add.mf" 2>/dev/null; }
 run_zip() { (cd "$work/zipdir" && zip -q "$work/t.jar" META-INF/MANIFEST.MF); }
 
-# Best wall time of 7 rounds, in milliseconds. The programs take turns
-# within each round, so a busy moment of the machine does not fall on one of
-# them only.
+# Wall times of 7 rounds in milliseconds; the programs take turns within
+# each round, so a busy moment of the machine does not fall on one of them
+# only. Best and median are shown: on this kind of file system the time of a
+# replace depends on how much of the old file had reached the disk, so the
+# median is the steadier figure.
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 echo "set one attribute in a $(du -m "$work/big.jar" | cut -f1) MB JAR; load average $(cut -d' ' -f1 /proc/loadavg)"
 order=(run_cp run_cp_sync run_parcelix run_parcelix_bak)
 command -v jar >/dev/null && order+=(run_jar)
 command -v zip >/dev/null && order+=(run_zip)
-declare -A ms
-for f in "${order[@]}"; do ms[$f]=999999999; done
+: >"$work/times"
 for _ in 1 2 3 4 5 6 7; do
   for f in "${order[@]}"; do
     s=$(now_ms)
     "$f"
-    w=$(( $(now_ms) - s ))
-    [ "$w" -lt "${ms[$f]}" ] && ms[$f]=$w
+    echo "${f#run_} $(( $(now_ms) - s ))" >>"$work/times"
   done
 done
-printf '%-13s %9s %8s\n' program best-ms "x cp"
-for f in "${order[@]}"; do
-  printf '%-13s %9s %8s\n' "${f#run_}" "${ms[$f]}" \
-    "$(awk -v a="${ms[$f]}" -v b="${ms[run_cp]}" 'BEGIN { printf "%.2f", a / (b < 1 ? 1 : b) }')"
-done
+python3 - "$work/times" "${order[@]#run_}" <<'PY'
+import statistics, sys
+times = {}
+for line in open(sys.argv[1]):
+    name, ms = line.split()
+    times.setdefault(name, []).append(int(ms))
+best = {k: min(v) for k, v in times.items()}
+med = {k: statistics.median(v) for k, v in times.items()}
+print(f"{'program':13} {'best-ms':>8} {'x cp':>6} {'median-ms':>10} {'x cp':>6}")
+for name in sys.argv[2:]:
+    print(f"{name:13} {best[name]:8d} {best[name] / max(best['cp'], 1):6.2f} {med[name]:10.0f} {med[name] / max(med['cp'], 1):6.2f}")
+PY
 unzip -tq "$work/t.jar" >/dev/null && echo "the updated JAR passes unzip -t"
