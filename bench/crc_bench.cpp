@@ -7,28 +7,13 @@
 #include <random>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "engine/codec/Crc32.h"
 
 namespace {
 
-// Processor time of this process, so that other work on a shared machine
-// disturbs the figures as little as possible.
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-template <class F>
-double BestSeconds(int rounds, F&& f) {
-  double best = 1e9;
-  for (int i = 0; i < rounds; ++i) {
-    const double t0 = CpuSeconds();
-    f();
-    best = std::min(best, CpuSeconds() - t0);
-  }
-  return best;
-}
+using parcelix::bench::BestSeconds;
+using parcelix::bench::CpuSeconds;
 
 }  // namespace
 

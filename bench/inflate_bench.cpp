@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "engine/codec/Inflate.h"
 #include "engine/codec/arxStreams.h"
 #include "engine/common/ByteIO.h"
@@ -26,24 +27,8 @@ struct Member {
   int64_t size;
 };
 
-// Processor time of this process, so that other work on a shared machine
-// disturbs the figures as little as possible.
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-template <class F>
-double BestSeconds(int rounds, F&& f) {
-  double best = 1e9;
-  for (int i = 0; i < rounds; ++i) {
-    const double t0 = CpuSeconds();
-    f();
-    best = std::min(best, CpuSeconds() - t0);
-  }
-  return best;
-}
+using parcelix::bench::BestSeconds;
+using parcelix::bench::CpuSeconds;
 
 Bytes WordText(size_t size, unsigned seed) {
   std::mt19937 rng(seed);

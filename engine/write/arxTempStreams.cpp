@@ -105,6 +105,22 @@ bool CopyWholeFile(int src, int dst) {
   return true;
 }
 
+// What a temporary archive that is destroyed unfinished does: commit, unless
+// an exception is unwinding (then the archive is not complete); a commit
+// that throws (a hook) cannot leave the temporary file behind.
+template <class Stream>
+void CommitOrDiscard(Stream& stream, bool unwinding) {
+  if (unwinding) {
+    stream.Discard();
+    return;
+  }
+  try {
+    stream.Commit();
+  } catch (...) {
+    stream.Discard();
+  }
+}
+
 // Flushes the directory entry of a rename.
 void SyncDirectoryOf(const std::string& path) {
   std::string dir = ExtractFilePath(path);
@@ -246,16 +262,7 @@ TTempFileStream::TTempFileStream(const TTempStreamHooks& hooks, uint16_t mode, c
 }
 
 TTempFileStream::~TTempFileStream() {
-  if (finished_) return;
-  if (std::uncaught_exceptions() > uncaught_) {
-    Discard();
-    return;
-  }
-  try {
-    Commit();
-  } catch (...) {
-    Discard();  // a hook that throws cannot leave the temporary file behind
-  }
+  if (!finished_) CommitOrDiscard(*this, std::uncaught_exceptions() > uncaught_);
 }
 
 void TTempFileStream::NoteWriteFailure(int err) {
@@ -417,16 +424,7 @@ TTempMemStream::TTempMemStream(const TTempStreamHooks& hooks, uint16_t mode, con
 }
 
 TTempMemStream::~TTempMemStream() {
-  if (finished_) return;
-  if (std::uncaught_exceptions() > uncaught_) {
-    Discard();
-    return;
-  }
-  try {
-    Commit();
-  } catch (...) {
-    Discard();
-  }
+  if (!finished_) CommitOrDiscard(*this, std::uncaught_exceptions() > uncaught_);
 }
 
 void TTempMemStream::Discard() {
