@@ -197,6 +197,9 @@ class TZipBase : public TCustomCClass {
  protected:
   void RewriteOldEntry(TStream32& temp, TCompHeaderObj& list, int index) override;
   void BuildCentralHeader(int index, uint32_t attributes, TCompHeaderObj& list) override;
+  // The current stored name as written (encodedName_); reports an empty or
+  // over-long one (kErrInvalidName) and returns false.
+  bool EncodeCurrentName(const TCompHeaderItem& item);
   void InitLocalHeader(const TEntryRecord& rec) override;
   void CompressEntry(TStream32& temp, int index, bool& success, TCompHeaderObj& list) override;
   void FinishLocalHeader(int64_t compressedSize, int64_t uncompressedSize) override;

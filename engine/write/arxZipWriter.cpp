@@ -118,6 +118,13 @@ void TZipBase::GetHeaderInfo(const THeaderImage& image, const TEntryRecord& rec,
   info.Attr = GetLE32(&image[chdr::kExternalAttr]) & kAttrMask;
 }
 
+bool TZipBase::EncodeCurrentName(const TCompHeaderItem& item) {
+  encodedName_ = EncodeName(storedName_, nameFlag_);
+  if (!encodedName_.empty() && encodedName_.size() <= 0xFFFF) return true;
+  Report(item.Name, kErrInvalidName);
+  return false;
+}
+
 void TZipBase::InitLocalHeader(const TEntryRecord& rec) {
   (void)rec;
   localHeader_.fill(0);
@@ -269,11 +276,7 @@ bool TZipBase::CompressFile(TStream32& temp, int index, TCompHeaderObj& list) {
   PutLE32(&localHeader_[lhdr::kSize], uint32_t(size));
   methodUsed_ = size == 0 ? 0 : 8;
   crcValue32_ = CrcMask;
-  encodedName_ = EncodeName(storedName_, nameFlag_);
-  if (encodedName_.empty() || encodedName_.size() > 0xFFFF) {
-    Report(item.Name, kErrInvalidName);
-    return false;
-  }
+  if (!EncodeCurrentName(item)) return false;
 
   const int64_t start = temp.Seek(0, soFromEnd);
   wideExtra_ = item.Record.SizeHigh != 0 || start > int64_t(0xFFFFFFFF);
@@ -308,11 +311,7 @@ bool TZipBase::WritePacked(TStream32& temp, int index, TCompHeaderObj& list, TPa
   item.Record.SizeHigh = uint16_t(uint64_t(packed.Size) >> 32);
   methodUsed_ = packed.Method;
   crcValue32_ = packed.Crc;
-  encodedName_ = EncodeName(storedName_, nameFlag_);
-  if (encodedName_.empty() || encodedName_.size() > 0xFFFF) {
-    Report(item.Name, kErrInvalidName);
-    return false;
-  }
+  if (!EncodeCurrentName(item)) return false;
   const int64_t start = temp.Seek(0, soFromEnd);
   wideExtra_ = item.Record.SizeHigh != 0 || start > int64_t(0xFFFFFFFF);
   const int64_t dataSize = packed.Data->GetSize();
@@ -335,11 +334,7 @@ bool TZipBase::CompressDirectory(TStream32& temp, int index, TCompHeaderObj& lis
   if (!StoreEmptySubDirs || !DirectoryHoldsNoFiles(item.Name)) return false;
   crcValue32_ = CrcMask;
   methodUsed_ = 0;
-  encodedName_ = EncodeName(storedName_, nameFlag_);
-  if (encodedName_.empty() || encodedName_.size() > 0xFFFF) {
-    Report(item.Name, kErrInvalidName);
-    return false;
-  }
+  if (!EncodeCurrentName(item)) return false;
   const int64_t start = temp.Seek(0, soFromEnd);
   wideExtra_ = start > int64_t(0xFFFFFFFF);
   FinishLocalHeader(wideExtra_ ? 8 : 0, 0);
