@@ -71,21 +71,6 @@ inline std::vector<uint8_t> NoiseBytes(size_t n, uint32_t seed = 12345) {
   return out;
 }
 
-// Raw Deflate of data as the writer makes it (window bits -15, memory level 8).
-inline std::vector<uint8_t> RawDeflate(const std::vector<uint8_t>& data, int level) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::vector<uint8_t> out(deflateBound(&z, uLong(data.size())) + 16);
-  z.next_in = const_cast<Bytef*>(data.data());
-  z.avail_in = uInt(data.size());
-  z.next_out = out.data();
-  z.avail_out = uInt(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 inline bool RawInflate(const uint8_t* data, size_t size, size_t expected, std::vector<uint8_t>& out) {
   z_stream z{};
   if (inflateInit2(&z, -15) != Z_OK) return false;
