@@ -29,7 +29,7 @@ run_cp_sync() { cp "$work/big.jar" "$work/copy.jar" && sync "$work/copy.jar"; }
 run_parcelix() { "$parcelix" set --no-backup --no-rename --no-jad "$work/t.jar" "X-Bench=$RANDOM" >/dev/null; }
 # The same with the backup the editor makes by default (t.bak beside t.jar).
 run_parcelix_bak() {
-  PARCELIX_INI="$work/backup.ini" "$parcelix" set --no-rename --no-jad "$work/t.jar" "X-Bench=$RANDOM" >/dev/null
+  PARCELIX_INI="$work/backup.ini" "$parcelix" set --no-rename --no-jad "$work/t.jar" "X-Bench=$RANDOM" >/dev/null 2>&1
 }
 run_jar() { jar ufm "$work/t.jar" "$work/add.mf" 2>/dev/null; }
 run_zip() { (cd "$work/zipdir" && zip -q "$work/t.jar" META-INF/MANIFEST.MF); }
