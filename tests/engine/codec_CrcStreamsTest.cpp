@@ -46,6 +46,25 @@ TEST(CodecCrc, ChunkingAndAlignmentNeverChangeTheResult) {
   }
 }
 
+TEST(CodecCrc, EveryLengthAndOffsetAgreesWithZlib) {
+  // Short runs take the table loop, long ones the folding path with a table
+  // tail: every split between the two, at every alignment, must agree.
+  const Bytes data = RandomBytes(1 << 20, 3);
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t n = 0; n <= 1100; n += (n < 300 ? 1 : 7)) {
+      const uint32_t crc = UpdateCrc32Block(data.data() + offset, n, CrcMask) ^ CrcMask;
+      ASSERT_EQ(crc, uint32_t(crc32(0, data.data() + offset, uInt(n)))) << "offset " << offset << " length " << n;
+    }
+  }
+  // A register carried in from earlier data, and a long run.
+  const uint32_t head = UpdateCrc32Block(data.data(), 1000, CrcMask);
+  EXPECT_EQ(UpdateCrc32Block(data.data() + 1000, data.size() - 1000, head) ^ CrcMask,
+            uint32_t(crc32(0, data.data(), uInt(data.size()))));
+  const Bytes zeros(100000, 0), ones(100000, 0xFF);
+  EXPECT_EQ(UpdateCrc32Block(zeros.data(), zeros.size(), CrcMask) ^ CrcMask, uint32_t(crc32(0, zeros.data(), 100000)));
+  EXPECT_EQ(UpdateCrc32Block(ones.data(), ones.size(), CrcMask) ^ CrcMask, uint32_t(crc32(0, ones.data(), 100000)));
+}
+
 TEST(CodecCrc, RegisterOfKindSelectsTheChecksum) {
   TCrcRegister regs;
   regs.UpdateCrcOfKind(kCrcKind32, "123456789", 9);
