@@ -234,7 +234,6 @@ class TZipBase : public TCustomCClass {
   bool ReadOld(int64_t position, void* buffer, int64_t count);
 
   std::array<uint8_t, kLocalHeaderSize> localHeader_{};
-  std::array<uint8_t, kEndRecordSize> endRecord_{};
   std::string storedName_;     // stored name of the current entry
   std::string encodedName_;    // the current name as written
   uint16_t nameFlag_ = 0;      // flag bit 11 of the current name
