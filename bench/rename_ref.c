@@ -64,10 +64,7 @@ static int one(const char* dir, const char* file) {
       } else {
         memcpy(m, comp, usize);
       }
-      char name[64], version[32];
-      scan(m, usize, "MIDlet-Name:", 50, name);
-      scan(m, usize, "MIDlet-Version:", 20, version);
-      printf("%s/%s -> %s/%s %s.jar\n", dir, file, dir, name, version);
+      print_rename(dir, file, m, usize);
       free(m);
       free(comp);
       rc = 0;
@@ -80,17 +77,4 @@ static int one(const char* dir, const char* file) {
   return rc;
 }
 
-int main(int argc, char** argv) {
-  if (argc != 2) return 2;
-  DIR* d = opendir(argv[1]);
-  if (!d) return 1;
-  int count = 0;
-  struct dirent* e;
-  while ((e = readdir(d))) {
-    size_t l = strlen(e->d_name);
-    if (l > 4 && strcmp(e->d_name + l - 4, ".jar") == 0 && one(argv[1], e->d_name) == 0) ++count;
-  }
-  closedir(d);
-  fprintf(stderr, "%d JARs\n", count);
-  return 0;
-}
+int main(int argc, char** argv) { return run_over_jars(argc, argv, one); }
