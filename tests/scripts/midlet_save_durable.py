@@ -9,11 +9,10 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
-from jars import PARCELIX, Checker, have, midlet_manifest, require_program, write_ini  # noqa: E402
+from jars import PARCELIX, Checker, have, midlet_manifest, require_program, scratch  # noqa: E402
 
 require_program()
 if not have("strace"):
@@ -21,11 +20,7 @@ if not have("strace"):
     sys.exit(77)
 
 c = Checker()
-work = tempfile.mkdtemp(prefix="parcelix-durable-")
-ini = os.path.join(work, "settings.ini")
-write_ini(ini)
-ENV = dict(os.environ, PARCELIX_INI=ini, TMPDIR=os.path.join(work, "tmp"))
-os.makedirs(ENV["TMPDIR"])
+work, ENV = scratch("parcelix-durable-")
 SYSCALLS = "fdatasync,fsync,syncfs,rename,renameat,renameat2,link,linkat,openat"
 
 # 12345 openat(AT_FDCWD, "/x/", O_RDWR|O_CLOEXEC|O_TMPFILE, 0666) = 5

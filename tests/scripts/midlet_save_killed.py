@@ -9,20 +9,15 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
-from jars import PARCELIX, Checker, have, midlet_manifest, require_program, write_ini  # noqa: E402
+from jars import PARCELIX, Checker, have, midlet_manifest, require_program, scratch  # noqa: E402
 
 require_program()
 c = Checker()
-work = tempfile.mkdtemp(prefix="parcelix-killed-")
-ini = os.path.join(work, "settings.ini")
-write_ini(ini)
-ENV = dict(os.environ, PARCELIX_INI=ini, TMPDIR=os.path.join(work, "tmp"))
-os.makedirs(ENV["TMPDIR"])
+work, ENV = scratch("parcelix-killed-")
 ARGS = ["set", "--no-backup", "--no-rename", "--no-jad"]
 VALUE = b"MIDlet-Vendor: Killed"
 
