@@ -521,7 +521,7 @@ void Opener::CheckEntry(const ZipEntry& e) {
   if (n == ".." || n.starts_with("../") || n.find("/../") != std::string::npos || n.ends_with("/.."))
     err("name-parent", "the name climbs out of its folder with \"..\"");
   if (e.Encrypted())
-    err("encrypted", who + " is encrypted; Parcelix does not decrypt it");
+    err("encrypted", "the member is encrypted; Parcelix does not decrypt it");
   if (e.centralExtra.overflow)
     err("extra-overflow", "a block of the central extra field runs past the field's end");
   if (e.centralExtra.zip64Blocks > 1) err("zip64-extra-duplicated", "the central extra field holds two zip64 blocks");
