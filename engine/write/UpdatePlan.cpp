@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "engine/codec/Crc32.h"
+#include "engine/codec/Inflate.h"
 #include "engine/common/ByteIO.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/Err_Msgs.h"
@@ -107,6 +108,38 @@ int TOldArchive::FirstUncopyable() const {
 bool TOldArchive::ReadAt(int64_t pos, void* dst, int64_t n) const {
   if (pos < 0 || n < 0 || pos > size_ - n) return false;
   return n == 0 || file_->ReadAt(pos, dst, n) == n;
+}
+
+bool TOldArchive::ReadMember(int i, std::vector<uint8_t>& out, std::string& problem, int64_t maxSize) {
+  const Entry& e = entries_.at(size_t(i));
+  const CentralHeader& h = e.raw.header;
+  out.clear();
+  if (!e.problem.empty()) problem = e.problem;
+  else if (h.flags & kFlagEncrypted) problem = "it is encrypted";
+  else if (h.method != 0 && h.method != 8 && h.method != 9) problem = ErrorMessage(kErrUnsupportedMethod);
+  else if (e.raw.uncompressedSize > maxSize || e.raw.uncompressedSize < 0) problem = "it is too large";
+  if (!problem.empty()) return false;
+  out.reserve(size_t(e.raw.uncompressedSize));
+  if (h.method == 0) {
+    out.resize(size_t(std::min(e.raw.compressedSize, e.raw.uncompressedSize)));
+    if (!ReadAt(e.dataStart, out.data(), int64_t(out.size()))) out.clear();
+  } else {
+    TInflateJob job;
+    file_->SetPosition(e.dataStart);
+    job.Archive = file_.get();
+    job.CompressedSize = e.raw.compressedSize;
+    job.UncompressedSize = e.raw.uncompressedSize;
+    job.Output = [&out](const uint8_t* b, uint32_t n) {
+      out.insert(out.end(), b, b + n);
+      return n;
+    };
+    InflateMember(job, -15, h.method == 9);
+  }
+  uint32_t crc = CrcMask;
+  UpdateCrc32(out.data(), int32_t(out.size()), crc);
+  if (int64_t(out.size()) != e.raw.uncompressedSize) problem = ErrorMessage(kErrReadFile);
+  else if ((crc ^ CrcMask) != h.crc32) problem = ErrorMessage(kErrCrcCheck);
+  return problem.empty();
 }
 
 // The end record gives the comment, and tells whether the directory was read

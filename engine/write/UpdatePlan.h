@@ -49,6 +49,9 @@ class TOldArchive {
   int64_t PrefixLength() const { return prefix_; }  // bytes before the first entry (a self-extracting stub)
   int64_t Size() const { return size_; }
   TFileStream32& File() { return *file_; }
+  // Decodes entry i (stored or Deflate, at most maxSize bytes) and checks
+  // its CRC. False with a problem text when it cannot be read whole.
+  bool ReadMember(int i, std::vector<uint8_t>& out, std::string& problem, int64_t maxSize = 16 << 20);
 
  private:
   bool ReadEnd(int64_t directoryStart);
