@@ -119,7 +119,8 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
   const int pick = PickManifest(names);
   if (pick < 0) {
     // The archive is opened once, by the reader; a missing file is told here.
-    if (!FileExists(jarFile)) throw EJarDamaged(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
+    if (!FileExists(jarFile) && errors.empty())
+      throw EJarDamaged(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
     if (!errors.empty()) throw EJarDamaged(ErrorText(errors.front()));
     throw EManifestMissing("List index out of bounds (0)");
   }

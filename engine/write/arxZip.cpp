@@ -584,18 +584,28 @@ bool TCustomCClass::RenameDupe(Run& run, int oldIndex) {
   }
 }
 
+namespace {
+
+// The record of a file listed from disk in this run.
+TEntryRecord NewRecord(const TSearchRec& rec) {
+  TEntryRecord r;
+  r.IsNew = true;
+  r.IsDirectory = rec.IsDirectory();
+  r.UnixMode = rec.Mode;
+  r.Dev = rec.Dev;
+  r.Ino = rec.Ino;
+  return r;
+}
+
+}  // namespace
+
 // The listed file takes the archived entry's place in the list.
 void TCustomCClass::TakeOldPlace(Run& run, int found, const std::string& fullPath, const std::string& stored,
                                  const TSearchRec& rec, const EntryInfo& info) {
   TCompHeaderItem& old = run.list[found];
   old.Name = fullPath;
   old.RootLength = int(run.rootDir.size());
-  old.Record = TEntryRecord{};
-  old.Record.IsNew = true;
-  old.Record.IsDirectory = rec.IsDirectory();
-  old.Record.UnixMode = rec.Mode;
-  old.Record.Dev = rec.Dev;
-  old.Record.Ino = rec.Ino;
+  old.Record = NewRecord(rec);
   old.Info = info;
   run.list.Rename(found, stored);
   ++listed_;
@@ -607,12 +617,8 @@ void TCustomCClass::ListNew(Run& run, const std::string& fullPath, const std::st
   item.Name = fullPath;
   item.StoredName = stored;
   item.RootLength = int(run.rootDir.size());
-  item.Record.IsNew = true;
+  item.Record = NewRecord(rec);
   item.Record.Appended = true;
-  item.Record.IsDirectory = rec.IsDirectory();
-  item.Record.UnixMode = rec.Mode;
-  item.Record.Dev = rec.Dev;
-  item.Record.Ino = rec.Ino;
   item.Info = info;
   run.list.Add(std::move(item));
   ++listed_;
