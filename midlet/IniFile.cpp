@@ -2,10 +2,11 @@
 #include "midlet/IniFile.h"
 
 #include <cstdint>
+#include <system_error>
 #include <string_view>
 
 #include "engine/common/arxGbls.h"
-#include "midlet/FileUtil.h"
+#include "engine/common/FileSystem.h"
 #include "midlet/Settings.h"
 
 namespace parcelix {
@@ -165,7 +166,7 @@ void TIniFile::UpdateFile() const {
   try {
     std::string dir = ExtractFilePath(path_);
     if (!dir.empty() && !DirectoryExists(dir)) ForceDirectories(dir);
-    WriteFileReplacing(path_, Text());
+    ReplaceFileContents(path_, Text());
   } catch (const std::system_error&) {
     throw ESettingsError("Unable to write to " + path_);
   }

@@ -29,8 +29,8 @@ class TIniFile {
   // is appended. Every other line stays as it was. Only in memory.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
-  // Writes the file (a complete new file renamed over the old one, the
-  // directory created when missing). Throws ESettingsError
+  // Writes the file (a complete new file, flushed to the disk, renamed over
+  // the old one; the directory created when missing). Throws ESettingsError
   // ("Unable to write to <path>").
   void UpdateFile() const;
 

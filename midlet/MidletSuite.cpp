@@ -254,11 +254,11 @@ std::string TMidletSuite::JADText(const std::string& jarFile) {
   return ManifestDocText(ComposeJad(std::move(doc), GetJarFileSize(jarFile), ExtractFileName(jarFile)));
 }
 
-std::string TMidletSuite::MakeJAD(const std::string& jarFile) {
+std::string TMidletSuite::MakeJAD(const std::string& jarFile, TDurableBatch* batch) {
   std::string text = JADText(jarFile);
   std::string jad = JadPathOf(jarFile);
   try {
-    WriteFileReplacing(jad, text);
+    ReplaceFileContents(jad, text, {batch});
   } catch (const std::system_error& e) {
     throw EMidletError("Cannot create file \"" + ExpandFileName(jad) + "\". " + std::strerror(e.code().value()));
   }

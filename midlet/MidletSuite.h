@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/FileSystem.h"
 #include "engine/read/arxUnZip.h"
 #include "engine/write/arxZip.h"
 #include "midlet/Settings.h"
@@ -103,9 +104,11 @@ class TMidletSuite {
   // Computes the name without renaming (dry run).
   RenameResult ComputeMIDletName(const std::string& fileName);
 
-  // Writes <jar without extension>.jad atomically; returns its path. Throws
+  // Writes <jar without extension>.jad atomically; returns its path. A JAD
+  // that replaces an older one is flushed to the disk before it takes its
+  // place; a new one is flushed with batch when one is given. Throws
   // EMidletError on failure.
-  std::string MakeJAD(const std::string& jarFile);
+  std::string MakeJAD(const std::string& jarFile, TDurableBatch* batch = nullptr);
   // The text MakeJAD writes (for a dry run).
   std::string JADText(const std::string& jarFile);
 

@@ -6,12 +6,12 @@ packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libgtest-dev
   qt6-base-dev
-  python3 unzip zip p7zip-full libarchive-tools default-jdk-headless
+  python3 unzip zip p7zip-full libarchive-tools default-jdk-headless strace
   desktop-file-utils xvfb xauth
   libglib2.0-bin python3-gi
 )
 # Only for the benchmarks in bench/ (not CI): scripts/install-deps.sh --bench
-bench_packages=(libzip-dev strace)
+bench_packages=(libzip-dev)
 if [ "${1:-}" = "--bench" ]; then packages+=("${bench_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do

@@ -520,13 +520,14 @@ int CmdJad(CliContext& ctx, const std::vector<std::string>& args) {
   LoadSettings(suite.Options);
 
   size_t written = 0, failed = 0;
+  TDurableBatch batch;  // the new JADs go to the disk together at the end
   ForEachJar(ctx, c, "no JAD", failed, [&](const std::string& jar) {
     std::string jad;
     if (o.dryRun) {
       suite.JADText(jar);  // reads the manifest, writes nothing
       jad = JadPathOf(jar);
     } else {
-      jad = suite.MakeJAD(jar);
+      jad = suite.MakeJAD(jar, &batch);
     }
     ++written;
     return jar + " -> " + jad;
@@ -534,6 +535,10 @@ int CmdJad(CliContext& ctx, const std::vector<std::string>& args) {
   *ctx.out << Plural(written + failed, "JAR", "JARs") << ": " << written
            << (o.dryRun ? " JADs to write, " : " JADs written, ") << failed << " failed"
            << (o.dryRun ? " (dry run)" : "") << '\n';
+  if (!batch.Flush()) {
+    *ctx.err << "parcelix: the JADs may not be on the disk: " << std::strerror(errno) << '\n';
+    return 1;
+  }
   return failed == 0 ? 0 : 1;
 }
 
@@ -605,7 +610,7 @@ int CmdEdit(CliContext& ctx, const std::vector<std::string>& args) {
   try {
     TPrivateTempDir work("parcelix-edit-");
     std::string file = work.Path() + ExtractFileName(f.archive) + ".manifest.txt";
-    WriteFileReplacing(file, before);
+    ReplaceFileContents(file, before);
     int status = RunEditor(file);
     if (status != 0) {
       *ctx.err << "parcelix: the editor ended with status " << status << "; " << f.archive << " is unchanged\n";

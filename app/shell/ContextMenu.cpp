@@ -13,12 +13,14 @@
 // removes exactly those files and never a file of the user's.
 #include "app/shell/ContextMenu.h"
 
+#include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -338,48 +340,18 @@ bool HasMark(const std::string& path) {
   return std::string_view(buf, static_cast<size_t>(n)).find(kMark) != std::string_view::npos;
 }
 
-bool ReadSmallFile(const std::string& path, std::string& out) {
-  out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buf[4096];
-  bool ok = true;
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-    if (out.size() > (1u << 20)) {  // a record of a few lines; anything larger is not ours
-      ok = false;
-      break;
-    }
+// Writes one of Parcelix's files with exactly these permission bits; a new
+// one is flushed with the batch of the sync it belongs to.
+bool WriteOwnFile(const std::string& path, const std::string& content, mode_t mode, TDurableBatch& batch) {
+  TReplaceOptions options;
+  options.Batch = &batch;
+  options.Mode = int(mode);
+  try {
+    ReplaceFileContents(path, content, options);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
   }
-  ::close(fd);
-  return ok;
-}
-
-bool WriteFileAtomic(const std::string& path, const std::string& content, mode_t mode) {
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = path.substr(0, slash);
-  std::string tmpl = dir + "/." + path.substr(slash + 1) + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(name.data(), path.c_str()) == 0;
-  if (!ok) ::unlink(name.data());
-  return ok;
 }
 
 // What Parcelix wrote under the data home: files and the directories it made
@@ -402,7 +374,8 @@ bool HasDotDotPart(const std::string& rel) {
 TRecord ReadRecord(const std::string& dataHome) {
   TRecord record;
   std::string text;
-  if (!ReadSmallFile(dataHome + "/" + kRecordRel, text)) return record;
+  // A record of a few lines; anything larger is not ours.
+  if (!ReadWholeFile(dataHome + "/" + kRecordRel, text, 1u << 20)) return record;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -459,7 +432,7 @@ std::string ParentRel(const std::string& rel) {
 // Writes the record; when no file is left, removes it and the directories
 // that were made for the files (deepest first; one that holds anything else
 // is the user's now and stays).
-void SaveRecord(const std::string& dataHome, TRecord& record) {
+void SaveRecord(const std::string& dataHome, TRecord& record, TDurableBatch& batch) {
   const std::string path = dataHome + "/" + kRecordRel;
   if (record.files.empty()) {
     ::unlink(path.c_str());
@@ -476,7 +449,7 @@ void SaveRecord(const std::string& dataHome, TRecord& record) {
   std::string text = std::string("# ") + kMark + ": the context-menu files it wrote, below the data folder.\n";
   for (const auto& d : record.dirs) text += d + "/\n";
   for (const auto& f : record.files) text += f + "\n";
-  if (!WriteFileAtomic(path, text, 0644)) throw EDesktopEntryError("Failed to write '" + path + "'");
+  if (!WriteOwnFile(path, text, 0644, batch)) throw EDesktopEntryError("Failed to write '" + path + "'");
 }
 
 void RequireDataHome(const std::string& dataHome) {
@@ -625,6 +598,7 @@ void SyncDesktopEntries(TRegistry& reg, const std::string& dataHome) {
   RequireDataHome(dataHome);
   const std::vector<TPlannedFile> plan = PlanFiles(RegisteredVerbs(reg, "jar"), dataHome);
   TRecord record = ReadRecord(dataHome);
+  TDurableBatch batch;
   std::set<std::string> planned;
   for (const auto& f : plan) planned.insert(f.rel);
 
@@ -635,7 +609,7 @@ void SyncDesktopEntries(TRegistry& reg, const std::string& dataHome) {
     LstatRegular(abs, exists);
     // A file of the same name that Parcelix did not write is the user's: left alone.
     if (exists && !HasMark(abs)) continue;
-    if (!MakeDirsRecorded(dataHome, ParentRel(f.rel), record) || !WriteFileAtomic(abs, f.content, f.mode)) {
+    if (!MakeDirsRecorded(dataHome, ParentRel(f.rel), record) || !WriteOwnFile(abs, f.content, f.mode, batch)) {
       if (failure.empty()) failure = "Failed to write '" + abs + "'";
       continue;
     }
@@ -656,7 +630,8 @@ void SyncDesktopEntries(TRegistry& reg, const std::string& dataHome) {
     }
     it = record.files.erase(it);  // removed, gone already, or replaced by a file of the user's
   }
-  SaveRecord(dataHome, record);
+  SaveRecord(dataHome, record, batch);
+  batch.Flush();
   if (!failure.empty()) throw EDesktopEntryError(failure);
 }
 

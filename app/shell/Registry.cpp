@@ -12,6 +12,7 @@
 // do not parse are skipped, so a damaged store loses only what is damaged.
 #include "app/shell/Registry.h"
 
+#include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 
 #include <cerrno>
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include <string_view>
+#include <system_error>
 
 namespace parcelix {
 
@@ -230,92 +232,37 @@ std::string ParentDir(const std::string& path) {
   return path.substr(0, slash);
 }
 
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  int get() const { return FFd; }
-  int release() {
-    int fd = FFd;
-    FFd = -1;
-    return fd;
-  }
-
- private:
-  int FFd;
-};
-
 TStore LoadStore(const std::string& path) {
   TStore store;
   if (path.empty()) return store;
-  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
+  std::string text;
+  if (!ReadWholeFile(path, text, kMaxStoreSize)) {
+    // No store yet is an empty one; anything unreadable (a directory, a
+    // file too large to be ours) is left alone.
     store.readable = (errno == ENOENT);
     return store;
-  }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxStoreSize) {
-    store.readable = false;
-    return store;
-  }
-  std::string text;
-  char buf[8192];
-  while (true) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      store.readable = false;
-      return store;
-    }
-    if (n == 0) break;
-    if (text.size() + static_cast<size_t>(n) > kMaxStoreSize) {
-      store.readable = false;
-      return store;
-    }
-    text.append(buf, static_cast<size_t>(n));
   }
   ParseStore(text, store.root);
   return store;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Replaces the store atomically: a temporary file beside it, flushed, then
-// renamed over it. A read-only store file is respected (not replaced).
+// Replaces the store atomically (a complete new file, flushed, renamed over
+// it). A read-only store file is respected (not replaced).
 bool SaveStore(const std::string& path, const TStore& store) {
   if (path.empty() || !store.readable) return false;
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
   // A store marked read-only stays so, also for a user whom the system would let write.
   if (exists && (!(st.st_mode & S_IWUSR) || ::access(path.c_str(), W_OK) != 0)) return false;
-  const std::string dir = ParentDir(path);
-  if (!ForceDirectories(dir)) return false;
-  std::string tmpl = path + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  TFd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.get() < 0) return false;
-  const std::string tmp(name.data());
-  const mode_t mode = exists ? (st.st_mode & 07777) : 0644;
-  const bool ok = WriteAll(fd.get(), FormatStore(store.root)) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0 &&
-                  ::close(fd.release()) == 0 && ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  if (!ForceDirectories(ParentDir(path))) return false;
+  TReplaceOptions options;
+  if (!exists) options.Mode = 0644;
+  try {
+    ReplaceFileContents(path, FormatStore(store.root), options);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
 }
 
 // Serialises changes between processes (the window and a command line may both
@@ -326,20 +273,15 @@ class TStoreLock {
   explicit TStoreLock(const std::string& path) {
     const std::string dir = ParentDir(path);
     ForceDirectories(dir);
-    FFd = TFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).release();
-    if (FFd >= 0) {
-      while (::flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
+    FFd = TFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (FFd.IsOpen()) {
+      while (::flock(FFd.Get(), LOCK_EX) != 0 && errno == EINTR) {
       }
     }
   }
-  TStoreLock(const TStoreLock&) = delete;
-  TStoreLock& operator=(const TStoreLock&) = delete;
-  ~TStoreLock() {
-    if (FFd >= 0) ::close(FFd);  // closing drops the lock
-  }
 
  private:
-  int FFd = -1;
+  TFd FFd;  // closing drops the lock
 };
 
 std::string HomeDir() {

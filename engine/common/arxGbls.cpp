@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -235,40 +234,6 @@ std::string SystemTempDir() {
   const char* env = std::getenv("TMPDIR");
   std::string dir = (env && *env) ? env : "/tmp";
   return IncludeTrailingSlash(dir);
-}
-
-bool MoveFileNoReplace(const std::string& from, const std::string& to) {
-  if (from.empty() || to.empty()) return false;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  int err = errno;
-  if (err == EEXIST) {
-    // The target may be the source itself under another spelling (a change of
-    // letter case on a case-insensitive file system such as a phone's memory
-    // card): moving a file onto itself replaces nothing.
-    struct stat a, b;
-    if (::lstat(from.c_str(), &a) == 0 && ::lstat(to.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-        a.st_ino == b.st_ino)
-      return ::rename(from.c_str(), to.c_str()) == 0;
-    return false;
-  }
-  if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return false;
-  // The file system cannot rename without replacing: a hard link fails when
-  // the target exists, which gives the same guarantee.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    if (::unlink(from.c_str()) == 0) return true;
-    ::unlink(to.c_str());
-    return false;
-  }
-  err = errno;
-  if (err != EPERM && err != ENOTSUP && err != ENOSYS) return false;
-  // No hard links either (FAT): claim the target name exclusively, then move
-  // over our own empty placeholder.
-  int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  ::close(fd);
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
-  ::unlink(to.c_str());
-  return false;
 }
 
 }  // namespace parcelix

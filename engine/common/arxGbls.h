@@ -37,9 +37,5 @@ bool FileExists(const std::string& path);       // a regular file (not a directo
 bool DirectoryExists(const std::string& path);
 bool ForceDirectories(const std::string& dir);  // mkdir -p; true when it exists afterwards
 std::string SystemTempDir();                    // $TMPDIR or /tmp, with a trailing '/'
-// Moves a file without ever replacing an existing one (renameat2 with
-// RENAME_NOREPLACE, else link+unlink). Returns false and leaves both as they were
-// when the target exists or the move fails.
-bool MoveFileNoReplace(const std::string& from, const std::string& to);
 
 }  // namespace parcelix

@@ -1,4 +1,4 @@
-// The temporary archive streams: creation with mkstemp, block copies, and the commit over the target.
+// The temporary archive streams: an unnamed file, block copies, and the durable commit over the target.
 #include "engine/write/arxTempStreams.h"
 
 #include <cerrno>
@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/Err_Msgs.h"
 
@@ -26,84 +27,7 @@ namespace {
 constexpr int64_t kKernelCopyChunk = 8 << 20;
 constexpr int64_t kCopyBuffer = 1 << 20;
 
-// The file-creation mask of the process, read without changing it.
-mode_t CurrentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 022;
-    bool found = false;
-    while (std::fgets(line, sizeof line, f))
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-        found = true;
-        break;
-      }
-    std::fclose(f);
-    if (found) return mode_t(mask);
-  }
-  return 022;
-}
-
 int ErrorCodeFor(int err) { return (err == ENOSPC || err == EDQUOT || err == EFBIG) ? kErrDiskFull : kErrWriteFile; }
-
-// Writes all of count bytes; false with errno set on failure.
-bool WriteAll(int fd, const uint8_t* p, int64_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, p, size_t(count < INT_MAX ? count : INT_MAX));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    p += n;
-    count -= n;
-  }
-  return true;
-}
-
-// Copies the whole of src (from offset 0) into dst at its current position.
-bool CopyWholeFile(int src, int dst) {
-  struct stat st {};
-  if (::fstat(src, &st) != 0) return false;
-  int64_t left = st.st_size;
-  loff_t inOff = 0;
-  bool kernel = true;
-  while (left > 0 && kernel) {
-    const ssize_t n = ::copy_file_range(src, &inOff, dst, nullptr, size_t(left < kKernelCopyChunk ? left : kKernelCopyChunk), 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
-        kernel = false;
-        break;
-      }
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;  // the file got shorter under us
-      return false;
-    }
-    left -= n;
-  }
-  if (left == 0) return true;
-  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(kCopyBuffer));
-  while (left > 0) {
-    const ssize_t n = ::pread(src, buffer.get(), size_t(left < kCopyBuffer ? left : kCopyBuffer), inOff);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    if (!WriteAll(dst, buffer.get(), n)) return false;
-    inOff += n;
-    left -= n;
-  }
-  return true;
-}
 
 // What a temporary archive that is destroyed unfinished does: commit, unless
 // an exception is unwinding (then the archive is not complete); a commit
@@ -121,71 +45,51 @@ void CommitOrDiscard(Stream& stream, bool unwinding) {
   }
 }
 
-// Flushes the directory entry of a rename.
-void SyncDirectoryOf(const std::string& path) {
-  std::string dir = ExtractFilePath(path);
-  if (dir.empty()) dir = ".";
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
-// Permissions of the archive that replaces the target: those of the old
-// file, or those a newly created file would get.
-mode_t TargetMode(const TCommitTarget& t) {
-  return t.Existed ? mode_t(t.Mode & 07777) : mode_t(0666 & ~CurrentUmask());
-}
-
-// Puts the finished archive at the target: a rename that replaces only the
-// file that stood there at the start, or creates the target only when it
-// still does not exist. With durable, the directory is flushed afterwards.
-bool PlaceOverTarget(const std::string& from, const TCommitTarget& t, bool durable, int& err, int& code) {
+// Puts the finished archive at the target: its data flushed first, then a
+// rename that replaces only the file that stood there at the start, or a new
+// name when there was none (never replacing what appeared meanwhile), then
+// the folder flushed. The file is gone on failure.
+bool PlaceOverTarget(TNewFile& file, const TCommitTarget& t, int& err, int& code) {
   if (!t.StillSame()) {
+    file.Discard();
     err = ENOENT;
     code = kErrFileNotFound;
     return false;
   }
-  if (t.Existed) {
-    if (::rename(from.c_str(), t.Path.c_str()) != 0) {
-      err = errno;
-      code = ErrorCodeFor(err);
-      return false;
-    }
-  } else if (!MoveFileNoReplace(from, t.Path)) {
-    err = errno ? errno : EEXIST;
-    code = kErrWriteFile;
+  if (t.Existed && ::fchmod(file.Fd(), mode_t(t.Mode & 07777)) != 0) {
+    err = errno;
+    code = ErrorCodeFor(err);
+    file.Discard();
     return false;
   }
-  if (durable) SyncDirectoryOf(t.Path);
-  return true;
+  try {
+    file.Commit(t.Path, t.Existed ? TPlace::Replace : TPlace::NoReplace, true);
+    return true;
+  } catch (const std::system_error& e) {
+    err = e.code().value();
+    code = ErrorCodeFor(err);
+    return false;
+  }
 }
 
-// Writes an archive into a new temporary file beside the target (so that the
-// last step is a rename on one file system), flushes it to the disk and moves
-// it over the target. fill writes the content into the descriptor it is given.
+// Writes an archive into a new file beside the target (so that the last step
+// is a rename on one file system) and puts it over the target. fill writes
+// the content into the descriptor it is given.
 bool CommitBesideTarget(const TCommitTarget& t, const std::function<bool(int fd)>& fill, int& err, int& code) {
-  const std::string name = CreateTempArchiveName(ExtractFilePath(t.Path).empty() ? "./" : ExtractFilePath(t.Path));
-  if (name.empty()) {
-    err = errno;
+  std::unique_ptr<TNewFile> file;
+  try {
+    file = std::make_unique<TNewFile>(ExtractFilePath(t.Path), ExtractFileName(t.Path));
+  } catch (const std::system_error& e) {
+    err = e.code().value();
     code = ErrorCodeFor(err) == kErrDiskFull ? kErrDiskFull : kErrOpenFile;
     return false;
   }
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
-  bool ok = fd >= 0 && ::fchmod(fd, TargetMode(t)) == 0 && fill(fd) && ::fsync(fd) == 0;
-  if (!ok) err = errno;
-  if (fd >= 0 && ::close(fd) != 0 && ok) {
-    ok = false;
+  if (!fill(file->Fd())) {
     err = errno;
-  }
-  if (!ok) {
     code = ErrorCodeFor(err);
-  } else {
-    ok = PlaceOverTarget(name, t, true, err, code);
+    return false;
   }
-  if (!ok) ::unlink(name.c_str());
-  return ok;
+  return PlaceOverTarget(*file, t, err, code);
 }
 
 // Asks the owner's move-begin handler whether the commit may go on; a
@@ -227,18 +131,12 @@ bool TCommitTarget::StillSame() const {
   return exists && uint64_t(st.st_dev) == Dev && uint64_t(st.st_ino) == Ino;
 }
 
-std::string CreateTempArchiveName(const std::string& dir) {
+std::string TempArchiveFolder(const std::string& dir) {
   std::string base = dir;
   if (!base.empty()) ForceDirectories(base);
   if (base.empty() || !DirectoryExists(base)) base = SystemTempDir();
   ForceDirectories(base);
-  std::string templ = IncludeTrailingSlash(base) + "arxXXXXXX.tmp";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  const int fd = ::mkostemps(buf.data(), 4, O_CLOEXEC);
-  if (fd < 0) return {};
-  ::close(fd);
-  return std::string(buf.data());
+  return base;
 }
 
 // ---------------------------------------------------------------------------
@@ -246,18 +144,26 @@ std::string CreateTempArchiveName(const std::string& dir) {
 
 TTempFileStream::TTempFileStream(const TTempStreamHooks& hooks, uint16_t mode, const std::string& archiveFile,
                                  const std::string& tempDir)
-    : TFileStream32(mode == kTempModeNew ? CreateTempArchiveName(tempDir) : archiveFile,
-                    mode == kTempModeNew ? fmOpenReadWrite : mode),
+    : TFileStream32(mode == kTempModeNew ? std::string() : archiveFile, mode == kTempModeNew ? fmOpenRead : mode),
       hooks_(hooks),
       mode_(mode),
       uncaught_(std::uncaught_exceptions()) {
   OwnerCancel = hooks_.Cancel;
   BytesLeft = hooks_.BytesLeft;
   ProcessMessages = hooks_.ProcessMessages;
-  if (mode == kTempModeNew) {
-    temporary_ = true;
-    target_.Capture(archiveFile);
-    if (!IsOpen() && !fileName_.empty()) ::unlink(fileName_.c_str());
+  if (mode != kTempModeNew) return;
+  temporary_ = true;
+  target_.Capture(archiveFile);
+  // The base opened nothing (an empty name): the stream writes into a file
+  // that has no name until the commit, so a run that is killed leaves
+  // nothing behind. A file that cannot be made leaves the stream closed, and
+  // the first write fails.
+  try {
+    file_ = std::make_unique<TNewFile>(TempArchiveFolder(tempDir), ExtractFileName(target_.Path));
+    handle_ = file_->Fd();
+    fileName_ = file_->Name();
+  } catch (const std::system_error& e) {
+    lastErrno_ = e.code().value();
   }
 }
 
@@ -301,34 +207,23 @@ int64_t TTempFileStream::CopyFrom(TStream32& source, int64_t count) {
       if (hooks_.Progress) hooks_.Progress();
     }
   };
-  // In the kernel first: both sides are files, and the bytes never pass
-  // through user space.
+  // File to file: in the kernel where it can (the bytes never pass through
+  // user space), in large chunks with a look at the cancel flag between them.
   auto* src = dynamic_cast<THandleStream32*>(&source);
-  bool kernel = src != nullptr && src->IsOpen() && IsOpen();
-  while (kernel && count > 0 && !Cancelled()) {
+  const bool files = src != nullptr && src->IsOpen() && IsOpen();
+  while (files && count > 0 && !Cancelled()) {
     if (ProcessMessages) ProcessMessages();
     if (Cancelled()) break;
-    const ssize_t n = ::copy_file_range(src->Handle(), nullptr, handle_, nullptr,
-                                        size_t(count < kKernelCopyChunk ? count : kKernelCopyChunk), 0);
-    if (n < 0) {
-      const int e = errno;
-      if (e == EINTR) continue;
-      if (copied == 0 && (e == EXDEV || e == EINVAL || e == ENOSYS || e == EOPNOTSUPP)) {
-        kernel = false;
-        break;
-      }
-      if (e == ENOSPC || e == EDQUOT || e == EFBIG) {
-        NoteWriteFailure(e);
-        throw EStreamError("Stream write error");
-      }
-      throw EStreamError("Stream read error");
+    const int64_t want = count < kKernelCopyChunk ? count : kKernelCopyChunk;
+    const int64_t n = CopyRange(src->Handle(), nullptr, handle_, want);
+    if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+      NoteWriteFailure(errno);
+      throw EStreamError("Stream write error");
     }
-    if (n == 0) throw EStreamError("Stream read error");
+    if (n < want) throw EStreamError("Stream read error");
     step(n);
-    // Start writing the copied bytes to the disk now, in the background. The
-    // rename that later puts this archive over the old one makes the file
-    // system write out whatever is still pending first (ext4 does so to keep
-    // a replaced file's data safe), and then the save waits for all of it.
+    // Start writing the copied bytes to the disk now, in the background, so
+    // that the flush before the commit's rename has little left to wait for.
     ::sync_file_range(handle_, 0, 0, SYNC_FILE_RANGE_WRITE);
   }
   if (count > 0 && !Cancelled()) {
@@ -348,8 +243,9 @@ int64_t TTempFileStream::CopyFrom(TStream32& source, int64_t count) {
 
 void TTempFileStream::Discard() {
   finished_ = true;
+  if (file_) handle_ = -1;  // the descriptor belongs to file_
   Close();
-  if (temporary_ && !fileName_.empty()) ::unlink(fileName_.c_str());
+  file_.reset();
 }
 
 bool TTempFileStream::Commit() {
@@ -387,20 +283,18 @@ bool TTempFileStream::MoveTempFile() {
   const bool sameFs = ::fstat(handle_, &tempSt) == 0 && ::stat(targetDir.c_str(), &dirSt) == 0 &&
                       tempSt.st_dev == dirSt.st_dev;
   if (sameFs) {
-    // One rename: atomic, and the archive is written only once. There is no
-    // flush to the disk here: on a slow disk it costs many times the whole
-    // update, and ext4 (auto_da_alloc) already pushes out the data of a file
-    // renamed over another ahead of the rename.
-    ok = ::fchmod(handle_, TargetMode(target_)) == 0;
-    if (!ok) {
-      err = errno;
-      code = ErrorCodeFor(err);
-    }
-    Close();
-    if (ok) ok = PlaceOverTarget(fileName_, target_, false, err, code);
+    // One rename: atomic, and the archive is written only once. Most of its
+    // data went to the disk while it was copied (sync_file_range), so the
+    // flush before the rename has little left to wait for.
+    handle_ = -1;  // the commit closes file_'s descriptor
+    ok = PlaceOverTarget(*file_, target_, err, code);
   } else {
     const int src = handle_;
-    ok = CommitBesideTarget(target_, [src](int fd) { return CopyWholeFile(src, fd); }, err, code);
+    ok = CommitBesideTarget(target_, [src](int fd) {
+      int64_t offset = 0;
+      struct stat st {};
+      return ::fstat(src, &st) == 0 && CopyRange(src, &offset, fd, st.st_size) == st.st_size;
+    }, err, code);
   }
   if (!ok && hooks_.Report) hooks_.Report(target_.Path, code ? code : kErrWriteFile);
   return ok;
@@ -445,7 +339,8 @@ bool TTempMemStream::Commit() {
   int err = 0, code = 0;
   const uint8_t* data = Memory();
   const int64_t size = GetSize();
-  const bool ok = CommitBesideTarget(target_, [data, size](int fd) { return WriteAll(fd, data, size); }, err, code);
+  const bool ok =
+      CommitBesideTarget(target_, [data, size](int fd) { return WriteAll(fd, data, size_t(size)); }, err, code);
   if (!ok && hooks_.Report) hooks_.Report(target_.Path, code ? code : kErrWriteFile);
   Discard();
   if (ok && hooks_.MoveEnd) hooks_.MoveEnd();

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "engine/common/FileSystem.h"
 
 #include "engine/codec/arxStreams.h"
 
@@ -42,11 +45,13 @@ inline constexpr uint16_t kTempModeNew = 0xFFFF;  // a new temporary archive
 inline constexpr uint16_t kTempModeDiscard = 0;   // set by the driver: commit nothing
 
 // A temporary archive in a file (or, with a mode below 0xFFFF, the old
-// archive opened for reading). Committing moves it onto the target: a rename
-// when both lie on one file system, else a copy into a new file beside the
-// target that is then renamed over it. The target is replaced only by a
-// complete archive; every failure leaves it as it was and removes the
-// temporary files.
+// archive opened for reading). The file has no name while it is written (a
+// hidden ".NAME.parcelix-tmp-..." one where the file system cannot do that),
+// so a run that dies leaves nothing. Committing flushes it and moves it onto
+// the target: a rename when both lie on one file system, else a copy into a
+// new file beside the target that is then renamed over it; the folder is
+// flushed after. The target is replaced only by a complete archive; every
+// failure leaves it as it was and removes the temporary files.
 class TTempFileStream : public TFileStream32 {
  public:
   TTempFileStream(const TTempStreamHooks& hooks, uint16_t mode, const std::string& archiveFile,
@@ -80,6 +85,7 @@ class TTempFileStream : public TFileStream32 {
 
  private:
   bool MoveTempFile();
+  std::unique_ptr<TNewFile> file_;  // the temporary archive; handle_ is its descriptor
   TTempStreamHooks hooks_;
   TCommitTarget target_;
   uint16_t mode_;
@@ -114,9 +120,8 @@ class TTempMemStream : public TMemoryStream32 {
   int uncaught_ = 0;
 };
 
-// Creates a new empty file "arx....tmp" in dir (created with its parents when
-// missing; the system temporary directory when dir is empty or cannot be
-// made). Returns its path, or "" when no file could be created.
-std::string CreateTempArchiveName(const std::string& dir);
+// The folder of a new temporary archive: dir (created with its parents when
+// missing), or the system temporary directory when dir is empty or cannot be made.
+std::string TempArchiveFolder(const std::string& dir);
 
 }  // namespace parcelix

@@ -16,6 +16,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/Err_Msgs.h"
 #include "engine/write/arxTempStreams.h"
@@ -39,53 +40,6 @@ std::string ExistingAncestor(std::string dir) {
     dir = ExtractFilePath(dir);
   }
   return dir.empty() ? std::string(".") : dir;
-}
-
-// Moves a file into the desktop's trash (the freedesktop.org layout under
-// $XDG_DATA_HOME/Trash), so that it can be restored. False, leaving the file
-// where it was, when the trash is unusable or on another file system.
-bool MoveToTrash(const std::string& path) {
-  std::string base;
-  if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) base = x;
-  else if (const char* h = std::getenv("HOME"); h && *h) base = std::string(h) + "/.local/share";
-  else return false;
-  const std::string trash = IncludeTrailingSlash(base) + "Trash/";
-  if (!ForceDirectories(trash + "files/") || !ForceDirectories(trash + "info/")) return false;
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (!real) return false;
-  const std::string abs = real;
-  std::free(real);
-  const std::string name = ExtractFileName(abs);
-  for (int n = 1; n < 10000; ++n) {
-    const std::string stem = n == 1 ? name : name + "." + std::to_string(n);
-    const std::string info = trash + "info/" + stem + ".trashinfo";
-    FILE* f = std::fopen(info.c_str(), "wx");  // exclusive: the name is ours
-    if (!f) {
-      if (errno == EEXIST) continue;
-      return false;
-    }
-    std::string encoded;
-    for (unsigned char c : abs) {
-      if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-        encoded += char(c);
-      } else {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", c);
-        encoded += hex;
-      }
-    }
-    char when[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &tm);
-    std::fprintf(f, "[Trash Info]\nPath=%s\nDeletionDate=%s\n", encoded.c_str(), when);
-    const bool written = std::fclose(f) == 0;
-    if (written && MoveFileNoReplace(abs, trash + "files/" + stem)) return true;
-    ::unlink(info.c_str());
-    return false;
-  }
-  return false;
 }
 
 }  // namespace

@@ -122,19 +122,6 @@ class ReadGblsFiles : public testing::Test {
   std::string dir_;
 };
 
-TEST_F(ReadGblsFiles, MoveNeverReplacesAnExistingFile) {
-  Write("a.jar", "A");
-  Write("b.jar", "B");
-  EXPECT_FALSE(MoveFileNoReplace(dir_ + "a.jar", dir_ + "b.jar"));
-  EXPECT_EQ(Read("a.jar"), "A");
-  EXPECT_EQ(Read("b.jar"), "B");
-  EXPECT_TRUE(MoveFileNoReplace(dir_ + "a.jar", dir_ + "c.jar"));
-  EXPECT_FALSE(FileExists(dir_ + "a.jar"));
-  EXPECT_EQ(Read("c.jar"), "A");
-  EXPECT_FALSE(MoveFileNoReplace(dir_ + "missing.jar", dir_ + "d.jar"));
-  EXPECT_FALSE(FileExists(dir_ + "d.jar"));
-}
-
 TEST_F(ReadGblsFiles, ForceDirectoriesMakesEveryLevel) {
   EXPECT_TRUE(ForceDirectories(dir_ + "x/y/z/"));
   EXPECT_TRUE(DirectoryExists(dir_ + "x/y/z"));

@@ -212,13 +212,15 @@ struct ZipProbe {
   }
 };
 
-// Files named arx*.tmp in a directory: temporary archives left behind.
+// Temporary files in a directory that anyone can see: hidden
+// ".NAME.parcelix-tmp-..." files, or arx*.tmp of older versions.
 inline int TempFilesIn(const std::string& dir) {
   int n = 0;
   if (DIR* d = ::opendir(dir.c_str())) {
     while (dirent* e = ::readdir(d)) {
       const std::string name = e->d_name;
       if (name.rfind("arx", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp") ++n;
+      else if (name.find(".parcelix-tmp-") != std::string::npos) ++n;
     }
     ::closedir(d);
   }

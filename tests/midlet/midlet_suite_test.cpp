@@ -152,7 +152,7 @@ TEST_F(MidletSuiteTest, BackupIsTheOldFileAndOutlivesRepeatedSaves) {
 TEST(LinkOrCopyReplacing, ABackupThatIsAlreadyTheSameFileLeavesNoExtraName) {
   TPrivateTempDir d{"parcelix-link-test-"};
   const std::string src = d.Path() + "a.jar", dst = d.Path() + "a.bak";
-  WriteFileReplacing(src, "old bytes");
+  ReplaceFileContents(src, "old bytes");
   ASSERT_EQ(link(src.c_str(), dst.c_str()), 0);  // left by a save that failed after its backup
   LinkOrCopyReplacing(src, dst);
   EXPECT_EQ(Listing(d.Path()), (std::vector<std::string>{"a.bak", "a.jar"}));
@@ -170,7 +170,7 @@ TEST(LinkOrCopyReplacing, AcrossFileSystemsItCopies) {
   ASSERT_EQ(stat(d.Path().c_str(), &here), 0);
   if (here.st_dev == shm.st_dev) GTEST_SKIP() << "scratch directory is on /dev/shm";
   const std::string src = d.Path() + "a.jar";
-  WriteFileReplacing(src, "old bytes");
+  ReplaceFileContents(src, "old bytes");
   const std::string dst = "/dev/shm/parcelix-test-" + std::to_string(getpid()) + ".bak";
   LinkOrCopyReplacing(src, dst);
   std::string text;

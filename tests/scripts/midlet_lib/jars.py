@@ -6,6 +6,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import zipfile
 
 PARCELIX = os.environ.get("PARCELIX", "")
@@ -210,3 +211,14 @@ def read_member(jar, name):
         if info.compress_type in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
             return z.read(name)
     return subprocess.run(["7z", "e", "-so", jar, name], capture_output=True, check=True).stdout
+
+
+def scratch(prefix):
+    """A scratch folder with a settings file (every option on) and a private
+    TMPDIR; returns the folder and the environment that points at both."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    ini = os.path.join(work, "settings.ini")
+    write_ini(ini)
+    env = dict(os.environ, PARCELIX_INI=ini, TMPDIR=os.path.join(work, "tmp"))
+    os.makedirs(env["TMPDIR"])
+    return work, env
