@@ -9,6 +9,7 @@
 #include "app/shell/Cli.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/arxUnZip.h"
+#include "midlet/MidletSuite.h"
 
 namespace parcelix {
 
@@ -69,14 +70,68 @@ std::string MemberJson(const MemberInfo& m) {
          ", \"crc\": \"" + Hex8(m.crc32) + "\", \"flags\": " + std::to_string(m.flags);
 }
 
+bool HasFinding(const TUnZip& z, const std::string& code, const std::string& member) {
+  return std::any_of(z.Findings().begin(), z.Findings().end(),
+                     [&](const Finding& f) { return f.code == code && (member.empty() || f.member == member); });
+}
+
+// A report of the engine that a finding already explains in better words:
+// a missing local header, and the password an encrypted member would need.
+bool ExplainedByFinding(const TUnZip& z, const ErrorRecord& e) {
+  if (e.code == kErrBadLocalOffset) return HasFinding(z, "local-header-missing", e.fileName);
+  if ((e.code == kErrEventNotAssigned && e.extendedMsg == "OnGetPassword") || e.code == kErrInvalidPassword)
+    return HasFinding(z, "encrypted", "");
+  return false;
+}
+
 // One line per report of the engine: its message, then what it concerns.
-void PrintErrors(CliContext& ctx, const TZipCommon& z) {
+// Returns how many were printed.
+size_t PrintErrors(CliContext& ctx, const TZipCommon& z) {
+  const auto* reader = dynamic_cast<const TUnZip*>(&z);
+  size_t printed = 0;
   for (const ErrorRecord& e : z.Errors()) {
+    if (reader && ExplainedByFinding(*reader, e)) continue;
     *ctx.err << "parcelix: " << ErrorMessage(e.code);
     if (!e.fileName.empty()) *ctx.err << ": " << e.fileName;
     if (!e.extendedMsg.empty()) *ctx.err << " (" << e.extendedMsg << ")";
     *ctx.err << "\n";
+    ++printed;
   }
+  return printed;
+}
+
+// Each finding once, in plain words: "warning:" or "error:", the member it
+// concerns, what was expected and found.
+void PrintFindings(CliContext& ctx, const TUnZip& z) {
+  for (const Finding& f : z.Findings()) {
+    *ctx.err << "parcelix: " << (f.severity == TSeverity::error ? "error: " : "warning: ");
+    if (!f.member.empty() || f.code.starts_with("name-")) *ctx.err << "\"" << f.member << "\": ";
+    *ctx.err << f.text << " [" << f.code << "]\n";
+  }
+}
+
+std::string FindingsJson(const TUnZip& z) {
+  std::string out = "[";
+  for (const Finding& f : z.Findings()) {
+    if (out.size() > 1) out += ", ";
+    out += "{\"code\": " + JsonString(f.code) + ", \"severity\": \"" +
+           (f.severity == TSeverity::error ? "error" : "warning") + "\", \"member\": " + JsonString(f.member) +
+           ", \"text\": " + JsonString(f.text) + "}";
+  }
+  return out + "]";
+}
+
+MemberInfo InfoOf(const ZipEntry& e) {
+  MemberInfo m;
+  m.name = e.name;
+  m.method = e.method;
+  m.compressedSize = e.compressedSize;
+  m.uncompressedSize = e.uncompressedSize;
+  m.crc32 = e.crc32;
+  m.flags = e.flags;
+  m.dosDateTime = e.central.dosDateTime;
+  m.localHeaderPosition = e.localHeaderPos;
+  return m;
 }
 
 // Splits the arguments into the --json flag and the positional ones.
@@ -135,16 +190,20 @@ int CmdList(CliContext& ctx, const std::vector<std::string>& args) {
     return 1;
   }
   if (NotZip(ctx, z, path)) return 1;
+  // Every entry of the directory, also those no mask selects (an empty name).
+  members.clear();
+  for (const ZipEntry& e : z.Archive().entries) members.push_back(InfoOf(e));
   if (json) {
     *ctx.out << "{\"archive\": " << JsonString(path) << ", \"type\": \"" << ArcTypeName(z.ArcType())
              << "\", \"members\": [";
     for (size_t i = 0; i < members.size(); ++i) *ctx.out << (i ? ", " : "") << MemberJson(members[i]) << "}";
-    *ctx.out << "]}\n";
+    *ctx.out << "], \"findings\": " << FindingsJson(z) << "}\n";
   } else {
     for (const MemberInfo& m : members) *ctx.out << m.name << "\n";
   }
-  PrintErrors(ctx, z);
-  return z.Errors().empty() ? 0 : 1;
+  PrintFindings(ctx, z);
+  const size_t printed = PrintErrors(ctx, z);
+  return printed == 0 && !z.Archive().HasError() ? 0 : 1;
 }
 
 int CmdTest(CliContext& ctx, const std::vector<std::string>& args) {
@@ -170,7 +229,7 @@ int CmdTest(CliContext& ctx, const std::vector<std::string>& args) {
     return 1;
   }
   if (NotZip(ctx, z, path)) return 1;
-  bool ok = readable && errors.empty();
+  bool ok = readable && errors.empty() && !z.Archive().HasError();
   for (const MemberResult& r : results) ok = ok && r.ok;
   if (json) {
     *ctx.out << "{\"archive\": " << JsonString(path) << ", \"type\": \"" << ArcTypeName(z.ArcType())
@@ -178,12 +237,16 @@ int CmdTest(CliContext& ctx, const std::vector<std::string>& args) {
     for (size_t i = 0; i < results.size(); ++i)
       *ctx.out << (i ? ", " : "") << MemberJson(results[i].info) << ", \"ok\": " << (results[i].ok ? "true" : "false")
                << "}";
-    *ctx.out << "]}\n";
+    *ctx.out << "], \"findings\": " << FindingsJson(z) << "}\n";
   } else {
-    for (const MemberResult& r : results) *ctx.out << (r.ok ? "OK      " : "FAILED  ") << r.info.name << "\n";
-    *ctx.out << (ok ? "No errors detected in " : "Errors detected in ") << path << "\n";
+    for (const MemberResult& r : results) {
+      const bool encrypted = r.info.flags & kFlagEncrypted;
+      *ctx.out << (r.ok ? "OK      " : encrypted ? "SKIPPED " : "FAILED  ") << r.info.name << "\n";
+    }
   }
+  PrintFindings(ctx, z);
   PrintErrors(ctx, z);
+  if (!json) *ctx.out << (ok ? "No errors detected in " : "Errors detected in ") << path << "\n";
   return ok ? 0 : 1;
 }
 
@@ -198,6 +261,7 @@ int CmdExtract(CliContext& ctx, const std::vector<std::string>& args) {
   z.SetExtractDir(pos[1]);
   if (pos.size() > 2) z.FileSpec.assign(pos.begin() + 2, pos.end());
   else z.FileSpec = {"*.*"};
+  z.CreateStoredDirs = true;
   bool failed = false;
   std::vector<std::string> crcFailures;
   z.OnEnd = [&](TUnZip&, const std::string& file, bool pass) {
@@ -211,6 +275,7 @@ int CmdExtract(CliContext& ctx, const std::vector<std::string>& args) {
   try {
     z.Extract();
   } catch (const std::exception& e) {
+    PrintFindings(ctx, z);
     PrintErrors(ctx, z);
     *ctx.err << "parcelix: " << e.what() << "\n";
     return 1;
@@ -218,13 +283,14 @@ int CmdExtract(CliContext& ctx, const std::vector<std::string>& args) {
   const auto& errors = z.Errors();
   const bool opened = Opened(z);
   if (opened && NotZip(ctx, z, path)) return 1;
-  PrintErrors(ctx, z);
+  PrintFindings(ctx, z);
+  const size_t printed = PrintErrors(ctx, z);
   // A failed check whose cause was not reported already.
   std::set<std::string> reported;
   for (const ErrorRecord& e : errors) reported.insert(e.fileName);
   for (const std::string& f : crcFailures)
     if (!reported.count(f)) *ctx.err << "parcelix: " << ErrorMessage(kErrCrcCheck) << ": " << f << "\n";
-  return failed || !errors.empty() ? 1 : 0;
+  return failed || printed > 0 || z.Archive().HasError() ? 1 : 0;
 }
 
 int CmdManifest(CliContext& ctx, const std::vector<std::string>& args) {
@@ -232,31 +298,21 @@ int CmdManifest(CliContext& ctx, const std::vector<std::string>& args) {
   std::vector<std::string> pos;
   if (!ParseArgs(ctx, args, false, json, pos) || pos.size() != 1) return Usage(ctx, "manifest ARCHIVE");
   const std::string& path = pos[0];
+  // The one manifest read that rename, JAD and the editor use.
   TUnJar z;
-  z.SetArchiveFile(path);
-  z.FileSpec = {"MANIFEST.MF"};
-  TDecompMemoryStream stream;
-  int taken = 0;
+  std::vector<uint8_t> bytes;
   try {
-    taken = z.ExtractToMemoryStream(&stream);
-  } catch (const std::exception& e) {
-    *ctx.err << "parcelix: " << e.what() << "\n";
-    return 1;
-  }
-  if (stream.Count() == 0) {
-    const bool opened = Opened(z);
+    bytes = ReadJarManifest(z, path);
+  } catch (const EManifestMissing&) {
     PrintErrors(ctx, z);
-    if (opened && !NotZip(ctx, z, path)) *ctx.err << "parcelix: " << path << ": no MANIFEST.MF\n";
+    if (Opened(z) && !NotZip(ctx, z, path)) *ctx.err << "parcelix: " << path << ": no MANIFEST.MF\n";
+    return 1;
+  } catch (const std::exception& e) {
+    *ctx.err << "parcelix: " << path << ": " << e.what() << "\n";
     return 1;
   }
-  // Only the bytes actually decoded: a damaged member is shorter than its
-  // recorded size.
-  const int64_t start = stream.EntryPosition(0);
-  const int64_t n = std::min(stream.EntryWritten(0), stream.GetSize() - start);
-  if (n > 0) ctx.out->write(reinterpret_cast<const char*>(stream.Memory() + start), std::streamsize(n));
+  ctx.out->write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   ctx.out->flush();
-  PrintErrors(ctx, z);
-  (void)taken;
   return 0;
 }
 

@@ -2,7 +2,11 @@
 // each fixed record, and the extra-field parser.
 #include "engine/read/ZipRecords.h"
 
+#include <algorithm>
+
 #include "engine/common/ByteIO.h"
+
+#include <algorithm>
 
 namespace parcelix {
 
@@ -193,16 +197,76 @@ std::array<uint8_t, kZip64EndRecordSize> Zip64EndRecord::Bytes() const {
   return b;
 }
 
+bool DataDescriptor::Parse(std::span<const uint8_t> bytes, bool wide) {
+  ByteReader r(bytes);
+  hasSignature = bytes.size() >= 4 && GetLE32(bytes.data()) == kSigDataDescriptor;
+  if (hasSignature) r.skip(4);
+  wideSizes = wide;
+  crc32 = r.u32();
+  compressedSize = wide ? r.u64() : r.u32();
+  uncompressedSize = wide ? r.u64() : r.u32();
+  return r.ok();
+}
+
+std::vector<uint8_t> DataDescriptor::Bytes() const {
+  std::vector<uint8_t> out;
+  out.reserve(Size());
+  ByteWriter w(out);
+  if (hasSignature) w.u32(kSigDataDescriptor);
+  w.u32(crc32);
+  if (wideSizes) {
+    w.u64(compressedSize);
+    w.u64(uncompressedSize);
+  } else {
+    w.u32(uint32_t(compressedSize));
+    w.u32(uint32_t(uncompressedSize));
+  }
+  return out;
+}
+
+bool ExtraBlocks::Next(ExtraBlock& block) {
+  if (rest_.empty()) return false;
+  if (rest_.size() < 4) {
+    // Up to three zero bytes are alignment padding (some signers and aligning
+    // tools leave them), not a broken block.
+    overflow_ = std::any_of(rest_.begin(), rest_.end(), [](uint8_t b) { return b != 0; });
+    rest_ = {};
+    return false;
+  }
+  const uint16_t id = GetLE16(rest_.data());
+  const size_t size = GetLE16(rest_.data() + 2);
+  if (size > rest_.size() - 4) {
+    overflow_ = true;
+    rest_ = {};
+    return false;
+  }
+  block.id = id;
+  block.data = rest_.subspan(4, size);
+  rest_ = rest_.subspan(4 + size);
+  return true;
+}
+
+int CountExtraBlocks(std::span<const uint8_t> extra, uint16_t id) {
+  ExtraBlocks blocks(extra);
+  ExtraBlock b;
+  int n = 0;
+  while (blocks.Next(b)) n += b.id == id;
+  return n;
+}
+
 namespace {
 
 // Takes one 8-byte zip64 value for a header field that holds the 0xFFFFFFFF
-// placeholder. Only the low 48 bits are kept: 4 bytes into the field, 2
-// into the high part. A block too short for the value leaves the field alone.
-void TakeZip64Value(ByteReader& block, uint32_t& field, uint16_t& high) {
+// placeholder. Only the low 48 bits go into the field and its high part;
+// the whole value is kept beside them. A block too short for the value
+// leaves the field alone.
+void TakeZip64Value(ByteReader& block, uint32_t& field, uint16_t& high, bool& has, uint64_t& full) {
   if (field != 0xFFFFFFFFu || block.remaining() < 8) return;
   const uint64_t v = block.u64();
   field = uint32_t(v);
   high = uint16_t(v >> 32);
+  has = true;
+  full = v;
 }
 
 }  // namespace
@@ -210,19 +274,21 @@ void TakeZip64Value(ByteReader& block, uint32_t& field, uint16_t& high) {
 void ParseExtraField(std::span<const uint8_t> extra, bool central, ExtraFieldRecord& rec,
                      uint32_t& compressedSize, uint32_t& uncompressedSize, uint32_t* localOffset) {
   rec = ExtraFieldRecord{};
-  ByteReader r(extra);
-  while (r.remaining() >= 4) {
-    rec.headerId = r.u16();
-    rec.dataSize = r.u16();
-    if (rec.dataSize > r.remaining()) break;  // a block that claims more than is left ends the parse
-    ByteReader block(r.bytes(rec.dataSize));
-    switch (rec.headerId) {
+  ExtraBlocks blocks(extra);
+  ExtraBlock b;
+  while (blocks.Next(b)) {
+    rec.headerId = b.id;
+    rec.dataSize = uint16_t(b.data.size());
+    ByteReader block(b.data);
+    switch (b.id) {
       case kExtraZip64:
         // Values appear only for fields that hold the placeholder, always in
-        // this order; a size that fits in 32 bits has no 8-byte twin.
-        TakeZip64Value(block, uncompressedSize, rec.uncompressedHigh);
-        TakeZip64Value(block, compressedSize, rec.compressedHigh);
-        if (central && localOffset) TakeZip64Value(block, *localOffset, rec.offsetHigh);
+        // this order; a size that fits in 32 bits has no 8-byte twin. A
+        // second zip64 block is not read.
+        if (rec.zip64Blocks++ > 0) break;
+        TakeZip64Value(block, uncompressedSize, rec.uncompressedHigh, rec.hasUncompressed64, rec.uncompressed64);
+        TakeZip64Value(block, compressedSize, rec.compressedHigh, rec.hasCompressed64, rec.compressed64);
+        if (central && localOffset) TakeZip64Value(block, *localOffset, rec.offsetHigh, rec.hasOffset64, rec.offset64);
         break;
       case kExtraWide:
         if (block.remaining() >= 4) {
@@ -242,6 +308,44 @@ void ParseExtraField(std::span<const uint8_t> extra, bool central, ExtraFieldRec
         break;  // skipped by its data size
     }
   }
+  rec.overflow = blocks.overflow();
+}
+
+std::vector<uint8_t> DirectoryEndBytes(uint64_t entries, uint64_t directoryOffset, uint64_t directorySize,
+                                       std::span<const uint8_t> comment) {
+  const bool zip64 = entries >= 0xFFFF || directoryOffset >= 0xFFFFFFFFu || directorySize >= 0xFFFFFFFFu;
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  if (zip64) {
+    Zip64EndRecord z;
+    z.entriesThisDisk = z.totalEntries = entries;
+    z.directorySize = directorySize;
+    z.directoryOffset = directoryOffset;
+    const auto zb = z.Bytes();
+    w.bytes(zb);
+    Zip64Locator loc;
+    loc.endRecordOffset = directoryOffset + directorySize;
+    loc.totalDisks = 1;
+    const auto lb = loc.Bytes();
+    w.bytes(lb);
+  }
+  EndRecord end;
+  end.entriesThisDisk = end.totalEntries = uint16_t(std::min<uint64_t>(entries, 0xFFFF));
+  end.directorySize = uint32_t(std::min<uint64_t>(directorySize, 0xFFFFFFFFu));
+  end.directoryOffset = std::min<uint64_t>(directoryOffset, 0xFFFFFFFFu);
+  end.commentLength = uint16_t(std::min<size_t>(comment.size(), 0xFFFF));
+  w.bytes(end.Bytes());
+  w.bytes(comment.first(end.commentLength));
+  return out;
+}
+
+std::vector<uint8_t> Zip64ExtraBlock(std::span<const uint64_t> values) {
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  w.u16(kExtraZip64);
+  w.u16(uint16_t(values.size() * 8));
+  for (uint64_t v : values) w.u64(v);
+  return out;
 }
 
 }  // namespace parcelix

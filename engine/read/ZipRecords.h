@@ -2,6 +2,7 @@
 // each record, extra fields, and the reader's per-member records.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -126,6 +127,45 @@ struct Zip64EndRecord {
   std::array<uint8_t, kZip64EndRecordSize> Bytes() const;
 };
 
+// The data descriptor that follows a member written with flag bit 3:
+// optional signature, CRC-32, then 4-byte sizes (8-byte in a zip64 member).
+struct DataDescriptor {
+  bool hasSignature = true;
+  bool wideSizes = false;
+  uint32_t crc32 = 0;
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
+  size_t Size() const { return (hasSignature ? 4 : 0) + 4 + (wideSizes ? 16 : 8); }
+  // Parses the descriptor at the start of bytes, with or without its
+  // signature (wideSizes chosen by the caller); false when too short.
+  bool Parse(std::span<const uint8_t> bytes, bool wide);
+  std::vector<uint8_t> Bytes() const;
+};
+
+// One block of an extra field.
+struct ExtraBlock {
+  uint16_t id = 0;
+  std::span<const uint8_t> data;
+};
+
+// Walks the blocks of an extra field with bounds checks: every block it
+// yields lies wholly inside the field. A block whose size runs past the end
+// stops the walk and sets overflow(); bytes too few for a block header are
+// trailing junk (also overflow).
+class ExtraBlocks {
+ public:
+  explicit ExtraBlocks(std::span<const uint8_t> extra) : rest_(extra) {}
+  bool Next(ExtraBlock& block);
+  bool overflow() const { return overflow_; }
+
+ private:
+  std::span<const uint8_t> rest_;
+  bool overflow_ = false;
+};
+
+// How many blocks with this id the field holds.
+int CountExtraBlocks(std::span<const uint8_t> extra, uint16_t id);
+
 // Filled by every extra-field parse (cleared first).
 struct ExtraFieldRecord {
   uint16_t headerId = 0;
@@ -134,6 +174,12 @@ struct ExtraFieldRecord {
   uint16_t uncompressedHigh = 0;
   uint16_t offsetHigh = 0;
   uint16_t aesMethod = 0;  // real method from a 0x9901 block, 0 when none
+  // The full 64-bit values of a zip64 block (only those it carried), so that
+  // a size beyond 48 bits is seen as what it is.
+  bool hasCompressed64 = false, hasUncompressed64 = false, hasOffset64 = false;
+  uint64_t compressed64 = 0, uncompressed64 = 0, offset64 = 0;
+  bool overflow = false;  // a block ran past the end of the field
+  int zip64Blocks = 0;
 };
 
 // Parses an extra field. The zip64 block (0x0001) takes its 8-byte values
@@ -155,10 +201,34 @@ struct DirectoryEntry {
   // The converted stored name ('\' separators) the member was selected by;
   // extraction writes the member under this name, the one every listing shows.
   std::string name;
-  // The same name with its separators as stored, for listings.
+  // The same name with '/' separators, for listings and messages.
   std::string storedName;
+  uint64_t compressedSize = 0;  // all 64 bits
+  uint64_t uncompressedSize = 0;
+  // The sizes as the decoders take them (a size beyond 2^63 is clamped).
+  int64_t CompressedSize() const { return int64_t(std::min<uint64_t>(compressedSize, INT64_MAX)); }
+  int64_t UncompressedSize() const { return int64_t(std::min<uint64_t>(uncompressedSize, INT64_MAX)); }
 };
 
+// The end of an archive as written: when the entry count, the directory
+// size or its offset does not fit the end record, the zip64 end record and
+// its locator come first and the end record holds the placeholders (0xFFFF,
+// 0xFFFFFFFF); then the end record and the archive comment.
+std::vector<uint8_t> DirectoryEndBytes(uint64_t entries, uint64_t directoryOffset, uint64_t directorySize,
+                                       std::span<const uint8_t> comment);
+
+// A zip64 extra block (0x0001) holding the given 8-byte values in order.
+std::vector<uint8_t> Zip64ExtraBlock(std::span<const uint64_t> values);
+
 inline int64_t Widen48(uint32_t low, uint16_t high) { return int64_t(low) | (int64_t(high) << 32); }
+
+// A member's compressed and uncompressed size as the header and its extra
+// field give them, all 64 bits.
+inline uint64_t FullCompressedSize(uint32_t field, const ExtraFieldRecord& rec) {
+  return rec.hasCompressed64 ? rec.compressed64 : uint64_t(Widen48(field, rec.compressedHigh));
+}
+inline uint64_t FullUncompressedSize(uint32_t field, const ExtraFieldRecord& rec) {
+  return rec.hasUncompressed64 ? rec.uncompressed64 : uint64_t(Widen48(field, rec.uncompressedHigh));
+}
 
 }  // namespace parcelix

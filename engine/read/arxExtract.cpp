@@ -64,11 +64,6 @@ int TUnZip::Run::Extract() {
   }
   try {
     BuildList();
-    // A test also judges the archive as a whole: members found by walking
-    // the local headers of a file that has no end record at all (cut short,
-    // or its tail overwritten) may each be intact, the archive is not.
-    if (mode == kTest && z.headerState_ == HtBit(htLocal) && !EndRecordAnywhere())
-      z.ReportError(z.archiveFile_, "", z.volumeId_, kErrReadFile);
     if (mode == kFiles && z.extractDir_.empty()) {
       z.SetExtractDir("");
       if (z.extractDir_.empty()) z.extractDir_ = "./";
@@ -84,7 +79,7 @@ int TUnZip::Run::Extract() {
       reportOmitted(i);
       ExtractMember(entries[i]);
       const DirectoryEntry& e = entries[i];
-      archiveDone += Widen48(e.central.compressedSize, e.centralExtra.compressedHigh);
+      archiveDone += e.CompressedSize();
     }
     if (!z.Cancel()) reportOmitted(entries.size());
     stream = nullptr;
@@ -288,7 +283,7 @@ void TUnZip::Run::Decode(const DirectoryEntry& e, int64_t dataStart, uint16_t me
   }
   (void)e;
   // Shrink, Reduce, Implode, and anything unknown: no decoder.
-  z.ReportError(e.name, "", z.volumeId_, kErrUnsupportedMethod);
+  z.ReportError(e.storedName, "", z.volumeId_, kErrUnsupportedMethod);
 }
 
 // ----------------------------------------------------------- the member
@@ -297,7 +292,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   const CentralHeader& c = e.central;
   const size_t errorsBefore = z.errors_.size();
   z.currentName_ = e.name;
-  memberCompressed = Widen48(c.compressedSize, e.centralExtra.compressedHigh);
+  memberCompressed = e.CompressedSize();
 
   auto record = [&](bool ok) {
     if (results) results->push_back({InfoOf(e), ok && z.errors_.size() == errorsBefore});
@@ -310,7 +305,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   stream->SetPosition(e.localHeaderPosition);
   if (stream->Read(lb, kLocalHeaderSize) != int64_t(kLocalHeaderSize) || !lh.Parse(lb) ||
       ClassifySignature(lh.signature, htLocal).type != htLocal) {
-    z.ReportError(e.name, "", z.volumeId_, kErrBadLocalOffset);
+    z.ReportError(e.storedName, "", z.volumeId_, kErrBadLocalOffset);
     record(false);
     return;
   }
@@ -319,7 +314,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   uint16_t method = c.method;
   if (method == 99 && e.centralExtra.aesMethod) method = e.centralExtra.aesMethod;
   int64_t csize = memberCompressed;
-  const int64_t usize = Widen48(c.uncompressedSize, e.centralExtra.uncompressedHigh);
+  const int64_t usize = e.UncompressedSize();
   // Streamed members carry CRC 0 in their local header; the directory's is
   // the real one.
   uint32_t storedCrc = c.crc32;
@@ -327,6 +322,9 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   const std::string& name = e.name;
   const bool isDirName = !name.empty() && name.back() == '\\';
   uint32_t attr = e.externalAttributes & 0xFF;
+  // A name without a trailing separator that has data is a file, whatever
+  // its attribute bits say: skipping it as a directory would lose the data.
+  if ((attr & 0x10) && !isDirName && (memberCompressed > 0 || usize > 0)) attr &= ~0x10u;
 
   std::string target = name;
   std::vector<std::string> parts;
@@ -337,7 +335,9 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
     Progress(memberCompressed);
     return;
   }
-  currentTarget = target;
+  currentTarget = mode == kFiles ? target : e.storedName;
+  // Reports name the file written, or (test, memory) the member with '/'.
+  auto who = [&]() -> const std::string& { return mode == kFiles ? target : e.storedName; };
   auto skipped = [&] {
     Progress(memberCompressed);
     record(false);
@@ -375,7 +375,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
         z.OverwriteMode = omOverwrite;
         if (exists) {
           if (!z.OnFileExists) {
-            z.ReportError(target, "OnFileExists", z.volumeId_, kErrEventNotAssigned);
+            z.ReportError(who(), "OnFileExists", z.volumeId_, kErrEventNotAssigned);
             z.OverwriteMode = omSkip;
           } else {
             for (;;) {
@@ -391,7 +391,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
           }
           if (z.OverwriteMode == omOverwrite && ::lstat(target.c_str(), &st) == 0) {
             if (S_ISDIR(st.st_mode)) {
-              z.ReportError(target, "", z.volumeId_, kErrWriteFile);
+              z.ReportError(who(), "", z.volumeId_, kErrWriteFile);
               return skipped();
             }
             // A read-only file the user agreed to replace becomes writable.
@@ -402,15 +402,17 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
         ++count;
       }
     }
-    currentTarget = target;
+    currentTarget = who();
   }
 
   // 2. Enciphered members cannot be deciphered here: they are skipped.
   bool skip = false;
+  bool checked = true;  // false: a failure already reported stands for the check
   if (flags & kFlagEncrypted) {
     if (!(flags & kFlagStrongEnc)) {
-      if (!z.OnGetPassword) z.ReportError(target, "OnGetPassword", z.volumeId_, kErrEventNotAssigned);
-      else z.ReportError(target, "", z.volumeId_, kErrInvalidPassword);
+      if (!z.OnGetPassword) z.ReportError(who(), "OnGetPassword", z.volumeId_, kErrEventNotAssigned);
+      else z.ReportError(who(), "", z.volumeId_, kErrInvalidPassword);
+      checked = false;
     }
     skip = true;
     csize -= 12;
@@ -420,12 +422,11 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   if (IsJar(z.arcType_)) attr = isDirName ? 0x10 : 0x20;
 
   bool pass = false;
-  bool checked = true;  // false: a failure already reported stands for the check
   int memoryIndex = -1;
   if ((attr & 0x10) || isDirName) {
     // 4. A directory member: nothing to write.
     if (mode == kFiles && z.CreateStoredDirs && !fromHandler && !CreateStoredDirectory(target, parts)) {
-      z.ReportError(target, "", z.volumeId_, kErrCreateDir);
+      z.ReportError(who(), "", z.volumeId_, kErrCreateDir);
       checked = false;
     } else {
       pass = !z.Cancel();
@@ -436,7 +437,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
     if (mode == kFiles) {
       outFd = OpenTargetFile(target, parts, fromHandler);
       if (outFd < 0) {
-        z.ReportError(target, "", z.volumeId_, kErrOpenFile);
+        z.ReportError(who(), "", z.volumeId_, kErrOpenFile);
         count = std::max(count - 1, 0);
         opened = false;
         checked = false;
@@ -445,7 +446,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
       if (z.MaxMemoryMemberSize > 0 && usize > z.MaxMemoryMemberSize) {
         // Memory mode holds the whole member: a header that asks for more
         // than the limit is refused before anything is allocated.
-        z.ReportError(name, "", z.volumeId_, kErrMaxFileSize);
+        z.ReportError(e.storedName, "", z.volumeId_, kErrMaxFileSize);
         count = std::max(count - 1, 0);
         return skipped();
       }
@@ -497,7 +498,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
           struct stat st;
           if (::fstat(outFd, &st) == 0) ::fchmod(outFd, st.st_mode & ~mode_t(0222));
         }
-        if (::close(outFd) != 0) z.ReportError(target, "", z.volumeId_, kErrCloseFile);
+        if (::close(outFd) != 0) z.ReportError(who(), "", z.volumeId_, kErrCloseFile);
         outFd = -1;
       }
       // A member that decodes to fewer bytes than its header says is damaged
@@ -510,7 +511,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   // 10. The end-of-member check.
   const std::string& shown = mode == kFiles ? target : name;
   if (z.OnEnd) z.OnEnd(z, shown, pass);
-  else if (!pass && checked) z.ReportError(shown, "", z.volumeId_, kErrCrcCheck);
+  else if (!pass && checked) z.ReportError(who(), "", z.volumeId_, kErrCrcCheck);
   Progress(memberCompressed);
   record(pass);
 }

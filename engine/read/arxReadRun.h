@@ -30,36 +30,20 @@ struct TUnZip::Run {
   void Finish();
 
   // ---- directory (arxUnZip.cpp)
+  // Opens the archive's directory into the owner's archive_; false when the
+  // file is no ZIP.
+  bool Open();
   // Builds `entries` from the central directory or the local headers.
   int BuildList();
   // Every central entry, unselected, into `raw`. False without a directory.
   bool BuildRawList();
 
-  // One central header as it stands in the archive, valid during a callback.
-  struct CentralView {
-    CentralHeader header;  // as stored
-    std::span<const uint8_t> name, extra, comment;
-    int index = 0;
-  };
-  // Calls visit for each central entry from the directory start while the
-  // signatures hold; stops early when visit returns false or on cancel.
-  template <class Visit> void WalkCentral(Visit&& visit);
-  bool IsLocalHeaderAt(int64_t pos);
-  bool LocalHeaderNamed(int64_t pos, std::span<const uint8_t> rawName);
-  int64_t CorrectionSearch(int64_t recorded, int64_t prefixed, std::span<const uint8_t> rawName);
-  void WalkLocal();
-  // True when an end record lies anywhere an archive comment could hide it.
-  bool EndRecordAnywhere();
-  bool MeasureStreamedMember(int64_t dataStart, std::span<const uint8_t> extra, CentralHeader& h,
-                             int64_t& descriptorLength);
-  // An entry for the member whose local header stands at pos.
-  static DirectoryEntry MakeEntry(CentralHeader h, const ExtraFieldRecord& rec, int64_t pos, std::string name,
-                                  std::string stored);
+  // The directory entry of a member the selection took.
+  static DirectoryEntry MakeEntry(const ZipEntry& ze, int64_t pos);
   static MemberInfo InfoOf(const DirectoryEntry& e);
   void AddEntry(DirectoryEntry&& e);
-  // The stored name in UTF-8 (code page rules), separators as stored.
-  std::string StoredName(std::span<const uint8_t> raw, uint16_t flags) const;
-  // ... and with every '/' as '\': the name selection and extraction use.
+  // The canonical name with every '/' as '\\': the name selection and
+  // extraction use.
   static std::string ConvertName(std::string stored);
 
   // ---- extraction (arxExtract.cpp)
@@ -89,8 +73,6 @@ struct TUnZip::Run {
   int64_t sumCompressed = 0;
   int64_t sumUncompressed = 0;
   uint32_t newestDate = 0;
-  int64_t correction = 0;
-  bool correctionTried = false;
   TMemberSelector selector;
 
   // Extraction state.

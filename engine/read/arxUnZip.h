@@ -11,6 +11,7 @@
 #include "engine/codec/Crc32.h"
 #include "engine/codec/arxStreams.h"
 #include "engine/common/arxBase.h"
+#include "engine/read/ZipArchive.h"
 #include "engine/read/ZipRecords.h"
 #include "engine/read/arxMasks.h"
 
@@ -58,10 +59,10 @@ class TDecompMemoryStream : public TMemoryStream32 {
 
 // What `list` shows of a member.
 struct MemberInfo {
-  std::string name;  // in UTF-8 by the code page rules, separators as stored ('/'; directories end in '/')
+  std::string name;  // in UTF-8 by the code page rules, '/' separators (directories end in '/')
   uint16_t method = 0;
-  int64_t compressedSize = 0;
-  int64_t uncompressedSize = 0;
+  uint64_t compressedSize = 0;  // all 64 bits, as recorded
+  uint64_t uncompressedSize = 0;
   uint32_t crc32 = 0;
   uint16_t flags = 0;
   uint32_t dosDateTime = 0;
@@ -147,23 +148,27 @@ class TUnZip : public TZipCommon {
   std::function<void(TUnZip& sender, THeaderTypeState state, bool& cancel)> OnCorruptZipHeader;
 
   // What the last open found (for tests and diagnostics).
-  THeaderTypeState HeaderState() const { return headerState_; }
+  THeaderTypeState HeaderState() const { return where_.headerState; }
   int64_t CentralDirectoryStart() const { return centralStart_; }
-  int32_t PrefixAdjustment() const { return prefixAdjust_; }
+  int32_t PrefixAdjustment() const { return where_.prefixAdjust; }
+  // What is wrong with the archive, as far as the last run looked: the
+  // directory, and the local headers of the members it selected.
+  const std::vector<Finding>& Findings() const { return archive_.findings; }
+  const ZipArchive& Archive() const { return archive_; }
+  const ZipLayout& Layout() const { return archive_.layout; }
 
  private:
   struct Run;
   std::string archiveFile_;
   TArcType arcType_ = atNA;
   std::string extractDir_;
-  THeaderTypeState headerState_ = 0;
   int64_t centralStart_ = 0;
-  int32_t prefixAdjust_ = 0;
   friend struct Run;
 
   // Type detection over source_ (the ZIP family); fills the fields below.
   void DetectType();
-  // The end-record search; the central directory start, or 0 when none.
+  // The end-record search into where_; the central directory start, or 0
+  // when none.
   int64_t FindCentralDirectory();
   // Reuses the descriptor detection opened when the path still names the
   // same unchanged file, else reopens (and re-detects when it changed). The
@@ -181,11 +186,8 @@ class TUnZip : public TZipCommon {
   } detected_;
   bool justOpened_ = false;  // set by SetArchiveFile, taken by the next run
   int64_t archiveSize_ = 0;
-  int64_t endRecordPos_ = -1;
-  int64_t commentPos_ = 0;
-  EndRecord endRecord_;
-  Zip64Locator locator_;
-  Zip64EndRecord zip64End_;
+  EndLocation where_;
+  ZipArchive archive_;  // what the last run opened
 };
 
 // The JAR flavour; adds no behaviour of its own.

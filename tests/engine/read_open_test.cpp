@@ -241,7 +241,7 @@ TEST_F(ReadOpen, LocalHeaderMissingForOneMemberLeavesOnlyThatOneOut) {
   z.SetArchiveFile(Put("bad.jar", built.bytes));
   EXPECT_EQ(ListAll(z), (std::vector<std::string>{"META-INF/", "META-INF/MANIFEST.MF", "LICENSE"}));
   EXPECT_EQ(Codes(z), std::vector<int>{kErrBadLocalOffset});
-  EXPECT_EQ(z.Errors()[0].fileName, "a\\b.class");
+  EXPECT_EQ(z.Errors()[0].fileName, "a/b.class");
   // A test run reports it as a failed member, in its place.
   std::vector<MemberResult> r;
   z.Test(&r);

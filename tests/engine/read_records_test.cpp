@@ -217,5 +217,71 @@ TEST(ReadExtraFieldAes, AesBlockGivesTheRealMethod) {
   EXPECT_EQ(rec.dataSize, 7);
 }
 
+// The one walker every extra-field reader uses: blocks wholly inside the
+// field, and a block that overruns the field is reported, not read.
+struct WalkCase {
+  const char* what;
+  std::vector<uint8_t> extra;
+  std::vector<uint16_t> ids;
+  bool overflow;
+};
+
+class ReadExtraBlocks : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(ReadExtraBlocks, YieldsBlocksInsideTheFieldOnly) {
+  const WalkCase& c = GetParam();
+  ExtraBlocks blocks(c.extra);
+  ExtraBlock b;
+  std::vector<uint16_t> ids;
+  while (blocks.Next(b)) {
+    EXPECT_GE(b.data.data(), c.extra.data());
+    EXPECT_LE(b.data.data() + b.data.size(), c.extra.data() + c.extra.size());
+    ids.push_back(b.id);
+  }
+  EXPECT_EQ(ids, c.ids) << c.what;
+  EXPECT_EQ(blocks.overflow(), c.overflow) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walk, ReadExtraBlocks,
+    testing::Values(WalkCase{"two blocks", Cat({Block(1, Le64(5)), Block(0x5455, {1})}), {1, 0x5455}, false},
+                    WalkCase{"size past the end", Cat({Block(7, {}), {0x01, 0x00, 0x09, 0x00, 1}}), {7}, true},
+                    WalkCase{"three zero bytes of padding", Cat({Block(7, {1}), {0, 0, 0}}), {7}, false},
+                    WalkCase{"a stray byte", Cat({Block(7, {1}), {0x42}}), {7}, true},
+                    WalkCase{"empty", {}, {}, false}));
+
+TEST(ReadExtraBlocks, TwoZip64BlocksAreCountedAndOnlyTheFirstRead) {
+  ExtraFieldRecord rec;
+  uint32_t cs = 1, us = F;
+  ParseExtraField(Cat({Block(1, Le64(0x1FFFFFFFFFFFFFFFULL)), Block(1, Le64(3))}), false, rec, cs, us, nullptr);
+  EXPECT_EQ(rec.zip64Blocks, 2);
+  EXPECT_TRUE(rec.hasUncompressed64);
+  // All 64 bits are kept beside the 48 the header fields carry.
+  EXPECT_EQ(FullUncompressedSize(us, rec), 0x1FFFFFFFFFFFFFFFULL);
+  EXPECT_EQ(Widen48(us, rec.uncompressedHigh), 0xFFFFFFFFFFFFLL);
+}
+
+TEST(ReadDataDescriptor, WithAndWithoutSignatureNarrowAndWide) {
+  for (const bool sig : {true, false}) {
+    for (const bool wide : {false, true}) {
+      DataDescriptor d;
+      d.hasSignature = sig;
+      d.wideSizes = wide;
+      d.crc32 = 0xCAFEBABE;
+      d.compressedSize = 1234;
+      d.uncompressedSize = 5678;
+      const auto bytes = d.Bytes();
+      ASSERT_EQ(bytes.size(), d.Size());
+      DataDescriptor back;
+      ASSERT_TRUE(back.Parse(bytes, wide));
+      EXPECT_EQ(back.hasSignature, sig);
+      EXPECT_EQ(back.crc32, 0xCAFEBABEu);
+      EXPECT_EQ(back.compressedSize, 1234u);
+      EXPECT_EQ(back.uncompressedSize, 5678u);
+      EXPECT_FALSE(back.Parse(std::span<const uint8_t>(bytes).first(bytes.size() - 1), wide));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace parcelix
