@@ -38,6 +38,8 @@ void PrintUsage(std::ostream& os);
 // Every error of the command line has this shape: "parcelix: PATH: message",
 // or "parcelix: message" when it concerns no file.
 void ReportError(CliContext& ctx, const std::string& path, const std::string& message);
+// True when the path ends in ".jar" (in any case).
+bool IsJarName(const std::string& path);
 // The command whose name is closest to a misspelt word ("" when none is close).
 std::string ClosestCommand(const std::string& word);
 

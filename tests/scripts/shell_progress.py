@@ -1,4 +1,4 @@
-# The progress line of a long command (create) on a terminal: under a
+# The progress line of a long command (create, jad) on a terminal: under a
 # pseudo-terminal it is drawn, at most ten times a second, and cleared at the
 # end; with stderr on a pipe, or with -q, not one byte of it is written.
 import os
@@ -95,6 +95,18 @@ check(status == 0 and seen == b"" and out == b"", "-q: nothing written: %r %r" %
 # stderr on a pipe: no progress bytes.
 r = subprocess.run([PROGRAM, "create", os.path.join(work, "c.jar"), tree], capture_output=True, timeout=300)
 check(r.returncode == 0 and r.stderr == b"", "no terminal: nothing on stderr: %r" % r.stderr[:100])
+
+# A batch command (jad over a folder of JARs): "[done/total] name", cleared.
+jars = os.path.join(work, "jars")
+os.makedirs(jars)
+for i in range(40):
+    with zipfile.ZipFile(os.path.join(jars, "game%02d.jar" % i), "w") as z:
+        z.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMIDlet-Name: Game %d\r\n\r\n" % i)
+status, out, seen, _ = run_on_terminal(["jad", jars])
+draws = re.findall(rb"\r\x1b\[K(\[[^\r]*)", seen)
+check(status == 0 and out.count(b" -> ") == 40, "jad: exit %d, %d lines" % (status, out.count(b" -> ")))
+check(draws and all(re.match(rb"\[\d+/40\] game\d\d\.jar", d) for d in draws), "jad progress: %r" % draws[:3])
+check(seen.endswith(b"\r\x1b[K"), "jad: cleared at the end")
 
 shutil.rmtree(work, ignore_errors=True)
 if failures:
