@@ -16,30 +16,25 @@ struct CommandEntry {
   const char* name;
   const char* usage;    // what follows "parcelix NAME"
   const char* summary;
-  CommandTable table;   // its option table; nullptr when it reads its arguments itself
-  int (*own)(CliContext&, const std::vector<std::string>&);
+  CommandTable table;   // its options and arguments
 };
 
 constexpr CommandEntry kCommands[] = {
-    {"rename", "[-r] [-n|--dry-run] [--version|--no-version] PATH...",
-     "rename JARs after their MIDlet-Name (and version)", nullptr, CmdRename},
-    {"jad", "[-r] [-n|--dry-run] PATH...", "write a JAD beside each JAR", nullptr, CmdJad},
-    {"set", "[--no-backup] [--no-rename] [--no-jad] JAR KEY=VALUE...", "set manifest attributes and save the JAR",
-     nullptr, CmdSet},
+    {"rename", "[-r] [-n|--dry-run] [--json] [--version|--no-version] PATH...",
+     "rename JARs after their MIDlet-Name (and version)", RenameTable},
+    {"jad", "[-r] [-n|--dry-run] [--json] PATH...", "write a JAD beside each JAR", JadTable},
+    {"set", "[--no-backup] [--no-rename] [--no-jad] [--json] JAR KEY=VALUE...",
+     "set manifest attributes and save the JAR", SetTable},
     {"unset", "[--no-backup] [--no-rename] [--no-jad] JAR KEY...", "remove manifest attributes and save the JAR",
-     nullptr, CmdUnset},
-    {"edit", "[--no-backup] [--no-rename] [--no-jad] JAR", "edit the manifest in $VISUAL or $EDITOR", nullptr,
-     CmdEdit},
-    {"list", "[--json] ARCHIVE", "list the members of an archive", nullptr, CmdList},
-    {"test", "[--json] ARCHIVE", "decode every member and check its CRC-32", nullptr, CmdTest},
-    {"extract", "ARCHIVE DIR [MASK...]", "extract the members (or those matching a MASK) below DIR", nullptr,
-     CmdExtract},
-    {"manifest", "ARCHIVE", "print the archive's MANIFEST.MF", nullptr, CmdManifest},
-    {"create", "[--store] [--level 1|6|9] ARCHIVE DIR...", "make a new archive of directory trees", CreateTable,
-     nullptr},
-    {"integrate", "on|off|status", "add, remove or show the context-menu entries for JAR files", IntegrateTable,
-     nullptr},
-    {"sample", "", "rename and JAD a built-in sample JAR, showing each step", SampleTable, nullptr},
+     UnsetTable},
+    {"edit", "[--no-backup] [--no-rename] [--no-jad] JAR", "edit the manifest in $VISUAL or $EDITOR", EditTable},
+    {"list", "[--json] ARCHIVE", "list the members of an archive", ListTable},
+    {"test", "[--json] ARCHIVE", "decode every member and check its CRC-32", TestTable},
+    {"extract", "ARCHIVE DIR [MASK...]", "extract the members (or those matching a MASK) below DIR", ExtractTable},
+    {"manifest", "ARCHIVE", "print the archive's MANIFEST.MF", ManifestTable},
+    {"create", "[--store] [--level 1|6|9] ARCHIVE DIR...", "make a new archive of directory trees", CreateTable},
+    {"integrate", "on|off|status", "add, remove or show the context-menu entries for JAR files", IntegrateTable},
+    {"sample", "", "rename and JAD a built-in sample JAR, showing each step", SampleTable},
 };
 
 const CommandEntry* FindCommand(const std::string& name) {
@@ -155,7 +150,7 @@ int RunCommandLine(CliContext& ctx) {
   if (word == "--help" || word == "help") {
     // "help COMMAND" is "COMMAND --help".
     const CommandEntry* about = at + 1 < args.size() ? FindCommand(args[at + 1]) : nullptr;
-    if (about && about->table) return RunTable(ctx, *about, {about->name, "--help"});
+    if (about) return RunTable(ctx, *about, {about->name, "--help"});
     PrintUsage(*ctx.out);
     return 0;
   }
@@ -163,12 +158,7 @@ int RunCommandLine(CliContext& ctx) {
     *ctx.out << "parcelix " << PARCELIX_VERSION << '\n';
     return 0;
   }
-  if (const CommandEntry* entry = FindCommand(word)) {
-    if (entry->table) return RunTable(ctx, *entry, args);
-    // A command that reads its own arguments gets every word after its name.
-    for (size_t i = 0; i < at; ++i) (args[i] == "-q" || args[i] == "--quiet" ? ctx.quiet : ctx.verbose) = true;
-    return entry->own(ctx, std::vector<std::string>(args.begin() + long(at) + 1, args.end()));
-  }
+  if (const CommandEntry* entry = FindCommand(word)) return RunTable(ctx, *entry, args);
   // Anything else (-h included) is the usage message of the slash commands,
   // with the command that was probably meant.
   const int status = CmdSlashCommand(ctx, args);

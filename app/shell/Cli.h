@@ -43,17 +43,9 @@ bool IsJarName(const std::string& path);
 // The command whose name is closest to a misspelt word ("" when none is close).
 std::string ClosestCommand(const std::string& word);
 
-// Commands; args excludes the command name itself.
-int CmdList(CliContext& ctx, const std::vector<std::string>& args);      // list [--json] ARCHIVE
-int CmdTest(CliContext& ctx, const std::vector<std::string>& args);      // test [--json] ARCHIVE
-int CmdExtract(CliContext& ctx, const std::vector<std::string>& args);   // extract ARCHIVE DIR [MASK...]
-int CmdManifest(CliContext& ctx, const std::vector<std::string>& args);  // manifest ARCHIVE
-int CmdSlashCommand(CliContext& ctx, const std::vector<std::string>& args);  // /rename F, /jadgen F (args[0] is the slash word)
-int CmdRename(CliContext& ctx, const std::vector<std::string>& args);    // rename [-r] [-n] [--version|--no-version] PATH...
-int CmdJad(CliContext& ctx, const std::vector<std::string>& args);       // jad [-r] [-n] PATH...
-int CmdSet(CliContext& ctx, const std::vector<std::string>& args);       // set [flags] ARCHIVE KEY=VALUE...
-int CmdUnset(CliContext& ctx, const std::vector<std::string>& args);     // unset [flags] ARCHIVE KEY...
-int CmdEdit(CliContext& ctx, const std::vector<std::string>& args);      // edit [flags] ARCHIVE
+// Commands; args excludes the command name itself (the slash commands:
+// args[0] is the slash word).
+int CmdSlashCommand(CliContext& ctx, const std::vector<std::string>& args);  // /rename F, /jadgen F
 int CmdSample(CliContext& ctx, const std::vector<std::string>& args);    // demo on a built-in sample
 
 }  // namespace parcelix

@@ -18,5 +18,14 @@ using CommandTable = CommandRunner (*)(CLI::App& cmd, CliContext& ctx);
 CommandRunner CreateTable(CLI::App& cmd, CliContext& ctx);
 CommandRunner IntegrateTable(CLI::App& cmd, CliContext& ctx);
 CommandRunner SampleTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner ListTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner TestTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner ExtractTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner ManifestTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner JadTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner SetTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner UnsetTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner EditTable(CLI::App& cmd, CliContext& ctx);
 
 }  // namespace parcelix

@@ -1,12 +1,15 @@
 // The archive commands of the command line: list, test, extract, manifest.
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "app/shell/Cli.h"
+#include "app/shell/CliCommands.h"
+#include "app/shell/CliJson.h"
+#include "app/shell/Progress.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/arxUnZip.h"
 #include "midlet/MidletSuite.h"
@@ -19,55 +22,21 @@ bool IsZipType(TArcType t) {
   return t == atZip || t == atZipExe || t == atJar || t == atJarExe || t == atZipMV || t == atZipDS;
 }
 
-// A JSON string: quotes, backslashes and control characters escaped; bytes
-// that are not UTF-8 become U+FFFD so that the output is always valid JSON.
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-          if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-          } else {
-            out += char(c);
-          }
-      }
-      ++i;
-      continue;
-    }
-    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (len > 1 && i + len <= s.size() && IsValidUtf8(std::string_view(s).substr(i, len))) {
-      out.append(s, i, len);
-      i += len;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  out += '"';
-  return out;
-}
-
 std::string Hex8(uint32_t v) {
   char buf[9];
   std::snprintf(buf, sizeof buf, "%08x", v);
   return buf;
 }
 
-std::string MemberJson(const MemberInfo& m) {
-  return "{\"name\": " + JsonString(m.name) + ", \"method\": " + std::to_string(m.method) +
-         ", \"compressed\": " + std::to_string(m.compressedSize) + ", \"size\": " + std::to_string(m.uncompressedSize) +
-         ", \"crc\": \"" + Hex8(m.crc32) + "\", \"flags\": " + std::to_string(m.flags);
+Json MemberJson(const MemberInfo& m) {
+  Json j;
+  PutText(j, "name", m.name);
+  j["method"] = m.method;
+  j["compressed"] = m.compressedSize;
+  j["size"] = m.uncompressedSize;
+  j["crc"] = Hex8(m.crc32);
+  j["flags"] = m.flags;
+  return j;
 }
 
 bool HasFinding(const TUnZip& z, const std::string& code, const std::string& member) {
@@ -91,10 +60,9 @@ size_t PrintErrors(CliContext& ctx, const TZipCommon& z) {
   size_t printed = 0;
   for (const ErrorRecord& e : z.Errors()) {
     if (reader && ExplainedByFinding(*reader, e)) continue;
-    *ctx.err << "parcelix: " << ErrorMessage(e.code);
-    if (!e.fileName.empty()) *ctx.err << ": " << e.fileName;
-    if (!e.extendedMsg.empty()) *ctx.err << " (" << e.extendedMsg << ")";
-    *ctx.err << "\n";
+    std::string message = ErrorMessage(e.code);
+    if (!e.extendedMsg.empty()) message += " (" + e.extendedMsg + ")";
+    ReportError(ctx, e.fileName.empty() && reader ? reader->ArchiveFile() : e.fileName, message);
     ++printed;
   }
   return printed;
@@ -104,21 +72,41 @@ size_t PrintErrors(CliContext& ctx, const TZipCommon& z) {
 // concerns, what was expected and found.
 void PrintFindings(CliContext& ctx, const TUnZip& z) {
   for (const Finding& f : z.Findings()) {
-    *ctx.err << "parcelix: " << (f.severity == TSeverity::error ? "error: " : "warning: ");
-    if (!f.member.empty() || f.code.starts_with("name-")) *ctx.err << "\"" << f.member << "\": ";
-    *ctx.err << f.text << " [" << f.code << "]\n";
+    std::string message = f.severity == TSeverity::error ? "error: " : "warning: ";
+    if (!f.member.empty() || f.code.starts_with("name-")) message += "\"" + f.member + "\": ";
+    ReportError(ctx, z.ArchiveFile(), message + f.text + " [" + f.code + "]");
   }
 }
 
-std::string FindingsJson(const TUnZip& z) {
-  std::string out = "[";
+Json FindingsJson(const TUnZip& z) {
+  Json out = Json::array();
   for (const Finding& f : z.Findings()) {
-    if (out.size() > 1) out += ", ";
-    out += "{\"code\": " + JsonString(f.code) + ", \"severity\": \"" +
-           (f.severity == TSeverity::error ? "error" : "warning") + "\", \"member\": " + JsonString(f.member) +
-           ", \"text\": " + JsonString(f.text) + "}";
+    Json j;
+    j["code"] = f.code;
+    j["severity"] = f.severity == TSeverity::error ? "error" : "warning";
+    PutText(j, "member", f.member);
+    PutText(j, "text", f.text);
+    out.push_back(std::move(j));
   }
-  return out + "]";
+  return out;
+}
+
+// The start of the JSON object of list and test: the archive and its type.
+Json ArchiveJson(const TUnZip& z, const std::string& path) {
+  Json j;
+  PutText(j, "archive", path);
+  j["type"] = ArcTypeName(z.ArcType());
+  return j;
+}
+
+// The progress line of test and extract on a terminal: members begun of
+// those in the archive's directory, drawn once the archive is open.
+void FollowProgress(CliContext& ctx, TUnZip& z, std::unique_ptr<TProgress>& line) {
+  if (!ctx.stderrIsTerminal || ctx.quiet) return;
+  z.OnBegin = [&ctx, &line](TUnZip& sender, const std::string& name, int count, bool&) {
+    if (!line) line = std::make_unique<TProgress>(*ctx.err, true, sender.Archive().entries.size(), "files");
+    line->Update(uint64_t(count > 0 ? count - 1 : 0), ExtractFileName(name));
+  };
 }
 
 MemberInfo InfoOf(const ZipEntry& e) {
@@ -134,27 +122,6 @@ MemberInfo InfoOf(const ZipEntry& e) {
   return m;
 }
 
-// Splits the arguments into the --json flag and the positional ones.
-// False (usage error) for an unknown option.
-bool ParseArgs(CliContext& ctx, const std::vector<std::string>& args, bool allowJson, bool& json,
-               std::vector<std::string>& positional) {
-  json = false;
-  bool optionsDone = false;
-  for (const std::string& a : args) {
-    if (!optionsDone && a == "--") {
-      optionsDone = true;
-    } else if (!optionsDone && allowJson && a == "--json") {
-      json = true;
-    } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-      *ctx.err << "parcelix: unknown option " << a << "\n";
-      return false;
-    } else {
-      positional.push_back(a);
-    }
-  }
-  return true;
-}
-
 // False when the run could not open the archive at all.
 bool Opened(const TZipCommon& z) {
   const auto& errors = z.Errors();
@@ -162,25 +129,17 @@ bool Opened(const TZipCommon& z) {
                       [](const ErrorRecord& e) { return e.code == kErrFileNotFound || e.code == kErrOpenFile; });
 }
 
-int Usage(CliContext& ctx, const char* line) {
-  *ctx.err << "Usage: parcelix " << line << "\n";
-  return 2;
-}
-
 // Reports a file that holds no ZIP archive; true when that was the case.
 bool NotZip(CliContext& ctx, const TUnZip& z, const std::string& path) {
   if (IsZipType(z.ArcType())) return false;
-  *ctx.err << "parcelix: " << path << ": not a ZIP archive\n";
+  ReportError(ctx, path, "not a ZIP archive");
   return true;
 }
 
 }  // namespace
 
-int CmdList(CliContext& ctx, const std::vector<std::string>& args) {
-  bool json;
-  std::vector<std::string> pos;
-  if (!ParseArgs(ctx, args, true, json, pos) || pos.size() != 1) return Usage(ctx, "list [--json] ARCHIVE");
-  const std::string& path = pos[0];
+int RunList(CliContext& ctx, const ArchiveOptions& o) {
+  const std::string& path = o.archive;
   TUnJar z;
   z.SetArchiveFile(path);
   z.FileSpec = {"*.*"};
@@ -193,11 +152,12 @@ int CmdList(CliContext& ctx, const std::vector<std::string>& args) {
   // Every entry of the directory, also those no mask selects (an empty name).
   members.clear();
   for (const ZipEntry& e : z.Archive().entries) members.push_back(InfoOf(e));
-  if (json) {
-    *ctx.out << "{\"archive\": " << JsonString(path) << ", \"type\": \"" << ArcTypeName(z.ArcType())
-             << "\", \"members\": [";
-    for (size_t i = 0; i < members.size(); ++i) *ctx.out << (i ? ", " : "") << MemberJson(members[i]) << "}";
-    *ctx.out << "], \"findings\": " << FindingsJson(z) << "}\n";
+  if (o.json) {
+    Json doc = ArchiveJson(z, path);
+    doc["members"] = Json::array();
+    for (const MemberInfo& m : members) doc["members"].push_back(MemberJson(m));
+    doc["findings"] = FindingsJson(z);
+    WriteJsonLine(*ctx.out, doc);
   } else {
     for (const MemberInfo& m : members) *ctx.out << m.name << "\n";
   }
@@ -206,22 +166,23 @@ int CmdList(CliContext& ctx, const std::vector<std::string>& args) {
   return printed == 0 && !z.Archive().HasError() ? 0 : 1;
 }
 
-int CmdTest(CliContext& ctx, const std::vector<std::string>& args) {
-  bool json;
-  std::vector<std::string> pos;
-  if (!ParseArgs(ctx, args, true, json, pos) || pos.size() != 1) return Usage(ctx, "test [--json] ARCHIVE");
-  const std::string& path = pos[0];
+int RunTest(CliContext& ctx, const ArchiveOptions& o) {
+  const std::string& path = o.archive;
   TUnJar z;
   z.SetArchiveFile(path);
   z.FileSpec = {"*.*"};
   std::vector<MemberResult> results;
   bool readable = true;
+  std::unique_ptr<TProgress> progress;
+  FollowProgress(ctx, z, progress);
   try {
     z.Test(&results);
   } catch (const std::exception& e) {
+    progress.reset();
     readable = false;
-    *ctx.err << "parcelix: " << e.what() << "\n";
+    ReportError(ctx, path, e.what());
   }
+  progress.reset();
   const auto& errors = z.Errors();
   const bool opened = Opened(z);
   if (!opened) {
@@ -231,53 +192,59 @@ int CmdTest(CliContext& ctx, const std::vector<std::string>& args) {
   if (NotZip(ctx, z, path)) return 1;
   bool ok = readable && errors.empty() && !z.Archive().HasError();
   for (const MemberResult& r : results) ok = ok && r.ok;
-  if (json) {
-    *ctx.out << "{\"archive\": " << JsonString(path) << ", \"type\": \"" << ArcTypeName(z.ArcType())
-             << "\", \"ok\": " << (ok ? "true" : "false") << ", \"members\": [";
-    for (size_t i = 0; i < results.size(); ++i)
-      *ctx.out << (i ? ", " : "") << MemberJson(results[i].info) << ", \"ok\": " << (results[i].ok ? "true" : "false")
-               << "}";
-    *ctx.out << "], \"findings\": " << FindingsJson(z) << "}\n";
+  if (o.json) {
+    Json doc = ArchiveJson(z, path);
+    doc["ok"] = ok;
+    doc["members"] = Json::array();
+    for (const MemberResult& r : results) {
+      Json m = MemberJson(r.info);
+      m["ok"] = r.ok;
+      doc["members"].push_back(std::move(m));
+    }
+    doc["findings"] = FindingsJson(z);
+    WriteJsonLine(*ctx.out, doc);
   } else {
     for (const MemberResult& r : results) {
+      if (ctx.quiet && r.ok) continue;  // -q: only the members that failed
       const bool encrypted = r.info.flags & kFlagEncrypted;
       *ctx.out << (r.ok ? "OK      " : encrypted ? "SKIPPED " : "FAILED  ") << r.info.name << "\n";
     }
   }
   PrintFindings(ctx, z);
   PrintErrors(ctx, z);
-  if (!json) *ctx.out << (ok ? "No errors detected in " : "Errors detected in ") << path << "\n";
+  if (!o.json && !ctx.quiet) *ctx.out << (ok ? "No errors detected in " : "Errors detected in ") << path << "\n";
   return ok ? 0 : 1;
 }
 
-int CmdExtract(CliContext& ctx, const std::vector<std::string>& args) {
-  bool json;
-  std::vector<std::string> pos;
-  if (!ParseArgs(ctx, args, false, json, pos) || pos.size() < 2)
-    return Usage(ctx, "extract ARCHIVE DIR [MASK...]");
-  const std::string& path = pos[0];
+int RunExtract(CliContext& ctx, const ArchiveOptions& o) {
+  const std::string& path = o.archive;
   TUnJar z;
   z.SetArchiveFile(path);
-  z.SetExtractDir(pos[1]);
-  if (pos.size() > 2) z.FileSpec.assign(pos.begin() + 2, pos.end());
+  z.SetExtractDir(o.dir);
+  if (!o.masks.empty()) z.FileSpec = o.masks;
   else z.FileSpec = {"*.*"};
   z.CreateStoredDirs = true;
   bool failed = false;
   std::vector<std::string> crcFailures;
+  std::unique_ptr<TProgress> progress;
+  FollowProgress(ctx, z, progress);
   z.OnEnd = [&](TUnZip&, const std::string& file, bool pass) {
     if (!pass) {
       failed = true;
       crcFailures.push_back(file);
-    } else if (!file.empty() && file.back() != '/' && file.back() != '\\' && z.ArcType() != atNA) {
+    } else if (!ctx.quiet && !file.empty() && file.back() != '/' && file.back() != '\\' && z.ArcType() != atNA) {
+      if (progress) progress->Clear();
       *ctx.out << file << "\n";
     }
   };
   try {
     z.Extract();
+    progress.reset();
   } catch (const std::exception& e) {
+    progress.reset();
     PrintFindings(ctx, z);
     PrintErrors(ctx, z);
-    *ctx.err << "parcelix: " << e.what() << "\n";
+    ReportError(ctx, path, e.what());
     return 1;
   }
   const auto& errors = z.Errors();
@@ -289,15 +256,12 @@ int CmdExtract(CliContext& ctx, const std::vector<std::string>& args) {
   std::set<std::string> reported;
   for (const ErrorRecord& e : errors) reported.insert(e.fileName);
   for (const std::string& f : crcFailures)
-    if (!reported.count(f)) *ctx.err << "parcelix: " << ErrorMessage(kErrCrcCheck) << ": " << f << "\n";
+    if (!reported.count(f)) ReportError(ctx, f, ErrorMessage(kErrCrcCheck));
   return failed || printed > 0 || z.Archive().HasError() ? 1 : 0;
 }
 
-int CmdManifest(CliContext& ctx, const std::vector<std::string>& args) {
-  bool json;
-  std::vector<std::string> pos;
-  if (!ParseArgs(ctx, args, false, json, pos) || pos.size() != 1) return Usage(ctx, "manifest ARCHIVE");
-  const std::string& path = pos[0];
+int RunManifest(CliContext& ctx, const ArchiveOptions& o) {
+  const std::string& path = o.archive;
   // The one manifest read that rename, JAD and the editor use.
   TUnJar z;
   std::vector<uint8_t> bytes;
@@ -305,10 +269,10 @@ int CmdManifest(CliContext& ctx, const std::vector<std::string>& args) {
     bytes = ReadJarManifest(z, path);
   } catch (const EManifestMissing&) {
     PrintErrors(ctx, z);
-    if (Opened(z) && !NotZip(ctx, z, path)) *ctx.err << "parcelix: " << path << ": no MANIFEST.MF\n";
+    if (Opened(z) && !NotZip(ctx, z, path)) ReportError(ctx, path, "no MANIFEST.MF");
     return 1;
   } catch (const std::exception& e) {
-    *ctx.err << "parcelix: " << path << ": " << e.what() << "\n";
+    ReportError(ctx, path, e.what());
     return 1;
   }
   ctx.out->write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

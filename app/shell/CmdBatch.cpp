@@ -12,7 +12,8 @@
 #include <ostream>
 #include <set>
 
-#include "app/shell/Cli.h"
+#include "app/shell/CliCommands.h"
+#include "app/shell/CliJson.h"
 #include "app/shell/Progress.h"
 #include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
@@ -24,46 +25,6 @@
 namespace parcelix {
 
 namespace {
-
-struct BatchOptions {
-  bool recursive = false;
-  bool dryRun = false;
-  int version = -1;  // -1: settings, 0/1: --no-version / --version
-  std::vector<std::string> paths;
-};
-
-// Parses [-r] [-n|--dry-run] [--version|--no-version] PATH...; false on a
-// usage error (already reported).
-bool ParseBatch(CliContext& ctx, const std::vector<std::string>& args, bool versionFlags, const char* usage,
-                BatchOptions& o) {
-  bool options = true;
-  for (const std::string& a : args) {
-    if (options && a == "--") {
-      options = false;
-    } else if (options && (a == "-n" || a == "--dry-run")) {
-      o.dryRun = true;
-    } else if (options && (a == "-r" || a == "--recursive")) {
-      o.recursive = true;
-    } else if (options && versionFlags && a == "--version") {
-      o.version = 1;
-    } else if (options && versionFlags && a == "--no-version") {
-      o.version = 0;
-    } else if (options && a.size() > 2 && a[0] == '-' && a[1] != '-' &&
-               a.find_first_not_of("rn", 1) == std::string::npos) {
-      for (char c : a.substr(1)) (c == 'r' ? o.recursive : o.dryRun) = true;
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      *ctx.err << "parcelix: unknown option " << a << "\nUsage: " << usage << '\n';
-      return false;
-    } else {
-      o.paths.push_back(a);
-    }
-  }
-  if (o.paths.empty()) {
-    *ctx.err << "Usage: " << usage << '\n';
-    return false;
-  }
-  return true;
-}
 
 struct Collected {
   std::vector<std::string> jars;
@@ -148,28 +109,56 @@ std::string CurrentFailure() {
   }
 }
 
-// One output line per path: the paths that are no JARs first, then step's
-// line for every JAR, or "JAR: <failWord> (<why>)" when it throws. Failures
-// are counted in failed; step counts its own outcomes.
-void ForEachJar(CliContext& ctx, const Collected& c, const char* failWord, size_t& failed,
-                const std::function<std::string(const std::string&)>& step) {
+// What a batch did with one JAR: result is the word of its JSON object
+// ("renamed", "unchanged", "kept", "written", "failed"), target the new path
+// or JAD (empty when none), message why it was kept or failed.
+struct Outcome {
+  std::string result;
+  std::string target;
+  std::string message;
+};
+
+// One line per JAR: "JAR -> TARGET", or "JAR: <failWord> (<message>)"; with
+// --json one object: path, the target under targetKey, result, message.
+void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar, const Outcome& r,
+                  const char* failWord, const char* targetKey) {
+  if (!o.json) {
+    if (ctx.quiet && r.result != "kept" && r.result != "failed") return;  // -q: only the JARs not done
+    *ctx.out << jar << (r.target.empty() ? ": " + std::string(failWord) + " (" + r.message + ")" : " -> " + r.target)
+             << '\n';
+    return;
+  }
+  Json j;
+  PutText(j, "path", jar);
+  if (!r.target.empty()) PutText(j, targetKey, r.target);
+  j["result"] = r.result;
+  PutText(j, "message", r.message);
+  if (o.dryRun) j["dry_run"] = true;
+  WriteJsonLine(*ctx.out, j);
+}
+
+// Every path that is no JAR, then every JAR through step (a JAR on which it
+// throws has failed). Failures are counted in failed; step counts its own
+// outcomes.
+void ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, const char* failWord,
+                const char* targetKey, size_t& failed, const std::function<Outcome(const std::string&)>& step) {
   for (const auto& [path, reason] : c.problems) {
-    *ctx.out << path << ": " << failWord << " (" << reason << ")\n";
+    PrintOutcome(ctx, o, path, {"failed", "", reason}, failWord, targetKey);
     ++failed;
   }
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
   for (size_t i = 0; i < c.jars.size(); ++i) {
     const std::string& jar = c.jars[i];
     progress.Update(i, ExtractFileName(jar));
-    std::string line;
+    Outcome r;
     try {
-      line = step(jar);
+      r = step(jar);
     } catch (const std::exception&) {
-      line = jar + ": " + failWord + " (" + CurrentFailure() + ")";
+      r = {"failed", "", CurrentFailure()};
       ++failed;
     }
     progress.Clear();
-    *ctx.out << line << '\n';
+    PrintOutcome(ctx, o, jar, r, failWord, targetKey);
   }
 }
 
@@ -179,10 +168,7 @@ std::string Plural(size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-int CmdRename(CliContext& ctx, const std::vector<std::string>& args) {
-  static constexpr const char* kUsage = "parcelix rename [-r] [-n|--dry-run] [--version|--no-version] PATH...";
-  BatchOptions o;
-  if (!ParseBatch(ctx, args, true, kUsage, o)) return 2;
+int RunRename(CliContext& ctx, const BatchOptions& o) {
   Collected c = CollectJars(o);
   TMidletSuite suite;
   LoadSettings(suite.Options);
@@ -190,7 +176,7 @@ int CmdRename(CliContext& ctx, const std::vector<std::string>& args) {
 
   size_t renamed = 0, already = 0, kept = 0;
   std::set<std::string> planned;  // dry run: names taken by earlier JARs of this run
-  ForEachJar(ctx, c, "kept", kept, [&](const std::string& jar) {
+  ForEachJar(ctx, o, c, "kept", "new_path", kept, [&](const std::string& jar) -> Outcome {
     RenameResult r;
     if (o.dryRun) {
       r = suite.ComputeMIDletName(jar);
@@ -207,32 +193,30 @@ int CmdRename(CliContext& ctx, const std::vector<std::string>& args) {
     }
     if (!r.renamed) {
       ++kept;
-      return jar + ": kept (" + r.reason + ")";
+      return {"kept", "", r.reason};
     }
     if (r.newPath == jar) {
       ++already;
-      return jar + ": kept (already named)";
+      return {"unchanged", "", "already named"};
     }
     ++renamed;
-    return jar + " -> " + r.newPath;
+    return {"renamed", r.newPath, ""};
   });
-  *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << renamed
+  if (!o.json && !ctx.quiet)
+    *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << renamed
            << (o.dryRun ? " to rename, " : " renamed, ") << already << " already named, " << kept << " kept"
            << (o.dryRun ? " (dry run)" : "") << '\n';
   return kept == 0 ? 0 : 1;
 }
 
-int CmdJad(CliContext& ctx, const std::vector<std::string>& args) {
-  static constexpr const char* kUsage = "parcelix jad [-r] [-n|--dry-run] PATH...";
-  BatchOptions o;
-  if (!ParseBatch(ctx, args, false, kUsage, o)) return 2;
+int RunJad(CliContext& ctx, const BatchOptions& o) {
   Collected c = CollectJars(o);
   TMidletSuite suite;
   LoadSettings(suite.Options);
 
   size_t written = 0, failed = 0;
   TDurableBatch batch;  // the new JADs go to the disk together at the end
-  ForEachJar(ctx, c, "no JAD", failed, [&](const std::string& jar) {
+  ForEachJar(ctx, o, c, "no JAD", "jad", failed, [&](const std::string& jar) -> Outcome {
     std::string jad;
     if (o.dryRun) {
       suite.JADText(jar);  // reads the manifest, writes nothing
@@ -241,13 +225,14 @@ int CmdJad(CliContext& ctx, const std::vector<std::string>& args) {
       jad = suite.MakeJAD(jar, &batch);
     }
     ++written;
-    return jar + " -> " + jad;
+    return {"written", jad, ""};
   });
-  *ctx.out << Plural(written + failed, "JAR", "JARs") << ": " << written
+  if (!o.json && !ctx.quiet)
+    *ctx.out << Plural(written + failed, "JAR", "JARs") << ": " << written
            << (o.dryRun ? " JADs to write, " : " JADs written, ") << failed << " failed"
            << (o.dryRun ? " (dry run)" : "") << '\n';
   if (!batch.Flush()) {
-    *ctx.err << "parcelix: the JADs may not be on the disk: " << std::strerror(errno) << '\n';
+    ReportError(ctx, "", std::string("the JADs may not be on the disk: ") + std::strerror(errno));
     return 1;
   }
   return failed == 0 ? 0 : 1;

@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "app/shell/Cli.h"
+#include "app/shell/CliCommands.h"
+#include "app/shell/CliJson.h"
 #include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/FileUtil.h"
@@ -19,38 +20,34 @@ namespace parcelix {
 
 namespace {
 
-struct SaveFlags {
-  bool noBackup = false, noRename = false, noJad = false;
-  std::string archive;
-  std::vector<std::string> rest;
-};
+// A save that did not happen: the error, and with --json its object.
+int SaveFailed(CliContext& ctx, const SaveOptions& o, const std::string& path, const std::string& message) {
+  ReportError(ctx, path, message);
+  if (o.json) {
+    Json j;
+    PutText(j, "path", o.archive);
+    j["result"] = "failed";
+    PutText(j, "message", message);
+    WriteJsonLine(*ctx.out, j);
+  }
+  return 1;
+}
 
-bool ParseSaveFlags(CliContext& ctx, const std::vector<std::string>& args, const char* usage, bool needRest,
-                    SaveFlags& f) {
-  bool options = true;
-  for (const std::string& a : args) {
-    if (options && a == "--") {
-      options = false;
-    } else if (options && a == "--no-backup") {
-      f.noBackup = true;
-    } else if (options && a == "--no-rename") {
-      f.noRename = true;
-    } else if (options && a == "--no-jad") {
-      f.noJad = true;
-    } else if (options && a.size() > 1 && a[0] == '-' && f.archive.empty()) {
-      *ctx.err << "parcelix: unknown option " << a << "\nUsage: " << usage << '\n';
-      return false;
-    } else if (f.archive.empty()) {
-      f.archive = a;
-    } else {
-      f.rest.push_back(a);
-    }
+// The outcome of a save: the JAR's path now (on stdout), the backup and JAD
+// written (on stderr unless quiet); with --json one object of them all.
+void PrintSaved(CliContext& ctx, const SaveOptions& o, const SaveResult& res, const std::string& problem) {
+  if (!o.json) {
+    *ctx.out << res.jarPath << '\n';
+    return;
   }
-  if (f.archive.empty() || (needRest && f.rest.empty())) {
-    *ctx.err << "Usage: " << usage << '\n';
-    return false;
-  }
-  return true;
+  Json j;
+  PutText(j, "path", o.archive);
+  PutText(j, "new_path", res.jarPath);
+  if (res.jadWritten) PutText(j, "jad", res.jadPath);
+  if (!res.backupPath.empty()) PutText(j, "backup", res.backupPath);
+  j["result"] = "saved";
+  PutText(j, "message", problem);
+  WriteJsonLine(*ctx.out, j);
 }
 
 // Attribute names as Java reads them: letters, digits, '-' and '_', at most 70.
@@ -63,53 +60,52 @@ bool ValidAttributeName(const std::string& key) {
 
 // Loads the grid as the editor does; a JAR without a manifest starts with
 // Manifest-Version only. False (reported) when the manifest cannot be read.
-bool LoadGrid(CliContext& ctx, TMidletSuite& suite, const std::string& jar, GridLines& grid, bool& hadManifest) {
+bool LoadGrid(CliContext& ctx, TMidletSuite& suite, const SaveOptions& o, GridLines& grid, bool& hadManifest) {
   hadManifest = true;
   try {
-    grid = suite.LoadManifest(jar);
+    grid = suite.LoadManifest(o.archive);
   } catch (const EManifestMissing&) {
     hadManifest = false;
     grid = {"Manifest-Version=1.0"};
   } catch (const std::exception& e) {
-    *ctx.err << "parcelix: " << jar << ": " << e.what() << '\n';
+    SaveFailed(ctx, o, o.archive, e.what());
     return false;
   }
   return true;
 }
 
-int RunSave(CliContext& ctx, TMidletSuite& suite, const SaveFlags& f, const GridLines& grid) {
+int RunSave(CliContext& ctx, TMidletSuite& suite, const SaveOptions& o, const GridLines& grid) {
   SaveResult res;
   try {
     res = suite.SaveCommand(grid);
   } catch (const std::exception& e) {
-    *ctx.err << "parcelix: " << f.archive << ": " << e.what() << '\n';
-    return 1;
+    return SaveFailed(ctx, o, o.archive, e.what());
   }
-  int status = 0;
-  if (!res.backupPath.empty()) *ctx.err << "parcelix: backup " << res.backupPath << '\n';
+  std::string problem;
+  if (!res.backupPath.empty() && !ctx.quiet && !o.json) ReportError(ctx, "", "backup " + res.backupPath);
   if (suite.Options.RenameAfterSave && !res.renamed) {
-    *ctx.err << "parcelix: " << res.jarPath << " keeps its name: " << res.renameReason << '\n';
-    status = 1;
+    problem = "keeps its name: " + res.renameReason;
+    ReportError(ctx, res.jarPath, problem);
   }
   if (suite.Options.MakeJadAfterSave) {
     if (res.jadWritten) {
-      *ctx.err << "parcelix: JAD " << res.jadPath << '\n';
+      if (!ctx.quiet && !o.json) ReportError(ctx, "", "JAD " + res.jadPath);
     } else {
-      *ctx.err << "parcelix: no JAD: " << res.jadError << '\n';
-      status = 1;
+      problem += (problem.empty() ? "" : "; ") + ("no JAD: " + res.jadError);
+      ReportError(ctx, res.jarPath, "no JAD: " + res.jadError);
     }
   }
-  *ctx.out << res.jarPath << '\n';
-  return status;
+  PrintSaved(ctx, o, res, problem);
+  return problem.empty() ? 0 : 1;
 }
 
-bool PrepareSuite(CliContext& ctx, TMidletSuite& suite, const SaveFlags& f) {
+bool PrepareSuite(CliContext& ctx, TMidletSuite& suite, const SaveOptions& f) {
   LoadSettings(suite.Options);
   if (f.noBackup) suite.Options.CreateBackup = false;
   if (f.noRename) suite.Options.RenameAfterSave = false;
   if (f.noJad) suite.Options.MakeJadAfterSave = false;
   if (!FileExists(f.archive)) {
-    *ctx.err << "parcelix: " << f.archive << ": no such file\n";
+    SaveFailed(ctx, f, f.archive, "no such file");
     return false;
   }
   suite.ManifestJarFile = f.archive;
@@ -158,21 +154,17 @@ int RunEditor(const std::string& file) {
 
 }  // namespace
 
-int CmdSet(CliContext& ctx, const std::vector<std::string>& args) {
-  static constexpr const char* kUsage = "parcelix set [--no-backup] [--no-rename] [--no-jad] JAR KEY=VALUE...";
-  SaveFlags f;
-  if (!ParseSaveFlags(ctx, args, kUsage, true, f)) return 2;
+int RunSet(CliContext& ctx, const SaveOptions& f) {
   std::vector<std::pair<std::string, std::string>> pairs;
   for (const std::string& kv : f.rest) {
     size_t eq = kv.find('=');
     std::string key = kv.substr(0, eq), value = eq == std::string::npos ? "" : kv.substr(eq + 1);
     if (eq == std::string::npos || !ValidAttributeName(key)) {
-      *ctx.err << "parcelix: '" << kv << "' is not KEY=VALUE with a manifest attribute name"
-               << " (letters, digits, '-', '_')\n";
+      ReportError(ctx, "", "set: '" + kv + "' is not KEY=VALUE with a manifest attribute name (letters, digits, '-', '_')");
       return 2;
     }
     if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-      *ctx.err << "parcelix: the value of " << key << " holds a line break or NUL\n";
+      ReportError(ctx, "", "set: the value of " + key + " holds a line break or NUL");
       return 2;
     }
     pairs.emplace_back(key, value);
@@ -181,46 +173,36 @@ int CmdSet(CliContext& ctx, const std::vector<std::string>& args) {
   if (!PrepareSuite(ctx, suite, f)) return 1;
   GridLines grid;
   bool hadManifest = false;
-  if (!LoadGrid(ctx, suite, f.archive, grid, hadManifest)) return 1;
+  if (!LoadGrid(ctx, suite, f, grid, hadManifest)) return 1;
   for (const auto& [key, value] : pairs) GridSet(grid, key, value);
   return RunSave(ctx, suite, f, grid);
 }
 
-int CmdUnset(CliContext& ctx, const std::vector<std::string>& args) {
-  static constexpr const char* kUsage = "parcelix unset [--no-backup] [--no-rename] [--no-jad] JAR KEY...";
-  SaveFlags f;
-  if (!ParseSaveFlags(ctx, args, kUsage, true, f)) return 2;
+int RunUnset(CliContext& ctx, const SaveOptions& f) {
   TMidletSuite suite;
   if (!PrepareSuite(ctx, suite, f)) return 1;
   GridLines grid;
   bool hadManifest = false;
-  if (!LoadGrid(ctx, suite, f.archive, grid, hadManifest)) return 1;
+  if (!LoadGrid(ctx, suite, f, grid, hadManifest)) return 1;
   int removed = 0;
   for (const std::string& key : f.rest) {
     int n = GridUnset(grid, key);
-    if (n == 0) *ctx.err << "parcelix: " << key << " is not in the manifest\n";
+    if (n == 0) ReportError(ctx, f.archive, key + " is not in the manifest");
     removed += n;
   }
   if (removed == 0 || !hadManifest) {
-    *ctx.err << "parcelix: nothing to remove; " << f.archive << " is unchanged\n";
+    ReportError(ctx, f.archive, "nothing to remove; the JAR is unchanged");
     return 1;
   }
   return RunSave(ctx, suite, f, grid);
 }
 
-int CmdEdit(CliContext& ctx, const std::vector<std::string>& args) {
-  static constexpr const char* kUsage = "parcelix edit [--no-backup] [--no-rename] [--no-jad] JAR";
-  SaveFlags f;
-  if (!ParseSaveFlags(ctx, args, kUsage, false, f) ) return 2;
-  if (!f.rest.empty()) {
-    *ctx.err << "Usage: " << kUsage << '\n';
-    return 2;
-  }
+int RunEdit(CliContext& ctx, const SaveOptions& f) {
   TMidletSuite suite;
   if (!PrepareSuite(ctx, suite, f)) return 1;
   GridLines grid;
   bool hadManifest = false;
-  if (!LoadGrid(ctx, suite, f.archive, grid, hadManifest)) return 1;
+  if (!LoadGrid(ctx, suite, f, grid, hadManifest)) return 1;
 
   std::string before = GridText(grid), after;
   try {
@@ -229,17 +211,17 @@ int CmdEdit(CliContext& ctx, const std::vector<std::string>& args) {
     ReplaceFileContents(file, before);
     int status = RunEditor(file);
     if (status != 0) {
-      *ctx.err << "parcelix: the editor ended with status " << status << "; " << f.archive << " is unchanged\n";
+      ReportError(ctx, f.archive, "the editor ended with status " + std::to_string(status) + "; the JAR is unchanged");
       return 1;
     }
     if (!ReadWholeFile(file, after)) throw std::runtime_error("the edited text cannot be read");
   } catch (const std::exception& e) {
-    *ctx.err << "parcelix: " << e.what() << '\n';
+    ReportError(ctx, f.archive, e.what());
     return 1;
   }
   GridLines edited = ParseGridText(after);
   if (edited == ParseGridText(before)) {
-    *ctx.err << "parcelix: no change; " << f.archive << " is unchanged\n";
+    if (!ctx.quiet) ReportError(ctx, f.archive, "no change; the JAR is unchanged");
     *ctx.out << f.archive << '\n';
     return 0;
   }

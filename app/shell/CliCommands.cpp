@@ -1,0 +1,127 @@
+// The option tables of the archive, batch and save commands: each declares
+// its options and arguments and hands the parsed values to its Run function.
+#include "app/shell/CliCommands.h"
+
+#include <memory>
+
+#include "app/shell/CliTable.h"
+
+namespace parcelix {
+
+namespace {
+
+using ArchiveRun = int (*)(CliContext&, const ArchiveOptions&);
+using BatchRun = int (*)(CliContext&, const BatchOptions&);
+using SaveRun = int (*)(CliContext&, const SaveOptions&);
+
+CLI::Option* AddJson(CLI::App& cmd, bool& json, const char* what) {
+  return cmd.add_flag("--json", json, what);
+}
+
+std::shared_ptr<ArchiveOptions> ArchiveArgument(CLI::App& cmd) {
+  auto o = std::make_shared<ArchiveOptions>();
+  cmd.add_option("ARCHIVE", o->archive, "the ZIP or JAR archive")->required();
+  return o;
+}
+
+CommandRunner Run(CliContext& ctx, std::shared_ptr<ArchiveOptions> o, ArchiveRun run) {
+  return [&ctx, o, run] { return run(ctx, *o); };
+}
+
+// rename and jad: files and folders, -r, -n, --json.
+std::shared_ptr<BatchOptions> BatchArguments(CLI::App& cmd, const char* jsonWhat) {
+  auto o = std::make_shared<BatchOptions>();
+  cmd.add_flag("-r,--recursive", o->recursive, "also the JARs in the subfolders of each folder named");
+  cmd.add_flag("-n,--dry-run", o->dryRun, "say what would be done, change nothing");
+  AddJson(cmd, o->json, jsonWhat);
+  cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
+  return o;
+}
+
+// set, unset and edit: what happens after the save, and the JAR.
+std::shared_ptr<SaveOptions> SaveArguments(CLI::App& cmd) {
+  auto o = std::make_shared<SaveOptions>();
+  cmd.add_flag("--no-backup", o->noBackup, "keep no copy of the JAR as it was");
+  cmd.add_flag("--no-rename", o->noRename, "do not rename the JAR after its MIDlet-Name");
+  cmd.add_flag("--no-jad", o->noJad, "do not write a JAD beside the saved JAR");
+  cmd.add_option("JAR", o->archive, "the JAR whose manifest changes")->required();
+  return o;
+}
+
+CommandRunner Run(CliContext& ctx, std::shared_ptr<SaveOptions> o, SaveRun run) {
+  return [&ctx, o, run] { return run(ctx, *o); };
+}
+
+constexpr const char* kSaveJson = "print the outcome as one JSON object";
+
+}  // namespace
+
+CommandRunner ListTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Prints the name of every member of the archive, one a line, in the order of its directory.");
+  auto o = std::make_shared<ArchiveOptions>();
+  AddJson(cmd, o->json, "print the archive, its members and findings as one JSON object");
+  cmd.add_option("ARCHIVE", o->archive, "the ZIP or JAR archive")->required();
+  return Run(ctx, o, RunList);
+}
+
+CommandRunner TestTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Decodes every member and checks its CRC-32; exits 1 when one fails or the archive is damaged.");
+  auto o = std::make_shared<ArchiveOptions>();
+  AddJson(cmd, o->json, "print the verdict, the members and findings as one JSON object");
+  cmd.add_option("ARCHIVE", o->archive, "the ZIP or JAR archive")->required();
+  return Run(ctx, o, RunTest);
+}
+
+CommandRunner ExtractTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Writes the members (or those matching a MASK) below DIR, creating it; names that would leave DIR are "
+      "refused. Prints each file written.");
+  auto o = ArchiveArgument(cmd);
+  cmd.add_option("DIR", o->dir, "the directory to extract to")->required();
+  cmd.add_option("MASK", o->masks, "wildcard masks of the members wanted (* and ?)");
+  return Run(ctx, o, RunExtract);
+}
+
+CommandRunner ManifestTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Prints the archive's META-INF/MANIFEST.MF as it is stored.");
+  return Run(ctx, ArchiveArgument(cmd), RunManifest);
+}
+
+CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Renames each JAR after its MIDlet-Name (and MIDlet-Version, as the settings say). A JAR whose new name "
+      "exists keeps its name.");
+  auto o = BatchArguments(cmd, "print one JSON object per JAR instead of the lines and the summary");
+  auto* with = cmd.add_flag_callback("--version", [o] { o->version = 1; }, "add the MIDlet-Version to the name");
+  auto* without = cmd.add_flag_callback("--no-version", [o] { o->version = 0; }, "leave the version out of the name");
+  with->excludes(without);
+  return [&ctx, o] { return RunRename(ctx, *o); };
+}
+
+CommandRunner JadTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Writes a JAD beside each JAR, from its manifest, its size and the settings' URL.");
+  auto o = BatchArguments(cmd, "print one JSON object per JAR instead of the lines and the summary");
+  return [&ctx, o] { return RunJad(ctx, *o); };
+}
+
+CommandRunner SetTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Sets manifest attributes and saves the JAR as the editor saves it.");
+  auto o = SaveArguments(cmd);
+  AddJson(cmd, o->json, kSaveJson);
+  cmd.add_option("KEY=VALUE", o->rest, "an attribute and its new value")->required();
+  return Run(ctx, o, RunSet);
+}
+
+CommandRunner UnsetTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Removes manifest attributes and saves the JAR as the editor saves it.");
+  auto o = SaveArguments(cmd);
+  cmd.add_option("KEY", o->rest, "an attribute to remove")->required();
+  return Run(ctx, o, RunUnset);
+}
+
+CommandRunner EditTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description("Opens the manifest in $VISUAL, $EDITOR or vi, and saves the JAR when the text changed.");
+  return Run(ctx, SaveArguments(cmd), RunEdit);
+}
+
+}  // namespace parcelix

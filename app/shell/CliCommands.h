@@ -1,0 +1,47 @@
+// The parsed options of the archive, batch and save commands, as their
+// option tables (CliCommands.cpp) fill them, and the functions that run them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/shell/Cli.h"
+
+namespace parcelix {
+
+// list, test, extract, manifest.
+struct ArchiveOptions {
+  bool json = false;
+  std::string archive;
+  std::string dir;                 // extract: where the members go
+  std::vector<std::string> masks;  // extract: the members wanted (all when empty)
+};
+
+// rename, jad.
+struct BatchOptions {
+  bool recursive = false;
+  bool dryRun = false;
+  bool json = false;
+  int version = -1;  // rename: -1 as the settings say, 0/1: --no-version / --version
+  std::vector<std::string> paths;
+};
+
+// set, unset, edit.
+struct SaveOptions {
+  bool noBackup = false, noRename = false, noJad = false;
+  bool json = false;
+  std::string archive;
+  std::vector<std::string> rest;  // set: KEY=VALUE pairs, unset: keys
+};
+
+int RunList(CliContext& ctx, const ArchiveOptions& o);
+int RunTest(CliContext& ctx, const ArchiveOptions& o);
+int RunExtract(CliContext& ctx, const ArchiveOptions& o);
+int RunManifest(CliContext& ctx, const ArchiveOptions& o);
+int RunRename(CliContext& ctx, const BatchOptions& o);
+int RunJad(CliContext& ctx, const BatchOptions& o);
+int RunSet(CliContext& ctx, const SaveOptions& o);
+int RunUnset(CliContext& ctx, const SaveOptions& o);
+int RunEdit(CliContext& ctx, const SaveOptions& o);
+
+}  // namespace parcelix
