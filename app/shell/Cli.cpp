@@ -77,17 +77,26 @@ int RunTable(CliContext& ctx, const CommandEntry& entry, const std::vector<std::
   const CommandRunner run = entry.table(*cmd, ctx);
   cmd->footer("'man parcelix' tells more.");
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  cmd->allow_extras();  // reported below, in plainer words than the parser's
+  std::string problem;
   try {
     root.parse(reversed);
+    // The parser keeps a "--" it met among the extras; it is no argument.
+    for (const std::string& extra : cmd->remaining()) {
+      if (extra == "--") continue;
+      problem = (extra.size() > 1 && extra[0] == '-' ? "unknown option " : "unexpected argument ") + extra;
+      break;
+    }
   } catch (const CLI::CallForHelp&) {
     *ctx.out << root.help();
     return 0;
   } catch (const CLI::ParseError& e) {
-    ReportError(ctx, "", std::string(entry.name) + ": " + e.what());
-    *ctx.err << "Run 'parcelix " << entry.name << " --help' for its usage.\n";
-    return 2;
+    problem = e.what();
   }
-  return run();
+  if (problem.empty()) return run();
+  ReportError(ctx, "", std::string(entry.name) + ": " + problem);
+  *ctx.err << "Run 'parcelix " << entry.name << " --help' for its usage.\n";
+  return 2;
 }
 
 }  // namespace

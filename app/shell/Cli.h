@@ -46,6 +46,6 @@ std::string ClosestCommand(const std::string& word);
 // Commands; args excludes the command name itself (the slash commands:
 // args[0] is the slash word).
 int CmdSlashCommand(CliContext& ctx, const std::vector<std::string>& args);  // /rename F, /jadgen F
-int CmdSample(CliContext& ctx, const std::vector<std::string>& args);    // demo on a built-in sample
+int CmdSample(CliContext& ctx);  // demo on a built-in sample
 
 }  // namespace parcelix

@@ -53,16 +53,17 @@ bool ExplainedByFinding(const TUnZip& z, const ErrorRecord& e) {
   return false;
 }
 
-// One line per report of the engine: its message, then what it concerns.
+// One line per report of the engine: the file or member it concerns (the
+// archive when it names none), then its message.
 // Returns how many were printed.
-size_t PrintErrors(CliContext& ctx, const TZipCommon& z) {
+size_t PrintErrors(CliContext& ctx, const TZipCommon& z, const std::string& path) {
   const auto* reader = dynamic_cast<const TUnZip*>(&z);
   size_t printed = 0;
   for (const ErrorRecord& e : z.Errors()) {
     if (reader && ExplainedByFinding(*reader, e)) continue;
     std::string message = ErrorMessage(e.code);
     if (!e.extendedMsg.empty()) message += " (" + e.extendedMsg + ")";
-    ReportError(ctx, e.fileName.empty() && reader ? reader->ArchiveFile() : e.fileName, message);
+    ReportError(ctx, e.fileName.empty() ? path : e.fileName, message);
     ++printed;
   }
   return printed;
@@ -145,7 +146,7 @@ int RunList(CliContext& ctx, const ArchiveOptions& o) {
   z.FileSpec = {"*.*"};
   std::vector<MemberInfo> members;
   if (!z.List(members)) {
-    PrintErrors(ctx, z);
+    PrintErrors(ctx, z, path);
     return 1;
   }
   if (NotZip(ctx, z, path)) return 1;
@@ -162,7 +163,7 @@ int RunList(CliContext& ctx, const ArchiveOptions& o) {
     for (const MemberInfo& m : members) *ctx.out << m.name << "\n";
   }
   PrintFindings(ctx, z);
-  const size_t printed = PrintErrors(ctx, z);
+  const size_t printed = PrintErrors(ctx, z, path);
   return printed == 0 && !z.Archive().HasError() ? 0 : 1;
 }
 
@@ -186,7 +187,7 @@ int RunTest(CliContext& ctx, const ArchiveOptions& o) {
   const auto& errors = z.Errors();
   const bool opened = Opened(z);
   if (!opened) {
-    PrintErrors(ctx, z);
+    PrintErrors(ctx, z, path);
     return 1;
   }
   if (NotZip(ctx, z, path)) return 1;
@@ -211,7 +212,7 @@ int RunTest(CliContext& ctx, const ArchiveOptions& o) {
     }
   }
   PrintFindings(ctx, z);
-  PrintErrors(ctx, z);
+  PrintErrors(ctx, z, path);
   if (!o.json && !ctx.quiet) *ctx.out << (ok ? "No errors detected in " : "Errors detected in ") << path << "\n";
   return ok ? 0 : 1;
 }
@@ -243,7 +244,7 @@ int RunExtract(CliContext& ctx, const ArchiveOptions& o) {
   } catch (const std::exception& e) {
     progress.reset();
     PrintFindings(ctx, z);
-    PrintErrors(ctx, z);
+    PrintErrors(ctx, z, path);
     ReportError(ctx, path, e.what());
     return 1;
   }
@@ -251,7 +252,7 @@ int RunExtract(CliContext& ctx, const ArchiveOptions& o) {
   const bool opened = Opened(z);
   if (opened && NotZip(ctx, z, path)) return 1;
   PrintFindings(ctx, z);
-  const size_t printed = PrintErrors(ctx, z);
+  const size_t printed = PrintErrors(ctx, z, path);
   // A failed check whose cause was not reported already.
   std::set<std::string> reported;
   for (const ErrorRecord& e : errors) reported.insert(e.fileName);
@@ -268,7 +269,7 @@ int RunManifest(CliContext& ctx, const ArchiveOptions& o) {
   try {
     bytes = ReadJarManifest(z, path);
   } catch (const EManifestMissing&) {
-    PrintErrors(ctx, z);
+    PrintErrors(ctx, z, path);
     if (Opened(z) && !NotZip(ctx, z, path)) ReportError(ctx, path, "no MANIFEST.MF");
     return 1;
   } catch (const std::exception& e) {

@@ -85,11 +85,7 @@ void PrintIndented(std::ostream& os, const std::string& text) {
 
 }  // namespace
 
-int CmdSample(CliContext& ctx, const std::vector<std::string>& args) {
-  if (!args.empty()) {
-    *ctx.err << "Usage: parcelix sample\n";
-    return 2;
-  }
+int CmdSample(CliContext& ctx) {
   try {
     TPrivateTempDir out("parcelix-sample-");
     out.Keep();
@@ -128,7 +124,7 @@ int CmdSample(CliContext& ctx, const std::vector<std::string>& args) {
     PrintIndented(os, jadText);
     return 0;
   } catch (const std::exception& e) {
-    *ctx.err << "parcelix: sample: " << e.what() << '\n';
+    ReportError(ctx, "", std::string("sample: ") + e.what());
     return 1;
   }
 }
@@ -136,7 +132,7 @@ int CmdSample(CliContext& ctx, const std::vector<std::string>& args) {
 CommandRunner SampleTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description("Writes a small MIDlet JAR into a new directory below the temporary directory, renames it after "
                   "its suite, writes its JAD and shows each step.");
-  return [&ctx] { return CmdSample(ctx, {}); };
+  return [&ctx] { return CmdSample(ctx); };
 }
 
 }  // namespace parcelix
