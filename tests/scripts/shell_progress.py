@@ -1,4 +1,4 @@
-# The progress line of a long command (create, jad) on a terminal: under a
+# The progress line of a long command (create, test, extract, jad) on a terminal: under a
 # pseudo-terminal it is drawn, at most ten times a second, and cleared at the
 # end; with stderr on a pipe, or with -q, not one byte of it is written.
 import os
@@ -87,6 +87,27 @@ check(out.count(b"  adding: ") == FILES, "stdout keeps every line: %d" % out.cou
 check(b"\x1b" not in out, "nothing of it on stdout")
 with zipfile.ZipFile(os.path.join(work, "a.jar")) as z:
     check(len(z.namelist()) == FILES and z.testzip() is None, "the archive is whole")
+
+# Reading that archive back (test, extract): "[done/total] member", cleared;
+# with -q or without a terminal not a byte of it.
+for args, stdout_lines in ((["test"], FILES + 1), (["extract"], FILES)):
+    target = [os.path.join(work, "out-" + args[0])] if args[0] == "extract" else []
+    status, out, seen, seconds = run_on_terminal(args + [os.path.join(work, "a.jar")] + target)
+    draws = re.findall(rb"\r\x1b\[K(\[[^\r]*)", seen)
+    check(status == 0 and out.count(b"\n") == stdout_lines, "%s: exit %d, %d lines" % (args[0], status, out.count(b"\n")))
+    check(draws and all(re.match(rb"\[\d+/%d\] f\d{4}\.txt" % FILES, d) for d in draws),
+          "%s progress: %r" % (args[0], draws[:3]))
+    check(len(draws) <= seconds * 10 + 2, "%s: at most ten lines a second: %d in %.2fs" % (args[0], len(draws), seconds))
+    check(seen.endswith(b"\r\x1b[K") and b"\x1b" not in out, "%s: cleared at the end, none on stdout" % args[0])
+    status, out, seen, _ = run_on_terminal(["-q"] + args + [os.path.join(work, "a.jar")] + [t + "-q" for t in target])
+    check(status == 0 and seen == b"" and out == b"", "%s -q: nothing written: %r %r" % (args[0], seen[:100], out[:100]))
+    r = subprocess.run([PROGRAM] + args + [os.path.join(work, "a.jar")] + [t + "-pipe" for t in target],
+                       capture_output=True, timeout=300)
+    check(r.returncode == 0 and r.stderr == b"", "%s, no terminal: nothing on stderr: %r" % (args[0], r.stderr[:100]))
+if not failures:
+    with zipfile.ZipFile(os.path.join(work, "a.jar")) as z:
+        name = z.namelist()[7]
+        check(open(os.path.join(work, "out-extract", name), "rb").read() == z.read(name), "extract wrote the data")
 
 # -q on a terminal: nothing at all.
 status, out, seen, _ = run_on_terminal(["-q", "create", os.path.join(work, "b.jar"), tree])
