@@ -45,9 +45,10 @@ _parcelix() {
 
     local opts=""
     case $cmd in
-        rename) opts="-r --recursive -n --dry-run --version --no-version" ;;
-        jad) opts="-r --recursive -n --dry-run" ;;
-        set | unset | edit) opts="--no-backup --no-rename --no-jad" ;;
+        rename) opts="-r --recursive -n --dry-run --json --version --no-version" ;;
+        jad) opts="-r --recursive -n --dry-run --json" ;;
+        set) opts="--no-backup --no-rename --no-jad --json" ;;
+        unset | edit) opts="--no-backup --no-rename --no-jad" ;;
         list | test) opts="--json" ;;
         create) opts="--store --level" ;;
     esac
