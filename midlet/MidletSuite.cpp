@@ -354,6 +354,7 @@ std::string TMidletSuite::NewManifestText(EditSession& s, const GridLines& grid)
 }
 
 void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
+  const std::shared_ptr<EditSession> keep = session_;  // s lives in the session, which ends here
   const auto steps = ManifestPlan(*s.old, text);
   // The temporary archive lies beside the JAR: the commit is one rename.
   Jar.SetTempDir(ExtractFilePath(ExpandFileName(s.path)));
@@ -364,6 +365,10 @@ void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
     const auto& errors = Jar.Errors();
     throw EMidletError(errors.empty() ? "The JAR could not be written: " + s.path : ErrorText(errors.front()));
   }
+  // The manifest just written is what a rename or a JAD after the save
+  // reads: the new JAR need not be opened again for it.
+  FileIdentity id;
+  if (IdentityOf(s.path, id)) last_ = std::make_shared<LastRead>(LastRead{id, {text.begin(), text.end()}});
 }
 
 void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {

@@ -194,11 +194,12 @@ c.eq(readers(path), {"python", "unzip", "7z"} & ({"python"} | {t for t in ("unzi
      "create's archive reads everywhere")
 c.eq(os.listdir(d), ["game.jar"], "create: nothing beside the archive")
 
-# How often set opens the JAR: twice at most (the archive for the plan, the
-# manifest read), three times with rename and JAD on; no temporary directory.
+# How often set opens the JAR: twice (the archive for the plan, the manifest
+# read), also with rename and JAD on, which read the manifest just written;
+# no temporary directory.
 if have("strace"):
     OPEN = re.compile(r'openat\(AT_FDCWD, "([^"]*)", ([^)]*)\) = (-?\d+)')
-    for rename, limit in ((False, 2), (True, 3)):
+    for rename, limit in ((False, 2), (True, 2)):
         write_ini(ini, rename=rename, jad=rename, backup=True)
         d = folder_of(f"opens-{rename}")
         path = os.path.join(d, "Opens.jar")
