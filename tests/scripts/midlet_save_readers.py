@@ -129,8 +129,24 @@ outer = zip_of([("META-INF/MANIFEST.MF", midlet_manifest("Outer", "9.9")), ("out
 cases.append(("appended", appended(outer, inner), "refuse"))
 outer = zip_of([("outer.txt", b"outer"), ("META-INF/MANIFEST.MF", midlet_manifest("Outer", "9.9"))])
 cases.append(("appended-other-first", appended(outer, inner), "refuse"))
-cases.append(("stub", b"#!/bin/sh\nexit 0\n" + zip_of([("META-INF/MANIFEST.MF", MF), ("s.txt", b"s" * 99)],
-                                                        zipfile.ZIP_DEFLATED, b"kept comment"), "save"))
+class Unseekable(io.BytesIO):
+    """Makes python's zipfile write as to a pipe: data descriptors follow the data."""
+
+    def tell(self):
+        raise OSError("not seekable")
+
+    def seek(self, *args):
+        raise OSError("not seekable")
+
+
+buf = Unseekable()
+with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("META-INF/MANIFEST.MF", MF)
+    z.comment = b"kept comment"
+    with z.open("streamed.txt", "w", force_zip64=False) as f:  # with a data descriptor
+        f.write(b"line\n" * 500)
+cases.append(("plain", buf.getvalue(), "save"))
+cases.append(("stub", b"#!/bin/sh\nexit 0\n" + buf.getvalue(), "save"))
 
 COMMANDS = {
     "set": lambda p: ["set", "--no-backup", "--no-rename", "--no-jad", p, "X-Key=1"],
@@ -167,8 +183,9 @@ for label, data, expect in cases:
                 c.check(saved in z.read("META-INF/MANIFEST.MF"), f"{what}: the value is saved")
             if label == "no-local-name":
                 c.eq(z.read("a.bin"), b"A" * 300, f"{what}: the member without its local name reads whole")
-            if label == "stub":
+            if label in ("plain", "stub"):
                 c.eq(z.comment, b"kept comment", f"{what}: the archive comment is kept")
+                c.eq(z.read("streamed.txt"), b"line\n" * 500, f"{what}: the streamed member is unchanged")
 
 # The member without its local name: the saved copy even satisfies python and unzip.
 d = folder_of("noname-fixed")
