@@ -19,15 +19,13 @@ namespace {
 
 using namespace parcelix;
 
-// Every reading path over one archive: list, raw directory, test, memory.
+// Every reading path over one archive: list, test, memory.
 void RunAll(const std::string& path) {
   TUnJar z;
   z.SetArchiveFile(path);
   z.FileSpec = {"*.*"};
   std::vector<MemberInfo> members;
   z.List(members);
-  std::vector<RawCentralEntry> raw;
-  z.ReadRawDirectory(raw);
   try {
     std::vector<MemberResult> results;
     z.Test(&results);
