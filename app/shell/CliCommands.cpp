@@ -58,17 +58,15 @@ constexpr const char* kSaveJson = "print the outcome as one JSON object";
 
 CommandRunner ListTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description("Prints the name of every member of the archive, one a line, in the order of its directory.");
-  auto o = std::make_shared<ArchiveOptions>();
+  auto o = ArchiveArgument(cmd);
   AddJson(cmd, o->json, "print the archive, its members and findings as one JSON object");
-  cmd.add_option("ARCHIVE", o->archive, "the ZIP or JAR archive")->required();
   return Run(ctx, o, RunList);
 }
 
 CommandRunner TestTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description("Decodes every member and checks its CRC-32; exits 1 when one fails or the archive is damaged.");
-  auto o = std::make_shared<ArchiveOptions>();
+  auto o = ArchiveArgument(cmd);
   AddJson(cmd, o->json, "print the verdict, the members and findings as one JSON object");
-  cmd.add_option("ARCHIVE", o->archive, "the ZIP or JAR archive")->required();
   return Run(ctx, o, RunTest);
 }
 

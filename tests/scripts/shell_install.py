@@ -113,7 +113,6 @@ COMPLETIONS = [
     (["-q", "ja"], {"jad"}),
     (["/ja"], {"/jadgen"}),
     (["--"], {"--help", "--version", "--open", "--quiet", "--verbose"}),
-    (["rename", "--"], {"--recursive", "--dry-run", "--version", "--no-version", "--help", "--quiet", "--verbose"}),
     (["jad", "--v"], {"--verbose"}),
     (["set", "--no-"], {"--no-backup", "--no-rename", "--no-jad"}),
     (["list", "--j"], {"--json"}),
@@ -125,6 +124,11 @@ COMPLETIONS = [
     (["rename", "--", "-"], set()),
     (["extract", "a.jar", ""], {"sub"}),
 ]
+# "COMMAND --" completes exactly the long options of the command's own help.
+for c in re.findall(r"^  parcelix ([a-z]+)\b", run([PROGRAM, "--help"]).stdout.decode(), re.M):
+    options = set(re.findall(r"(?<![\w-])(--[a-z][a-z-]+)", run([PROGRAM, c, "--help"]).stdout.decode()))
+    COMPLETIONS.append(([c, "--"], options))
+check(len(COMPLETIONS) >= 27, "every command's options are checked: %d cases" % len(COMPLETIONS))
 if os.path.exists("/usr/share/bash-completion/bash_completion") and os.path.exists(completion):
     script = ['source /usr/share/bash-completion/bash_completion', 'source "$1"', 'complete -p parcelix || exit 3']
     for i, (words, _) in enumerate(COMPLETIONS):
