@@ -11,6 +11,7 @@
 
 #include "engine/codec/Crc32.h"
 #include "engine/read/ArchiveSource.h"
+#include "engine/read/ZipMember.h"
 #include "engine/read/arxUnZip.h"
 
 namespace parcelix {
@@ -47,13 +48,41 @@ struct TUnZip::Run {
   static std::string ConvertName(std::string stored);
 
   // ---- extraction (arxExtract.cpp)
+  // The state of one member step.
+  struct MemberStep {
+    explicit MemberStep(const DirectoryEntry& entry) : e(entry) {}
+    const DirectoryEntry& e;
+    LocalHeader lh;
+    int64_t dataStart = 0;
+    uint16_t method = 0;
+    int64_t csize = 0, usize = 0;
+    uint32_t storedCrc = 0;
+    bool isDirName = false;
+    uint32_t attr = 0;
+    std::string target;              // the file (files mode) or the member's name
+    std::vector<std::string> parts;  // the target's path below ExtractDir
+    bool fromHandler = false;        // the target was named by an event handler
+    bool skip = false;               // enciphered: nothing is decoded
+    bool checked = true;             // false: a failure already reported stands for the check
+    bool skippedOut = false;         // refused before the output was opened
+    int memoryIndex = -1;
+    // Reports name the file written, or (test, memory) the member with '/'.
+    const std::string& Who(Mode mode) const { return mode == kFiles ? target : e.storedName; }
+  };
   int Extract();
   void ExtractMember(const DirectoryEntry& e);
+  bool ReadLocal(MemberStep& m);
+  void TakeHandlerTarget(MemberStep& m, const std::string& path);
+  bool ConfirmOverwrite(MemberStep& m, bool exists);
+  bool PreCheck(MemberStep& m);
+  bool OpenOutput(MemberStep& m);
+  bool WriteMember(MemberStep& m);
+  void FinishFile(MemberStep& m);
   bool ResolveTarget(const std::string& storedName, std::string& target, std::vector<std::string>& parts);
   int OpenTargetFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler);
   int DirectoryFd(const std::vector<std::string>& parts, size_t count, bool create);
   bool CreateStoredDirectory(const std::string& target, const std::vector<std::string>& parts);
-  void Decode(const DirectoryEntry& e, int64_t dataStart, uint16_t method, int64_t csize, int64_t usize);
+  TMemberResult Decode(const MemberStep& m);
   uint32_t WriteOut(const uint8_t* buffer, uint32_t count);
   void Progress(int64_t fileDone);
   void CloseDirectoryCache();
@@ -80,10 +109,8 @@ struct TUnZip::Run {
   TDecompMemoryStream* memory = nullptr;
   std::vector<MemberResult>* results = nullptr;
   int count = 0;
-  TCrcRegister crc;
   int outFd = -1;             // the file being written (files mode)
   int64_t memberWritten = 0;  // bytes handed to the destination for this member
-  int64_t memberLimit = 0;    // the member's uncompressed size: never more is written
   int64_t archiveDone = 0;    // compressed bytes of earlier members, for progress
   int64_t memberCompressed = 0;
   std::string currentTarget;
