@@ -229,6 +229,9 @@ CASES = [
     ("encrypted member", build([Entry("bar.txt", b"\0" * 12 + b"secret", method=0, flags=1), TWO[1]]), ".zip",
      ["encrypted"], 1, "agree"),
     ("zip64 size beyond the file", zip64_huge(), ".zip", ["size-beyond-file"], 1, "agree"),
+    ("strongly encrypted directory",
+     build([Entry("x.bin", b"\0" * 40, method=0, local_flags=0x2041, central_sig=0x13572468)]), ".zip",
+     ["directory-missing", "directory-encrypted"], 1, None),
     ("truncated", truncated(), ".zip", [], 1, "agree"),
     ("padding after end record", zipfile_bytes([("a.txt", DATA)]) + b"\0" * 64, ".zip", ["comment-length"], 0, None),
 ]
