@@ -253,14 +253,18 @@ bool Opener::Run() {
     CheckRecords();
   } else {
     int64_t first = where.headerState == HtBit(htLocal) ? where.directoryStart : -1;
+    // An empty archive is an end record that announces nothing.
+    if ((where.headerState & HtBit(htEnding)) && where.endRecord.totalEntries == 0 &&
+        where.DirectorySize() == 0)
+      return true;
     if (where.headerState & HtBit(htEnding)) {
       first = SearchFirstLocal(src);
       zip.Add("directory-missing", TSeverity::error, "",
               "the end record says the central directory starts at offset " + Num(uint64_t(where.recordedStart)) +
-                  " (" + Num(l.directorySize) + " bytes), but no central directory is there; the members were read "
-                  "from their local headers");
+                  " (" + Num(l.directorySize) + " bytes), but no central directory is there" +
+                  (first >= 0 ? "; the members were read from their local headers" : ""));
     }
-    if (first < 0) return (where.headerState & HtBit(htEnding)) && where.endRecord.totalEntries == 0;
+    if (first < 0) return false;
     l.localWalk = true;
     l.directoryWhole = false;
     l.directoryStart = first;

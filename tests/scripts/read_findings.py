@@ -233,6 +233,7 @@ CASES = [
      build([Entry("x.bin", b"\0" * 40, method=0, local_flags=0x2041, central_sig=0x13572468)]), ".zip",
      ["directory-missing", "directory-encrypted"], 1, None),
     ("truncated", truncated(), ".zip", [], 1, "agree"),
+    ("empty archive", zipfile_bytes([]), ".zip", [], 0, "agree"),
     ("padding after end record", zipfile_bytes([("a.txt", DATA)]) + b"\0" * 64, ".zip", ["comment-length"], 0, None),
 ]
 
