@@ -19,8 +19,6 @@ namespace parcelix {
 
 namespace {
 
-// Stored members are copied, and decoded data handed on, in pieces of this.
-constexpr uint32_t kChunk = 32768;
 // Directory descriptors kept open during one extraction.
 constexpr size_t kMaxCachedDirs = 256;
 
@@ -69,6 +67,7 @@ int TUnZip::Run::Extract() {
       z.SetExtractDir("");
       if (z.extractDir_.empty()) z.extractDir_ = "./";
     }
+    tree.SetRoot(z.extractDir_);
     TArchiveStream in(*src);
     stream = &in;
     size_t omittedNext = 0;
@@ -80,7 +79,7 @@ int TUnZip::Run::Extract() {
       reportOmitted(i);
       ExtractMember(entries[i]);
       const DirectoryEntry& e = entries[i];
-      archiveDone += e.CompressedSize();
+      archiveDone = AddClamped(archiveDone, e.CompressedSize());
     }
     if (!z.Cancel()) reportOmitted(entries.size());
     stream = nullptr;
@@ -94,7 +93,7 @@ int TUnZip::Run::Extract() {
 }
 
 void TUnZip::Run::Progress(int64_t fileDone) {
-  if (z.OnProgress) z.OnProgress(z, Percent(fileDone, memberCompressed), Percent(archiveDone + fileDone, sumCompressed));
+  if (z.OnProgress) z.OnProgress(z, Percent(fileDone, memberCompressed), Percent(AddClamped(archiveDone, fileDone), sumCompressed));
 }
 
 // ------------------------------------------------------------ target paths
@@ -131,33 +130,34 @@ bool TUnZip::Run::ResolveTarget(const std::string& storedName, std::string& targ
   return true;
 }
 
-void TUnZip::Run::CloseDirectoryCache() {
-  for (auto& [path, fd] : dirFds) ::close(fd);
-  dirFds.clear();
-  if (rootFd >= 0) ::close(rootFd);
-  rootFd = -1;
+TTargetTree::~TTargetTree() { Close(); }
+
+void TTargetTree::Close() {
+  for (auto& [path, fd] : dirs_) ::close(fd);
+  dirs_.clear();
+  if (rootFd_ >= 0) ::close(rootFd_);
+  rootFd_ = -1;
 }
 
-// The descriptor of ExtractDir/parts[0..count), each level opened without
-// following symbolic links (a link planted in the target tree, or made by an
-// earlier member, is refused) and created when create is set.
-int TUnZip::Run::DirectoryFd(const std::vector<std::string>& parts, size_t count, bool create) {
-  if (rootFd < 0) {
-    if (!ForceDirectories(z.extractDir_)) return -1;
-    rootFd = ::open(z.extractDir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0) return -1;
+// Each level is opened without following symbolic links (a link planted in
+// the target tree, or made by an earlier member, is refused).
+int TTargetTree::Directory(const std::vector<std::string>& parts, size_t count, bool create) {
+  if (rootFd_ < 0) {
+    if (!ForceDirectories(root_)) return -1;
+    rootFd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0) return -1;
   }
-  if (dirFds.size() > kMaxCachedDirs) {
-    for (auto& [path, fd] : dirFds) ::close(fd);
-    dirFds.clear();
+  if (dirs_.size() > kMaxCachedDirs) {
+    for (auto& [path, fd] : dirs_) ::close(fd);
+    dirs_.clear();
   }
-  int parent = rootFd;
+  int parent = rootFd_;
   std::string key;
   for (size_t i = 0; i < count; ++i) {
     key += parts[i];
     key += '/';
-    auto it = dirFds.find(key);
-    if (it != dirFds.end()) {
+    auto it = dirs_.find(key);
+    if (it != dirs_.end()) {
       parent = it->second;
       continue;
     }
@@ -168,13 +168,13 @@ int TUnZip::Run::DirectoryFd(const std::vector<std::string>& parts, size_t count
       fd = ::openat(parent, parts[i].c_str(), flags);
     }
     if (fd < 0) return -1;
-    dirFds.emplace(key, fd);
+    dirs_.emplace(key, fd);
     parent = fd;
   }
   return parent;
 }
 
-int TUnZip::Run::OpenTargetFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler) {
+int TTargetTree::OpenFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler) {
   // O_NOFOLLOW: an existing symbolic link at the target is not written
   // through. O_NONBLOCK: a FIFO there fails instead of hanging the run.
   const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -185,13 +185,9 @@ int TUnZip::Run::OpenTargetFile(const std::string& target, const std::vector<std
     return ::open(target.c_str(), flags, 0666);
   }
   if (parts.empty()) return -1;
-  const int dfd = DirectoryFd(parts, parts.size() - 1, true);
+  const int dfd = Directory(parts, parts.size() - 1, true);
   if (dfd < 0) return -1;
   return ::openat(dfd, parts.back().c_str(), flags, 0666);
-}
-
-bool TUnZip::Run::CreateStoredDirectory(const std::string&, const std::vector<std::string>& parts) {
-  return DirectoryFd(parts, parts.size(), true) >= 0;
 }
 
 // -------------------------------------------------------------- the writer
@@ -354,7 +350,7 @@ bool TUnZip::Run::PreCheck(MemberStep& m) {
 // Step 5: the file, or the memory index entry. False: nothing to write to.
 bool TUnZip::Run::OpenOutput(MemberStep& m) {
   if (mode == kFiles) {
-    outFd = OpenTargetFile(m.target, m.parts, m.fromHandler);
+    outFd = tree.OpenFile(m.target, m.parts, m.fromHandler);
     if (outFd >= 0) return true;
     z.ReportError(m.Who(mode), "", z.volumeId_, kErrOpenFile);
     count = std::max(count - 1, 0);
@@ -468,7 +464,7 @@ void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   bool pass = false;
   if ((m.attr & 0x10) || m.isDirName) {
     // 4. A directory member: nothing to write.
-    if (mode == kFiles && z.CreateStoredDirs && !m.fromHandler && !CreateStoredDirectory(m.target, m.parts)) {
+    if (mode == kFiles && z.CreateStoredDirs && !m.fromHandler && !tree.MakeDirectory(m.parts)) {
       z.ReportError(m.Who(mode), "", z.volumeId_, kErrCreateDir);
       m.checked = false;
     } else {

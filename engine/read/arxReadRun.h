@@ -16,6 +16,29 @@
 
 namespace parcelix {
 
+// The folder an extraction writes into: its directories are opened once,
+// level by level, and kept open for the members that follow.
+class TTargetTree {
+ public:
+  TTargetTree() = default;
+  ~TTargetTree();
+  TTargetTree(const TTargetTree&) = delete;
+  TTargetTree& operator=(const TTargetTree&) = delete;
+  void SetRoot(const std::string& root) { root_ = root; }
+  // The descriptor of root/parts[0..count), created when create is set; -1
+  // when a level cannot be opened or is a symbolic link.
+  int Directory(const std::vector<std::string>& parts, size_t count, bool create);
+  // Creates the file at parts (or at target, a path a handler chose).
+  int OpenFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler);
+  bool MakeDirectory(const std::vector<std::string>& parts) { return Directory(parts, parts.size(), true) >= 0; }
+  void Close();
+
+ private:
+  std::string root_;
+  int rootFd_ = -1;
+  std::map<std::string, int> dirs_;  // directories opened below the root, by relative path
+};
+
 struct TUnZip::Run {
   enum Mode { kList, kRaw, kFiles, kMemory, kTest };
 
@@ -79,13 +102,9 @@ struct TUnZip::Run {
   bool WriteMember(MemberStep& m);
   void FinishFile(MemberStep& m);
   bool ResolveTarget(const std::string& storedName, std::string& target, std::vector<std::string>& parts);
-  int OpenTargetFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler);
-  int DirectoryFd(const std::vector<std::string>& parts, size_t count, bool create);
-  bool CreateStoredDirectory(const std::string& target, const std::vector<std::string>& parts);
   TMemberResult Decode(const MemberStep& m);
   uint32_t WriteOut(const uint8_t* buffer, uint32_t count);
   void Progress(int64_t fileDone);
-  void CloseDirectoryCache();
 
   TUnZip& z;
   Mode mode;
@@ -114,8 +133,7 @@ struct TUnZip::Run {
   int64_t archiveDone = 0;    // compressed bytes of earlier members, for progress
   int64_t memberCompressed = 0;
   std::string currentTarget;
-  int rootFd = -1;
-  std::map<std::string, int> dirFds;  // directories opened below the root, by relative path
+  TTargetTree tree;
   std::map<uint32_t, int64_t> dosTimes;  // DOS date -> time_t, converted once per run
 };
 
