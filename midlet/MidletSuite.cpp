@@ -47,74 +47,88 @@ std::string ExpandFileName(const std::string& path) {
   return IncludeTrailingSlash(buf) + path;
 }
 
-// Restores a component's event when the operation ends, however it ends.
-template <class T>
-struct RestoreOnExit {
-  T& slot;
-  T saved;
-  explicit RestoreOnExit(T& s) : slot(s), saved(s) {}
-  ~RestoreOnExit() { slot = std::move(saved); }
+struct FileIdentity {
+  uint64_t dev = 0, ino = 0;
+  int64_t size = -1, mtimeSec = 0, mtimeNsec = 0;
+  bool operator==(const FileIdentity&) const = default;
 };
+
+FileIdentity IdentityOf(const struct stat& st) {
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
+          int64_t(st.st_mtim.tv_nsec)};
+}
+
+bool IdentityOf(const std::string& path, FileIdentity& id) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  id = IdentityOf(st);
+  return true;
+}
 
 }  // namespace
 
+struct TMidletSuite::EditSession {
+  std::string path;
+  FileIdentity identity;
+  std::unique_ptr<TOldArchive> old;
+};
+
+struct TMidletSuite::LastRead {
+  FileIdentity identity;
+  std::vector<uint8_t> bytes;
+};
+
 TMidletSuite::TMidletSuite() {
   UnJar.FileSpec = {kManifestSpec};
-  // The manifest save: the writer updates the existing JAR, copying every old
-  // entry as it is, and puts the new manifest where the old one stood (or
-  // first, for a JAR that had none, where JarInputStream looks for it).
   Jar.SetCompressMethod(cmDeflate);
   Jar.SetDefaultExt(".jar");
   Jar.Switch = swAdd;
   Jar.StoreEmptySubDirs = true;
-  Jar.ReplaceInPlace = true;
-  Jar.AddNewFirst = true;
 }
 
-std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
-  UnJar.FileSpec = {kManifestSpec};
-  UnJar.ClearErrors();
+int PickManifest(const std::vector<std::string>& names) {
+  TStringList spec{kManifestSpec};
+  TStringList none;
+  TMemberSelector selector;
+  selector.FileSpec = &spec;
+  selector.ExcludeSpec = &none;
+  int first = -1;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!selector.Select(names[i])) continue;
+    // META-INF/MANIFEST.MF is the manifest; another member that happens to
+    // be called MANIFEST.MF (a nested build file) only when it is the only one.
+    if (IsMainManifestName(names[i])) return int(i);
+    if (first < 0) first = int(i);
+  }
+  return first;
+}
 
-  std::vector<std::pair<std::string, bool>> ends;
-  RestoreOnExit<decltype(UnJar.OnEnd)> restore(UnJar.OnEnd);
-  auto outer = UnJar.OnEnd;
-  UnJar.OnEnd = [&](TUnZip& sender, const std::string& name, bool crcPass) {
-    ends.emplace_back(name, crcPass);
-    if (outer) outer(sender, name, crcPass);
-  };
-
+std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile) {
+  reader.FileSpec = {kManifestSpec};
+  reader.ClearErrors();
   TDecompMemoryStream stream;
   try {
-    UnJar.SetArchiveFile(jarFile);
-    UnJar.ExtractToMemoryStream(&stream);
+    if (reader.ArchiveFile() != jarFile) reader.SetArchiveFile(jarFile);
+    reader.ExtractToMemoryStream(&stream);
   } catch (const std::exception& e) {
     throw EJarDamaged(e.what());
   }
-  const auto& errors = UnJar.Errors();
-  if (stream.Count() == 0) {
+  const auto& errors = reader.Errors();
+  std::vector<std::string> names;
+  for (int i = 0; i < stream.Count(); ++i) names.push_back(stream.EntryName(i));
+  const int pick = PickManifest(names);
+  if (pick < 0) {
     // The archive is opened once, by the reader; a missing file is told here.
-    if (!FileExists(jarFile)) throw EJarDamaged(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
+    if (!FileExists(jarFile) && errors.empty())
+      throw EJarDamaged(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
     if (!errors.empty()) throw EJarDamaged(ErrorText(errors.front()));
     throw EManifestMissing("List index out of bounds (0)");
   }
-
-  // META-INF/MANIFEST.MF is the manifest; another member that happens to be
-  // called MANIFEST.MF (a nested build file) is taken only when it is the
-  // only one there is.
-  int pick = 0;
-  for (int i = 0; i < stream.Count(); ++i)
-    if (IsMainManifestName(stream.EntryName(i))) {
-      pick = i;
-      break;
-    }
-  const std::string& name = stream.EntryName(pick);
+  // The reader reports a member that fails its CRC check or decodes short.
+  const std::string& name = names[size_t(pick)];
   const std::string shown = SlashName(name);
-  for (const auto& [endName, pass] : ends)
-    if (!pass && SameMemberName(endName, name))
-      throw EJarDamaged(std::string(ErrorMessage(kErrCrcCheck)) + " (" + shown + ")");
   for (const auto& e : errors)
     if (SameMemberName(e.fileName, name)) throw EJarDamaged(ErrorText(e));
-
   // Only the bytes that were really decoded: a damaged member's header may
   // promise more than the stream holds.
   int64_t begin = stream.EntryPosition(pick);
@@ -124,6 +138,51 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
   if (take < stream.EntrySize(pick)) throw EJarDamaged(std::string(ErrorMessage(kErrReadFile)) + " (" + shown + ")");
   const uint8_t* p = stream.Memory() + begin;
   return std::vector<uint8_t>(p, p + take);
+}
+
+std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
+  FileIdentity id;
+  const bool known = IdentityOf(jarFile, id);
+  if (known && session_ && session_->path == jarFile && session_->identity == id) return SessionManifest(*session_);
+  if (known && last_ && last_->identity == id) return last_->bytes;
+  std::vector<uint8_t> bytes = ReadJarManifest(UnJar, jarFile);
+  if (known) last_ = std::make_shared<LastRead>(LastRead{id, bytes});
+  return bytes;
+}
+
+// The JAR opened for an edit: its directory read once, the file held open.
+TMidletSuite::EditSession& TMidletSuite::SessionFor(const std::string& jarFile) {
+  FileIdentity id;
+  if (!IdentityOf(jarFile, id)) throw EMidletError(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
+  if (session_ && session_->path == jarFile && session_->identity == id) return *session_;
+  session_.reset();
+  auto s = std::make_shared<EditSession>();
+  s->path = jarFile;
+  UnJar.ClearErrors();
+  UnJar.SetArchiveFile(jarFile);
+  Jar.ClearErrors();
+  s->old = Jar.OpenOldArchive(UnJar);
+  if (!s->old) {
+    const auto& errors = Jar.Errors();
+    throw EJarDamaged(errors.empty() ? "The JAR cannot be read: " + jarFile : ErrorText(errors.front()));
+  }
+  struct stat st;
+  if (fstat(s->old->File().Handle(), &st) != 0) throw EJarDamaged("The JAR cannot be read: " + jarFile);
+  s->identity = IdentityOf(st);
+  session_ = s;
+  return *session_;
+}
+
+std::vector<uint8_t> TMidletSuite::SessionManifest(EditSession& s) {
+  std::vector<std::string> names;
+  for (const auto& e : s.old->Entries()) names.push_back(e.raw.name);
+  const int pick = PickManifest(names);
+  if (pick < 0) throw EManifestMissing("List index out of bounds (0)");
+  std::vector<uint8_t> bytes;
+  std::string problem;
+  if (!s.old->ReadMember(pick, bytes, problem))
+    throw EJarDamaged(problem + " (" + SlashName(names[size_t(pick)]) + ")");
+  return bytes;
 }
 
 ManifestParts TMidletSuite::LoadManifestParts(const std::string& jarFile) {
@@ -185,12 +244,8 @@ RenameResult TMidletSuite::RenameByMIDletName(const std::string& fileName) {
 }
 
 int32_t GetJarFileSize(const std::string& fileName) {
-  int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
   struct stat st;
-  int rc = fstat(fd, &st);
-  close(fd);
-  if (rc != 0) return -1;
+  if (stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(fileName.c_str(), R_OK) != 0) return -1;
   return int32_t(uint32_t(uint64_t(st.st_size)));
 }
 
@@ -211,90 +266,103 @@ std::string TMidletSuite::MakeJAD(const std::string& jarFile, TDurableBatch* bat
 }
 
 GridLines TMidletSuite::LoadManifest(const std::string& jarFile) {
+  // The editor's load opens the JAR for the save that may follow; a JAR
+  // that cannot be opened for an edit is still read as rename reads it.
+  try {
+    SessionFor(jarFile);
+  } catch (const EMidletError&) {
+    session_.reset();
+  }
   return ManifestToGrid(LoadManifestDoc(jarFile));
 }
 
 namespace {
 
-// The first half of a save, which touches nothing of the JAR: the new
-// manifest (old per-entry sections kept; a JAR without a manifest gets one)
-// as the only file of a private directory. A manifest that cannot be read
-// stops the save here, since its sections would be lost.
-std::unique_ptr<TPrivateTempDir> PrepareManifestTree(TMidletSuite& suite, const std::string& jarFile,
-                                                     const GridLines& grid) {
-  // The writer gives a target without extension the default one, so it
-  // would build "x.jar" beside "x" instead of updating it.
+// What can stop a save before anything is written.
+void CheckSavable(const std::string& jarFile) {
+  // A file without extension would get the default one and a second JAR.
   if (ExtractFileExt(ExtractFileName(jarFile)).empty())
     throw EMidletError("Cannot save the manifest of a file without an extension: " + jarFile);
-  // The writer leaves a JAR without write permission alone; say so plainly
-  // and before a backup is made.
   struct stat st;
   if (stat(jarFile.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
     throw EMidletError("The JAR is read-only: " + jarFile);
-  ManifestDoc lines = GridToManifest(grid);
-  ManifestParts old;
-  try {
-    old = suite.LoadManifestParts(jarFile);
-  } catch (const EManifestMissing&) {
-  }
-  std::string text = ComposeManifest(lines, old.sections);
-  std::unique_ptr<TPrivateTempDir> work;
-  std::string metaInf;
-  try {
-    work = std::make_unique<TPrivateTempDir>("parcelix-save-");
-    metaInf = work->Path() + "META-INF";
-    if (!ForceDirectories(metaInf)) throw std::system_error(errno, std::generic_category(), metaInf);
-    // A private source file that lives for one save: no flush to disk.
-    TUniqueFile file(metaInf, "m");
-    file.WriteAll(text);
-    file.Close();
-    if (rename(file.Path().c_str(), (metaInf + "/MANIFEST.MF").c_str()) != 0)
-      throw std::system_error(errno, std::generic_category(), metaInf);
-    file.Release();
-  } catch (const std::system_error& e) {
-    std::string where = metaInf.empty() ? SystemTempDir() : metaInf + "/MANIFEST.MF";
-    throw EMidletError("Cannot create file \"" + where + "\". " + std::strerror(e.code().value()));
-  }
-  return work;
 }
 
-// The second half: the writer updates the JAR from the private directory,
-// copying every old entry as it is and putting the new manifest where the
-// old one stood. The JAR is replaced only by a complete new archive.
-void CommitManifest(TJar& jar, const std::string& jarFile, const std::string& workDir) {
-  jar.FileSpec = {workDir + "*.*"};
-  jar.ExcludeSpec.clear();
-  jar.Switch = swAdd;
-  jar.StoredDirNames = sdRelative;
-  jar.RecurseDirs = true;
-  jar.IncludeHiddenDirs = false;
-  jar.ReplaceInPlace = true;
-  jar.AddNewFirst = true;
-  // The temporary archive lies beside the JAR so that the commit is one
-  // rename on the same file system.
-  jar.SetTempDir(ExtractFilePath(ExpandFileName(jarFile)));
-  jar.ClearErrors();
-  jar.SetArchiveFile(jarFile);
-  if (jar.ArchiveFile() != jarFile)
-    throw EMidletError("Cannot save the manifest of a file without an extension: " + jarFile);
-  int written = 0;
-  try {
-    written = jar.Compress();
-  } catch (const std::exception& e) {
-    throw EMidletError(e.what());
+// The plan of a save: every member copied as it is, the new manifest in
+// place of META-INF/MANIFEST.MF, or first (where JarInputStream looks for
+// it) in a JAR that had none.
+std::vector<TPlanStep> ManifestPlan(const TOldArchive& old, const std::string& text) {
+  TPlanStep manifest;
+  manifest.kind = TPlanStep::Kind::Bytes;
+  manifest.name = "META-INF/MANIFEST.MF";
+  manifest.data.assign(text.begin(), text.end());
+  manifest.dosDateTime = UnixToDosDateTime(std::time(nullptr));
+  manifest.externalAttributes = 0100644u << 16;
+  std::vector<TPlanStep> steps;
+  steps.reserve(old.Entries().size() + 1);
+  bool placed = false;
+  for (size_t i = 0; i < old.Entries().size(); ++i) {
+    const RawCentralEntry& e = old.Entries()[i].raw;
+    if (!placed && IsMainManifestName(e.name)) {
+      manifest.name = SlashName(e.name);
+      manifest.externalAttributes = e.header.externalAttributes;
+      manifest.versionMadeBy = e.header.versionMadeBy;
+      manifest.old = int(i);
+      steps.push_back(manifest);
+      placed = true;
+      continue;
+    }
+    TPlanStep copy;
+    copy.old = int(i);
+    steps.push_back(copy);
   }
-  if (written < 1) {
-    const auto& errors = jar.Errors();
-    throw EMidletError(errors.empty() ? "The JAR could not be written: " + jarFile : ErrorText(errors.front()));
+  if (!placed) steps.insert(steps.begin(), manifest);
+  return steps;
+}
+
+// The first member the plan copies that cannot be copied exactly, as the
+// message of a refused save; empty when there is none.
+std::string Uncopyable(const TOldArchive& old, const std::vector<TPlanStep>& steps) {
+  for (const TPlanStep& step : steps) {
+    if (step.kind != TPlanStep::Kind::Copy) continue;
+    const auto& e = old.Entries()[size_t(step.old)];
+    if (!e.problem.empty())
+      return "The JAR cannot be saved: " + SlashName(e.raw.name) + " cannot be copied exactly: " + e.problem;
   }
+  return {};
 }
 
 }  // namespace
 
+// The new manifest: the grid's lines and the old per-entry sections. A
+// manifest that cannot be read stops the save, since its sections would be lost.
+std::string TMidletSuite::NewManifestText(EditSession& s, const GridLines& grid) {
+  ManifestParts old;
+  try {
+    old = SplitManifest(SessionManifest(s));
+  } catch (const EManifestMissing&) {
+  }
+  return ComposeManifest(GridToManifest(grid), old.sections);
+}
+
+void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
+  const auto steps = ManifestPlan(*s.old, text);
+  if (std::string why = Uncopyable(*s.old, steps); !why.empty()) throw EMidletError(why);
+  // The temporary archive lies beside the JAR: the commit is one rename.
+  Jar.SetTempDir(ExtractFilePath(ExpandFileName(s.path)));
+  Jar.SetArchiveFile(s.path);
+  const int written = Jar.UpdateByPlan(*s.old, steps);
+  session_.reset();
+  if (written < 1) {
+    const auto& errors = Jar.Errors();
+    throw EMidletError(errors.empty() ? "The JAR could not be written: " + s.path : ErrorText(errors.front()));
+  }
+}
+
 void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {
-  auto work = PrepareManifestTree(*this, jarFile, grid);
-  CommitManifest(Jar, jarFile, work->Path());
-  UnJar.FileSpec = {kManifestSpec};
+  CheckSavable(jarFile);
+  EditSession& session = SessionFor(jarFile);
+  CommitManifest(session, NewManifestText(session, grid));
 }
 
 std::string BackupPathOf(const std::string& jarFile) {
@@ -308,7 +376,11 @@ SaveResult TMidletSuite::SaveCommand(const GridLines& grid) {
   res.jarPath = jar;
   if (!FileExists(jar)) throw EMidletError(std::string(ErrorMessage(kErrOpenFile)) + " (" + jar + ")");
   // Whatever can fail before the JAR is written fails before the backup.
-  auto work = PrepareManifestTree(*this, jar, grid);
+  CheckSavable(jar);
+  EditSession& session = SessionFor(jar);
+  const std::string text = NewManifestText(session, grid);
+  if (std::string why = Uncopyable(*session.old, ManifestPlan(*session.old, text)); !why.empty())
+    throw EMidletError(why);
   if (Options.CreateBackup) {
     std::string bak = BackupPathOf(jar);
     try {
@@ -320,8 +392,7 @@ SaveResult TMidletSuite::SaveCommand(const GridLines& grid) {
     }
     res.backupPath = bak;
   }
-  CommitManifest(Jar, jar, work->Path());
-  work.reset();
+  CommitManifest(session, text);
   UnJar.FileSpec = {kManifestSpec};
   if (Options.RenameAfterSave) {
     try {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -113,17 +114,39 @@ class TMidletSuite {
 
   // Manifest editor model: the main section as sorted key=value lines.
   GridLines LoadManifest(const std::string& jarFile);
-  // Writes the grid as the JAR's manifest (per-entry sections kept): the
-  // writer updates the JAR, copying every other member unchanged, and the
-  // JAR is replaced only by the complete new archive. Throws EMidletError;
-  // the JAR is then exactly as it was.
+  // Writes the grid as the JAR's manifest (per-entry sections kept): one
+  // plan copies every other member's bytes unchanged and puts the new
+  // manifest where META-INF/MANIFEST.MF stood (or first), and the JAR is
+  // replaced only by the complete new archive. Throws EMidletError, leaving
+  // the JAR exactly as it was, also when a member cannot be copied exactly.
   void SaveManifest(const std::string& jarFile, const GridLines& grid);
   // The editor's Save on ManifestJarFile: backup, save, rename, JAD, as the
   // options say. Throws EMidletError when the save fails (the JAR is then
   // exactly as it was); a rename or JAD that fails after the save is told in
   // the result. ManifestJarFile follows a rename that happened.
   SaveResult SaveCommand(const GridLines& grid);
+
+ private:
+  // The JAR being edited, opened once for the load and the save.
+  struct EditSession;
+  EditSession& SessionFor(const std::string& jarFile);
+  std::vector<uint8_t> SessionManifest(EditSession& s);
+  std::string NewManifestText(EditSession& s, const GridLines& grid);
+  void CommitManifest(EditSession& s, const std::string& text);
+  std::shared_ptr<EditSession> session_;
+  // The manifest last read, with the identity of the file it came from: the
+  // JAD after a rename reads the same file again.
+  struct LastRead;
+  std::shared_ptr<LastRead> last_;
 };
+
+// The manifest of a JAR as every command and window reads it:
+// META-INF/MANIFEST.MF, else the first member "MANIFEST.MF" selects;
+// CRC-checked. Throws EManifestMissing ("List index out of bounds (0)") or
+// EJarDamaged (what is wrong, with the member name).
+std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile);
+// Which of these member names is the manifest, by the rule above; -1 when none.
+int PickManifest(const std::vector<std::string>& names);
 
 // The backup path of the save: the extension replaced by ".bak" (".bak"
 // appended when that would name the JAR itself).

@@ -9,6 +9,7 @@
 #include "app/shell/Cli.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/arxUnZip.h"
+#include "midlet/MidletSuite.h"
 
 namespace parcelix {
 
@@ -297,31 +298,21 @@ int CmdManifest(CliContext& ctx, const std::vector<std::string>& args) {
   std::vector<std::string> pos;
   if (!ParseArgs(ctx, args, false, json, pos) || pos.size() != 1) return Usage(ctx, "manifest ARCHIVE");
   const std::string& path = pos[0];
+  // The one manifest read that rename, JAD and the editor use.
   TUnJar z;
-  z.SetArchiveFile(path);
-  z.FileSpec = {"MANIFEST.MF"};
-  TDecompMemoryStream stream;
-  int taken = 0;
+  std::vector<uint8_t> bytes;
   try {
-    taken = z.ExtractToMemoryStream(&stream);
-  } catch (const std::exception& e) {
-    *ctx.err << "parcelix: " << e.what() << "\n";
-    return 1;
-  }
-  if (stream.Count() == 0) {
-    const bool opened = Opened(z);
+    bytes = ReadJarManifest(z, path);
+  } catch (const EManifestMissing&) {
     PrintErrors(ctx, z);
-    if (opened && !NotZip(ctx, z, path)) *ctx.err << "parcelix: " << path << ": no MANIFEST.MF\n";
+    if (Opened(z) && !NotZip(ctx, z, path)) *ctx.err << "parcelix: " << path << ": no MANIFEST.MF\n";
+    return 1;
+  } catch (const std::exception& e) {
+    *ctx.err << "parcelix: " << path << ": " << e.what() << "\n";
     return 1;
   }
-  // Only the bytes actually decoded: a damaged member is shorter than its
-  // recorded size.
-  const int64_t start = stream.EntryPosition(0);
-  const int64_t n = std::min(stream.EntryWritten(0), stream.GetSize() - start);
-  if (n > 0) ctx.out->write(reinterpret_cast<const char*>(stream.Memory() + start), std::streamsize(n));
+  ctx.out->write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   ctx.out->flush();
-  PrintErrors(ctx, z);
-  (void)taken;
   return 0;
 }
 

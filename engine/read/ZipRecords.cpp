@@ -2,6 +2,8 @@
 // each fixed record, and the extra-field parser.
 #include "engine/read/ZipRecords.h"
 
+#include <algorithm>
+
 #include "engine/common/ByteIO.h"
 
 #include <algorithm>
@@ -307,6 +309,43 @@ void ParseExtraField(std::span<const uint8_t> extra, bool central, ExtraFieldRec
     }
   }
   rec.overflow = blocks.overflow();
+}
+
+std::vector<uint8_t> DirectoryEndBytes(uint64_t entries, uint64_t directoryOffset, uint64_t directorySize,
+                                       std::span<const uint8_t> comment) {
+  const bool zip64 = entries >= 0xFFFF || directoryOffset >= 0xFFFFFFFFu || directorySize >= 0xFFFFFFFFu;
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  if (zip64) {
+    Zip64EndRecord z;
+    z.entriesThisDisk = z.totalEntries = entries;
+    z.directorySize = directorySize;
+    z.directoryOffset = directoryOffset;
+    const auto zb = z.Bytes();
+    w.bytes(zb);
+    Zip64Locator loc;
+    loc.endRecordOffset = directoryOffset + directorySize;
+    loc.totalDisks = 1;
+    const auto lb = loc.Bytes();
+    w.bytes(lb);
+  }
+  EndRecord end;
+  end.entriesThisDisk = end.totalEntries = uint16_t(std::min<uint64_t>(entries, 0xFFFF));
+  end.directorySize = uint32_t(std::min<uint64_t>(directorySize, 0xFFFFFFFFu));
+  end.directoryOffset = std::min<uint64_t>(directoryOffset, 0xFFFFFFFFu);
+  end.commentLength = uint16_t(std::min<size_t>(comment.size(), 0xFFFF));
+  w.bytes(end.Bytes());
+  w.bytes(comment.first(end.commentLength));
+  return out;
+}
+
+std::vector<uint8_t> Zip64ExtraBlock(std::span<const uint64_t> values) {
+  std::vector<uint8_t> out;
+  ByteWriter w(out);
+  w.u16(kExtraZip64);
+  w.u16(uint16_t(values.size() * 8));
+  for (uint64_t v : values) w.u64(v);
+  return out;
 }
 
 }  // namespace parcelix

@@ -210,6 +210,16 @@ struct DirectoryEntry {
   int64_t UncompressedSize() const { return int64_t(std::min<uint64_t>(uncompressedSize, INT64_MAX)); }
 };
 
+// The end of an archive as written: when the entry count, the directory
+// size or its offset does not fit the end record, the zip64 end record and
+// its locator come first and the end record holds the placeholders (0xFFFF,
+// 0xFFFFFFFF); then the end record and the archive comment.
+std::vector<uint8_t> DirectoryEndBytes(uint64_t entries, uint64_t directoryOffset, uint64_t directorySize,
+                                       std::span<const uint8_t> comment);
+
+// A zip64 extra block (0x0001) holding the given 8-byte values in order.
+std::vector<uint8_t> Zip64ExtraBlock(std::span<const uint64_t> values);
+
 inline int64_t Widen48(uint32_t low, uint16_t high) { return int64_t(low) | (int64_t(high) << 32); }
 
 // a + b for a, b >= 0, held at INT64_MAX: sizes from a file may be anything.

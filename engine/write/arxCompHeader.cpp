@@ -45,7 +45,6 @@ void TCompHeaderObj::MoveNewFirst() {
 void TCompHeaderObj::Clear() {
   items_.clear();
   index_.clear();
-  ArchiveComment.clear();
 }
 
 void TCompHeaderObj::Reindex() {

@@ -1,7 +1,6 @@
 // The writer's entry list (TCompHeaderObj) and the per-entry records it keeps.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -10,42 +9,6 @@
 #include "engine/read/ZipRecords.h"
 
 namespace parcelix {
-
-// A 46-byte central directory header kept per entry. Until an entry is
-// written only the date (12), sizes (20, 24) and attributes (38) are read.
-using THeaderImage = std::array<uint8_t, kCentralHeaderSize>;
-
-// Field offsets inside a central directory header (and a header image).
-namespace chdr {
-inline constexpr size_t kVersionMadeBy = 4;
-inline constexpr size_t kVersionNeeded = 6;
-inline constexpr size_t kFlags = 8;
-inline constexpr size_t kMethod = 10;
-inline constexpr size_t kDosDateTime = 12;
-inline constexpr size_t kCrc = 16;
-inline constexpr size_t kCompressedSize = 20;
-inline constexpr size_t kSize = 24;
-inline constexpr size_t kNameLength = 28;
-inline constexpr size_t kExtraLength = 30;
-inline constexpr size_t kCommentLength = 32;
-inline constexpr size_t kDiskStart = 34;
-inline constexpr size_t kInternalAttr = 36;
-inline constexpr size_t kExternalAttr = 38;
-inline constexpr size_t kLocalOffset = 42;
-}  // namespace chdr
-
-// Field offsets inside a local file header.
-namespace lhdr {
-inline constexpr size_t kVersionNeeded = 4;
-inline constexpr size_t kFlags = 6;
-inline constexpr size_t kMethod = 8;
-inline constexpr size_t kDosDateTime = 10;
-inline constexpr size_t kCrc = 14;
-inline constexpr size_t kCompressedSize = 18;
-inline constexpr size_t kSize = 22;
-inline constexpr size_t kNameLength = 26;
-inline constexpr size_t kExtraLength = 28;
-}  // namespace lhdr
 
 // What happens to an entry in the entry loop.
 enum TEntryState : uint8_t {
@@ -57,13 +20,7 @@ enum TEntryState : uint8_t {
 
 struct TEntryRecord {
   uint8_t State = esAdd;
-  int64_t HeaderOffset = 0;  // old archive for states 1 and 3; new archive once written
-  uint16_t SizeHigh = 0;        // bits 32-47 of the uncompressed size
-  uint16_t CompressedHigh = 0;  // bits 32-47 of the compressed size
-  bool EncryptHeaders = false;
-  uint8_t EncryptionMethod = 0;
-  std::vector<uint8_t> Comment;  // central comment
-  std::vector<uint8_t> Extra;    // central extra field
+  int OldIndex = -1;  // the entry of the old archive (states 1, 2 and 3)
 
   // Files listed from disk in this run.
   bool IsNew = false;
@@ -75,10 +32,7 @@ struct TEntryRecord {
   bool MarkedForDeletion = false;  // state 2 set before the entry loop (counts as a deletion)
   bool Written = false;            // added by this run and in the archive
 
-  // Entries of the old archive.
-  std::vector<uint8_t> RawName;    // the name bytes as stored
-  int64_t OldCompressedSize = 0;   // full width
-  int64_t OldSize = 0;
+  int64_t OldCompressedSize = 0;   // entries of the old archive, full width
 };
 
 // One file's facts between the list and the writer.
@@ -94,7 +48,7 @@ struct TCompHeaderItem {
   std::string StoredName;  // the name the entry has (or will have) in the archive
   int RootLength = 0;
   TEntryRecord Record;
-  THeaderImage Header{};
+  EntryInfo Info;  // size, date and attributes: of the file, or as archived
 };
 
 // The entry list of one update run. Lookups by stored name ignore letter case
@@ -118,7 +72,6 @@ class TCompHeaderObj {
   // Moves the appended new entries in front of the others, both in order.
   void MoveNewFirst();
   void Clear();
-  std::vector<uint8_t> ArchiveComment;
 
   static std::string LookupKey(const std::string& name);
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -43,20 +44,26 @@ std::string ExistingAncestor(std::string dir) {
 
 }  // namespace
 
+// One update run: the entry list, the temporary archive and the old one.
 struct TCustomCClass::Run {
   TCompHeaderObj list;
+  std::string rootDir;  // root of the current scan group
   TStringList moved;
   std::unique_ptr<TTempFileStream> tempFile;
   std::unique_ptr<TTempMemStream> tempMem;
   TStream32* temp = nullptr;
-  std::unique_ptr<TTempFileStream> old;
+  std::unique_ptr<TOldArchive> old;
   bool newArchive = true;
   bool committed = false;
+  // The archive being replaced, kept out of itself.
+  bool targetExists = false;
+  uint64_t targetDev = 0, targetIno = 0;
 
   void Discard() {
     if (tempFile) tempFile->Discard();
     if (tempMem) tempMem->Discard();
   }
+  bool WriteFailed() const { return tempFile && tempFile->WriteFailed(); }
 };
 
 // ---------------------------------------------------------------------------
@@ -168,7 +175,6 @@ bool TCustomCClass::Prepare() {
   runFailed_ = false;
   maxDate_ = 0;
   bytesTotal_ = bytesLeft_ = fileTotal_ = fileLeft_ = 0;
-  oldArchiveSize_ = 0;
   volumeId_ = archiveFile_;
   cancel_ = 0;
 
@@ -233,27 +239,42 @@ void TCustomCClass::WriteArchive(Run& run) {
     return;
   }
   struct stat st {};
-  targetExists_ = ::stat(archiveFile_.c_str(), &st) == 0;
-  targetDev_ = targetExists_ ? uint64_t(st.st_dev) : 0;
-  targetIno_ = targetExists_ ? uint64_t(st.st_ino) : 0;
-  if (!run.newArchive && (!targetExists_ || !S_ISREG(st.st_mode))) {
+  run.targetExists = ::stat(archiveFile_.c_str(), &st) == 0;
+  run.targetDev = run.targetExists ? uint64_t(st.st_dev) : 0;
+  run.targetIno = run.targetExists ? uint64_t(st.st_ino) : 0;
+  if (!run.newArchive && (!run.targetExists || !S_ISREG(st.st_mode))) {
     Report(archiveFile_, kErrOpenFile);  // the archive to update is gone
     return;
   }
-  if (targetExists_ && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-    if (!OnNonWriteableArchive) {
-      Report(archiveFile_, kErrEventNotAssigned, "OnNonWriteableArchive");
-      return;
-    }
-    bool writeToFile = false;
-    OnNonWriteableArchive(*this, archiveFile_, writeToFile);
-    if (!writeToFile) return;
-    ::chmod(archiveFile_.c_str(), st.st_mode | S_IWUSR);
-  }
+  if (!CheckWritable()) return;
 
   const auto started = std::chrono::steady_clock::now();
   if (OnActivate) OnActivate(*this);
+  run_ = &run;
+  if (OpenTemporary(run)) WriteAndCommit(run);
+  if (!run.committed) run.Discard();
+  run.old.reset();
+  run_ = nullptr;
+  if (OnDeactivate) OnDeactivate(*this);
+  if (OnElapsedTime)
+    OnElapsedTime(*this, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+}
 
+// An existing read-only archive is written only when OnNonWriteableArchive allows it.
+bool TCustomCClass::CheckWritable() {
+  struct stat st {};
+  if (::stat(archiveFile_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) != 0) return true;
+  if (!OnNonWriteableArchive) {
+    Report(archiveFile_, kErrEventNotAssigned, "OnNonWriteableArchive");
+    return false;
+  }
+  bool writeToFile = false;
+  OnNonWriteableArchive(*this, archiveFile_, writeToFile);
+  if (writeToFile) ::chmod(archiveFile_.c_str(), st.st_mode | S_IWUSR);
+  return writeToFile;
+}
+
+TTempStreamHooks TCustomCClass::Hooks() {
   TTempStreamHooks hooks;
   hooks.Cancel = &cancel_;
   hooks.BytesLeft = &bytesLeft_;
@@ -268,90 +289,112 @@ void TCustomCClass::WriteArchive(Run& run) {
     hooks.MoveBegin = [this](const std::string& a, const std::string& t, bool& c) { OnTmpFileMoveBegin(*this, a, t, c); };
   if (OnTmpFileMoveEnd) hooks.MoveEnd = [this] { OnTmpFileMoveEnd(*this); };
   hooks.Report = [this](const std::string& f, int code) { Report(f, code); };
+  return hooks;
+}
 
+bool TCustomCClass::OpenTemporary(Run& run) {
   if (CompressionMethod == cmTempFile) {
-    run.tempFile = std::make_unique<TTempFileStream>(hooks, kTempModeNew, archiveFile_, TempDir());
+    run.tempFile = std::make_unique<TTempFileStream>(Hooks(), kTempModeNew, archiveFile_, TempDir());
     if (!run.tempFile->IsOpen()) {
       Report(TempDir(), kErrOpenFile);
       runFailed_ = true;
-      run.Discard();
-      return;
+      return false;
     }
     run.temp = run.tempFile.get();
-    tempFile_ = run.tempFile.get();
-    tempStream_ = run.temp;
   } else {
-    run.tempMem = std::make_unique<TTempMemStream>(hooks, kTempModeNew, archiveFile_);
+    run.tempMem = std::make_unique<TTempMemStream>(Hooks(), kTempModeNew, archiveFile_);
     run.temp = run.tempMem.get();
-    tempFile_ = nullptr;
-    tempStream_ = run.temp;
   }
+  return true;
+}
 
+std::unique_ptr<TOldArchive> TCustomCClass::OpenOldArchive(TUnZip& reader) {
+  auto old = std::make_unique<TOldArchive>();
+  auto file = std::make_unique<TTempFileStream>(Hooks(), uint16_t(fmOpenRead | fmShareDenyWrite), reader.ArchiveFile(), "");
+  if (old->Open(reader, std::move(file))) return old;
+  if (reader.Errors().empty()) Report(reader.ArchiveFile(), kErrBadArcType, old->Problem());
+  for (const auto& e : reader.Errors()) Report(e.fileName, e.code, e.extendedMsg);
+  return nullptr;
+}
+
+// Writes the entries, the directory and the end record, then commits.
+void TCustomCClass::WriteAndCommit(Run& run) {
   try {
-    if (!run.newArchive) {
-      run.old = std::make_unique<TTempFileStream>(hooks, uint16_t(fmOpenRead | fmShareDenyWrite), archiveFile_, "");
-      struct stat ost {};
-      if (!run.old->IsOpen() || ::fstat(run.old->Handle(), &ost) != 0 || uint64_t(ost.st_ino) != targetIno_ ||
-          uint64_t(ost.st_dev) != targetDev_) {
-        Report(archiveFile_, kErrOpenFile);
-        runFailed_ = true;
-      } else {
-        oldStream_ = run.old.get();
-        oldArchiveSize_ = run.old->GetSize();
-        if (Switch == swDelete) ExcludeSpec.clear();
-        if (!ReadOldDirectory(*run.old, run.list)) runFailed_ = true;
-      }
-      if (!runFailed_) {
-        // A self-extracting stub (any bytes before the first entry) stays in front.
-        int64_t first = -1;
-        for (int i = 0; i < run.list.Count(); ++i)
-          if (first < 0 || run.list[i].Record.HeaderOffset < first) first = run.list[i].Record.HeaderOffset;
-        if (first > 0) {
-          run.old->SetPosition(0);
-          if (run.temp->CopyFrom(*run.old, first) != first) runFailed_ = true;
-        }
-      }
-    }
+    if (!run.newArchive && !ReadOldDirectory(run)) runFailed_ = true;
     if (!runFailed_) ScanAndList(run);
-    if (run.list.Count() == 0) oldArchiveSize_ = 0;
-    if (run.tempFile) run.tempFile->OldArchiveSize = oldArchiveSize_;
-    if (run.tempFile && run.tempFile->WriteFailed()) runFailed_ = true;
-
-    if (!runFailed_ && !cancel_ && (filesCompressed_ > 0 || entriesDeleted_ > 0)) {
-      bool anyLeft = false;
-      for (int i = 0; i < run.list.Count(); ++i) anyLeft |= run.list[i].Record.State != esDrop;
-      run.temp->Seek(0, soFromEnd);
-      if (Switch == swDelete && !anyLeft) WriteEmptyArchive(*run.temp);
-      else FinishArchive(*run.temp, run.list);
-      run.old.reset();
-      oldStream_ = nullptr;
-      if (run.tempFile && run.tempFile->WriteFailed()) runFailed_ = true;
-      if (!runFailed_ && !cancel_) {
-        run.committed = run.tempFile ? run.tempFile->Commit() : run.tempMem->Commit();
-        if (!run.committed && !cancel_) runFailed_ = true;
-      }
-      if (run.committed) ReportAdded(run.list);
-    }
+    if (run.tempFile) run.tempFile->OldArchiveSize = run.list.Count() == 0 || !run.old ? 0 : run.old->Size();
+    if (run.WriteFailed()) runFailed_ = true;
+    if (runFailed_ || cancel_ || (filesCompressed_ == 0 && entriesDeleted_ == 0)) return;
+    run.old.reset();
+    run.committed = run.tempFile ? run.tempFile->Commit() : run.tempMem->Commit();
+    if (!run.committed && !cancel_) runFailed_ = true;
+    if (run.committed) ReportAdded(run.list);
   } catch (const std::exception& e) {
     int code = kErrWriteFile;
-    if (run.tempFile && run.tempFile->WriteFailed()) {
+    if (run.WriteFailed()) {
       const int err = run.tempFile->WriteErrno();
       code = (err == ENOSPC || err == EDQUOT || err == EFBIG) ? kErrDiskFull : kErrWriteFile;
-    } else if (std::string(e.what()) == "Stream read error") {
+    } else if (dynamic_cast<const EStreamError*>(&e) && std::string(e.what()) == "Stream read error") {
       code = kErrReadFile;
     }
     Report(archiveFile_, code, e.what());
     runFailed_ = true;
   }
-  if (!run.committed) run.Discard();
-  run.old.reset();
-  oldStream_ = nullptr;
-  tempFile_ = nullptr;
-  tempStream_ = nullptr;
+}
 
-  if (OnDeactivate) OnDeactivate(*this);
-  if (OnElapsedTime)
-    OnElapsedTime(*this, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+bool TCustomCClass::ReadOldDirectory(Run& run) {
+  TUnZip reader;
+  reader.ProcessMessages = ProcessMessages;
+  reader.SetArchiveFile(archiveFile_);
+  run.old = OpenOldArchive(reader);
+  if (!run.old) return false;
+  struct stat st {};
+  if (::fstat(run.old->File().Handle(), &st) != 0 || uint64_t(st.st_ino) != run.targetIno ||
+      uint64_t(st.st_dev) != run.targetDev) {
+    Report(archiveFile_, kErrOpenFile);
+    return false;
+  }
+  if (Switch == swDelete) ExcludeSpec.clear();
+  const auto& entries = run.old->Entries();
+  run.list.Reserve(entries.size() + 16);
+  TStringList specs = FileSpec;
+  TStringList noExcludes;
+  TMemberSelector selector;
+  selector.FileSpec = &specs;
+  selector.ExcludeSpec = &noExcludes;
+  selector.RecurseDirs = RecurseDirs;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const RawCentralEntry& e = entries[i].raw;
+    TCompHeaderItem item;
+    item.Name = item.StoredName = e.name;
+    TEntryRecord& rec = item.Record;
+    rec.State = esCopy;
+    rec.OldIndex = int(i);
+    rec.OldCompressedSize = e.compressedSize;
+    rec.IsDirectory = !e.name.empty() && (e.name.back() == '\\' || e.name.back() == '/');
+    item.Info = EntryInfo{e.uncompressedSize, e.compressedSize, e.header.dosDateTime, e.header.externalAttributes & kAttrMask};
+    if (Switch == swDelete && selector.Select(e.name)) {
+      rec.State = esDrop;
+      rec.MarkedForDeletion = true;
+      ++deletesPending_;
+    }
+    run.list.Add(std::move(item));
+  }
+  return true;
+}
+
+bool TCustomCClass::IsArchiveItself(const TEntryRecord& rec) const {
+  if (!run_) return false;
+  if (run_->tempFile) {
+    struct stat st {};
+    if (::fstat(run_->tempFile->Handle(), &st) == 0 && uint64_t(st.st_dev) == rec.Dev && uint64_t(st.st_ino) == rec.Ino)
+      return true;
+  }
+  return run_->targetExists && rec.Dev == run_->targetDev && rec.Ino == run_->targetIno;
+}
+
+bool TCustomCClass::IsTemporaryArchive(const std::string& path) const {
+  return run_ && run_->tempFile && path == run_->tempFile->FileName();
 }
 
 // ---------------------------------------------------------------------------
@@ -368,7 +411,7 @@ void TCustomCClass::ScanAndList(Run& run) {
     scan.FileHandler = [this, &run](TarxFileScan&, const std::string& dir, const TSearchRec& rec) {
       return HandleEntry(run, dir, rec);
     };
-    scan.OnRootDirChange = [this](TarxFileScan&, const std::string& dir) { rootDir_ = dir; };
+    scan.OnRootDirChange = [&run](TarxFileScan&, const std::string& dir) { run.rootDir = dir; };
     if (OnFileScanStatus)
       scan.OnScanFile = [this](TarxFileScan&, const std::string& f, int64_t total, int count) {
         OnFileScanStatus(*this, f, count, total);
@@ -402,13 +445,13 @@ bool TCustomCClass::HandleEntry(Run& run, const std::string& dir, const TSearchR
     }
   }
   const std::string fullPath = rec.IsDirectory() ? dir : dir + rec.Name;
-  const std::string stored = StoredName(fullPath, rootDir_);
-  if (!rec.IsDirectory() && ExcludedBySpec(dir, rec.Name)) return true;
+  const std::string stored = StoredName(fullPath, run.rootDir);
+  if (!rec.IsDirectory() && ExcludedBySpec(run.rootDir, dir, rec.Name)) return true;
   Listing(run, fullPath, stored, rec);
   return true;
 }
 
-bool TCustomCClass::ExcludedBySpec(const std::string& dir, const std::string& name) const {
+bool TCustomCClass::ExcludedBySpec(const std::string& root, const std::string& dir, const std::string& name) const {
   for (const auto& line : ExcludeSpec) {
     if (line.empty()) continue;
     std::string mask = ScanFilePart(line);
@@ -420,7 +463,7 @@ bool TCustomCClass::ExcludedBySpec(const std::string& dir, const std::string& na
     }
     // A relative directory counts from the root of the scan group, as the
     // stored names do.
-    if (ldir[0] != '/') ldir = rootDir_ + ldir;
+    if (ldir[0] != '/') ldir = root + ldir;
     if (dir.compare(0, ldir.size(), ldir) == 0 && TInternalMask(mask).Matches(name)) return true;
   }
   return false;
@@ -446,36 +489,18 @@ void TCustomCClass::Listing(Run& run, const std::string& fullPath, const std::st
   // the same relative path): the first one wins, so the archive never holds
   // two entries of one name.
   if (old.Record.IsNew) return;
-  // The listed file takes the archived entry's place in the list.
-  auto takeOldPlace = [&] {
-    old.Name = fullPath;
-    old.RootLength = int(rootDir_.size());
-    old.Record = TEntryRecord{};
-    old.Record.State = esAdd;
-    old.Record.IsNew = true;
-    old.Record.IsDirectory = rec.IsDirectory();
-    old.Record.UnixMode = rec.Mode;
-    old.Record.Dev = rec.Dev;
-    old.Record.Ino = rec.Ino;
-    old.Record.SizeHigh = uint16_t(uint64_t(rec.Size) >> 32);
-    old.Header.fill(0);
-    SetHeaderInfo(old.Header, info);
-    run.list.Rename(found, stored);
-    ++listed_;
-  };
   if (ReplaceInPlace && (old.Record.State == esCopy || old.Record.State == esRewrite)) {
     old.StoredName = stored;
-    takeOldPlace();
+    TakeOldPlace(run, found, fullPath, stored, rec, info);
     return;
   }
-  EntryInfo archived;
-  GetHeaderInfo(old.Header, old.Record, archived);
+  const EntryInfo archived = old.Info;
   const bool unchanged = archived.Size == info.Size && archived.Date == info.Date &&
                          (archived.Attr & kAttrMask) == (info.Attr & kAttrMask);
   if (Switch == swMove) run.moved.push_back(fullPath);
   if (Switch == swRefresh) {
     // An unchanged file keeps its archived copy; a newer one replaces it in place.
-    if (!unchanged && info.Date > archived.Date) takeOldPlace();
+    if (!unchanged && info.Date > archived.Date) TakeOldPlace(run, found, fullPath, stored, rec, info);
     return;
   }
   if (!unchanged) {
@@ -513,22 +538,42 @@ bool TCustomCClass::RenameDupe(Run& run, int oldIndex) {
   }
 }
 
+namespace {
+
+// The record of a file listed from disk in this run.
+TEntryRecord NewRecord(const TSearchRec& rec) {
+  TEntryRecord r;
+  r.IsNew = true;
+  r.IsDirectory = rec.IsDirectory();
+  r.UnixMode = rec.Mode;
+  r.Dev = rec.Dev;
+  r.Ino = rec.Ino;
+  return r;
+}
+
+}  // namespace
+
+// The listed file takes the archived entry's place in the list.
+void TCustomCClass::TakeOldPlace(Run& run, int found, const std::string& fullPath, const std::string& stored,
+                                 const TSearchRec& rec, const EntryInfo& info) {
+  TCompHeaderItem& old = run.list[found];
+  old.Name = fullPath;
+  old.RootLength = int(run.rootDir.size());
+  old.Record = NewRecord(rec);
+  old.Info = info;
+  run.list.Rename(found, stored);
+  ++listed_;
+}
+
 void TCustomCClass::ListNew(Run& run, const std::string& fullPath, const std::string& stored, const TSearchRec& rec,
                             const EntryInfo& info) {
   TCompHeaderItem item;
   item.Name = fullPath;
   item.StoredName = stored;
-  item.RootLength = int(rootDir_.size());
-  item.Record.State = esAdd;
-  item.Record.IsNew = true;
+  item.RootLength = int(run.rootDir.size());
+  item.Record = NewRecord(rec);
   item.Record.Appended = true;
-  item.Record.IsDirectory = rec.IsDirectory();
-  item.Record.UnixMode = rec.Mode;
-  item.Record.Dev = rec.Dev;
-  item.Record.Ino = rec.Ino;
-  item.Record.SizeHigh = uint16_t(uint64_t(rec.Size) >> 32);
-  std::copy_n(LocalHeaderTemplate(), LocalHeaderSize(), item.Header.begin());
-  SetHeaderInfo(item.Header, info);
+  item.Info = info;
   run.list.Add(std::move(item));
   ++listed_;
 }
@@ -536,97 +581,120 @@ void TCustomCClass::ListNew(Run& run, const std::string& fullPath, const std::st
 // ---------------------------------------------------------------------------
 // Entry loop
 
+// The entry list as a plan: new files, old entries copied, renamed or dropped.
+std::vector<TPlanStep> TCustomCClass::PlanOf(const TCompHeaderObj& list) const {
+  std::vector<TPlanStep> steps(size_t(list.Count()));
+  for (int i = 0; i < list.Count(); ++i) {
+    const TEntryRecord& rec = list[i].Record;
+    TPlanStep& step = steps[size_t(i)];
+    step.item = i;
+    step.old = rec.OldIndex;
+    switch (rec.State) {
+      case esAdd: step.kind = TPlanStep::Kind::File; break;
+      case esCopy: step.kind = TPlanStep::Kind::Copy; break;
+      case esDrop: step.kind = TPlanStep::Kind::Drop; break;
+      case esRewrite:
+        step.kind = TPlanStep::Kind::Rename;
+        step.name = list[i].StoredName;
+        break;
+    }
+  }
+  return steps;
+}
+
+bool TCustomCClass::RefuseUncopyable(const TOldArchive& old, const std::vector<TPlanStep>& steps) {
+  for (const TPlanStep& step : steps) {
+    if (step.kind != TPlanStep::Kind::Copy && step.kind != TPlanStep::Kind::Rename) continue;
+    const TOldArchive::Entry& e = old.Entries().at(size_t(step.old));
+    if (e.problem.empty()) continue;
+    std::string name(e.raw.rawName.begin(), e.raw.rawName.end());
+    Report(name, kErrBadBlock, "cannot be copied exactly: " + e.problem);
+    return true;
+  }
+  return false;
+}
+
 void TCustomCClass::EntryLoop(Run& run) {
-  const int maxCount = deletesPending_;
-  deletesPending_ = 0;
-  TStream32& temp = *run.temp;
+  const int maxCount = std::exchange(deletesPending_, 0);
+  const std::vector<TPlanStep> steps = PlanOf(run.list);
+  if (run.old && RefuseUncopyable(*run.old, steps)) {
+    runFailed_ = true;
+    return;
+  }
   struct LoopScope {
     TCustomCClass& self;
     ~LoopScope() { self.EntryLoopEnd(); }
   } scope{*this};
   EntryLoopBegin(run.list);
-  pendingCopy_ = 0;
-  copyBase_ = -1;
-  for (int i = 0; i < run.list.Count() && !cancel_ && !runFailed_; ++i) {
-    currentEntry_ = i + 1;
-    TCompHeaderItem& item = run.list[i];
-    switch (item.Record.State) {
-      case esAdd: {
-        FlushCopy(run);
-        if (item.Record.IsDirectory && !StoreEmptySubDirs) {
-          item.Record.State = esDrop;
-          break;
-        }
-        const int64_t start = temp.Seek(0, soFromEnd);
-        bool success = false;
-        CompressEntry(temp, i, success, run.list);
-        if (run.tempFile && run.tempFile->WriteFailed()) {
-          runFailed_ = true;
-          break;
-        }
-        if (success) {
-          ++filesCompressed_;
-          item.Record.Written = true;
-          if (Switch == swMove && !item.Record.IsDirectory) run.moved.push_back(item.Name);
-          break;
-        }
-        // A failed entry leaves nothing behind: its partial data is cut off.
-        temp.SetSize(start);
-        temp.Seek(0, soFromEnd);
-        item.Record.State = esDrop;
-        if (cancel_) {
-          --currentEntry_;
-          for (int j = i; j < run.list.Count(); ++j) run.list[j].Record.State = esDrop;
-        }
-        break;
-      }
-      case esCopy: {
-        const int64_t length = OldEntryLength(run.list, i);
-        if (length <= 0) {
-          runFailed_ = true;
-          break;
-        }
-        // Old entries that lie back to back are copied in one piece.
-        if (pendingCopy_ > 0 && pendingFrom_ + pendingCopy_ == item.Record.HeaderOffset) {
-          pendingCopy_ += length;
-        } else {
-          FlushCopy(run);
-          pendingFrom_ = item.Record.HeaderOffset;
-          pendingCopy_ = length;
-        }
-        break;
-      }
-      case esDrop:
-        if (item.Record.MarkedForDeletion) {
-          ++entriesDeleted_;
-          if (OnDeleteFile) OnDeleteFile(*this, item.StoredName, entriesDeleted_, maxCount);
-        }
-        break;
-      case esRewrite:
-        FlushCopy(run);
-        RewriteOldEntry(temp, run.list, i);
-        break;
-    }
-  }
-  FlushCopy(run);
+  TPlanWriter writer(*run.temp, run.old.get());
+  if (run.old) writer.Comment = run.old->Comment();
+  writer.Cancel = &cancel_;
+  writer.WriteFile = [&](const TPlanStep& step, TNewEntry& entry) {
+    currentEntry_ = step.item + 1;
+    TCompHeaderItem& item = run.list[step.item];
+    if (item.Record.IsDirectory && !StoreEmptySubDirs) return false;
+    return WriteFileEntry(*run.temp, step.item, item, entry) && !run.WriteFailed();
+  };
+  writer.OnStep = [&](const TPlanStep& step, bool kept) { StepDone(run, step, kept, maxCount); };
+  writer.Report = [this](const std::string& name, int code, const std::string& text) {
+    Report(name.empty() ? archiveFile_ : name, code, text);
+  };
+  if (!writer.Run(steps) && !cancel_) runFailed_ = true;
+  if (run.WriteFailed()) runFailed_ = true;
 }
 
-void TCustomCClass::FlushCopy(Run& run) {
-  // Whatever comes next may write to the temporary archive: its end must be
-  // looked up again.
-  if (pendingCopy_ <= 0 || cancel_ || runFailed_) {
-    copyBase_ = -1;
+void TCustomCClass::StepDone(Run& run, const TPlanStep& step, bool kept, int maxCount) {
+  TCompHeaderItem& item = run.list[step.item];
+  if (step.kind == TPlanStep::Kind::Drop && item.Record.MarkedForDeletion) {
+    ++entriesDeleted_;
+    if (OnDeleteFile) OnDeleteFile(*this, item.StoredName, entriesDeleted_, maxCount);
+  }
+  if (step.kind != TPlanStep::Kind::File) return;
+  if (!kept) {
+    item.Record.State = esDrop;
     return;
   }
-  const int64_t length = pendingCopy_;
-  pendingCopy_ = 0;
-  copyBase_ = -1;
-  run.old->SetPosition(pendingFrom_);
-  run.temp->Seek(0, soFromEnd);
-  if (run.temp->CopyFrom(*run.old, length) != length && !cancel_) {
-    Report(archiveFile_, kErrReadFile);
-    runFailed_ = true;
+  ++filesCompressed_;
+  item.Record.Written = true;
+  if (Switch == swMove && !item.Record.IsDirectory) run.moved.push_back(item.Name);
+}
+
+int TCustomCClass::UpdateByPlan(TOldArchive& old, const std::vector<TPlanStep>& steps) {
+  ClearErrors();
+  volumeId_ = archiveFile_;
+  cancel_ = 0;
+  if (RefuseUncopyable(old, steps)) return 0;
+  if (!CheckWritable()) return 0;
+  Run run;
+  if (!OpenTemporary(run)) return 0;
+  TPlanWriter writer(*run.temp, &old);
+  writer.Comment = old.Comment();
+  writer.Cancel = &cancel_;
+  writer.Level = dtDeflateN;
+  writer.Report = [this](const std::string& name, int code, const std::string& text) {
+    Report(name.empty() ? archiveFile_ : name, code, text);
+  };
+  bool ok = false;
+  try {
+    ok = writer.Run(steps) && !run.WriteFailed();
+  } catch (const std::exception& e) {
+    Report(archiveFile_, run.WriteFailed() ? kErrWriteFile : kErrReadFile, e.what());
   }
+  if (ok && !cancel_) {
+    if (run.tempFile) run.tempFile->OldArchiveSize = old.Size();
+    run.committed = run.tempFile ? run.tempFile->Commit() : run.tempMem->Commit();
+  }
+  if (!run.committed) {
+    run.Discard();
+    return 0;
+  }
+  return writer.Written();
+}
+
+void TCustomCClass::ReportAdded(const TCompHeaderObj& list) {
+  if (!OnRead) return;
+  for (int i = 0; i < list.Count(); ++i)
+    if (list[i].Record.Written) OnRead(*this, list[i].StoredName);
 }
 
 void TCustomCClass::DeleteMovedFiles(Run& run) {

@@ -16,6 +16,8 @@
 #include "engine/read/arxUnZip.h"
 #include "engine/write/arxCompHeader.h"
 #include "engine/write/arxFileScan.h"
+#include "engine/write/UpdatePlan.h"
+#include "engine/write/arxTempStreams.h"
 
 namespace parcelix {
 
@@ -99,56 +101,35 @@ class TCustomCClass : public TZipCommon {
   // The stored name of a full path under a root, by StoredDirNames.
   std::string StoredName(const std::string& fullPath, const std::string& root) const;
 
+ // Opens the archive that reader has set for an update: its directory, and
+  // the file held open for copying. Null, with the error reported, when it
+  // has no directory that can be updated.
+  std::unique_ptr<TOldArchive> OpenOldArchive(TUnZip& reader);
+  // Writes a plan over old (the archive of ArchiveFile) into a temporary
+  // archive and commits it once. Refuses, reporting which entry and why,
+  // when a step would copy an entry whose bytes cannot be copied exactly.
+  // Returns the number of entries written; 0 (errors in Errors()) when the
+  // archive was left as it was.
+  int UpdateByPlan(TOldArchive& old, const std::vector<TPlanStep>& steps);
+
  protected:
-  // Operations the ZIP writer supplies, in slot order.
-  virtual void RewriteOldEntry(TStream32& temp, TCompHeaderObj& list, int index) = 0;
-  virtual void BuildCentralHeader(int index, uint32_t attributes, TCompHeaderObj& list) = 0;
-  virtual void InitLocalHeader(const TEntryRecord& rec) = 0;
-  virtual void CompressEntry(TStream32& temp, int index, bool& success, TCompHeaderObj& list) = 0;
-  virtual void FinishLocalHeader(int64_t compressedSize, int64_t uncompressedSize) = 0;
-  virtual void SetHeaderInfo(THeaderImage& image, const EntryInfo& info) = 0;
-  virtual void WriteEmptyArchive(TStream32& temp) = 0;
-  virtual bool CompressFile(TStream32& temp, int index, TCompHeaderObj& list) = 0;
-  virtual void ReportEnd() = 0;
-  virtual int CentralHeaderSize() const = 0;
-  virtual int LocalHeaderSize() const = 0;
-  virtual const uint8_t* LocalHeaderTemplate() const = 0;
-  virtual void WriteWideExtra(TStream32& stream, TEntryRecord& rec) = 0;
-  virtual bool ReadOldDirectory(TStream32& old, TCompHeaderObj& list) = 0;
-  virtual void ReportAdded(TCompHeaderObj& list) = 0;
-  virtual void FinishArchive(TStream32& temp, TCompHeaderObj& list) = 0;
-  virtual void GetHeaderInfo(const THeaderImage& image, const TEntryRecord& rec, EntryInfo& info) const = 0;
-  virtual int64_t OldEntryLength(TCompHeaderObj& list, int index) = 0;
+  // Writes a new entry from its file (or an empty directory) at the end of
+  // out and fills entry; false drops it (the caller cuts off what it wrote).
+  virtual bool WriteFileEntry(TStream32& out, int index, TCompHeaderItem& item, TNewEntry& entry) = 0;
   // Around the entry loop (the writer may start helpers for it).
   virtual void EntryLoopBegin(TCompHeaderObj& list) { (void)list; }
   virtual void EntryLoopEnd() {}
 
-  // Run state shared with the writer.
   void Report(const std::string& fileName, int code, const std::string& extendedMsg = "") {
     ReportError(fileName, extendedMsg, volumeId_, code);
   }
   void DoProgress();               // OnProgress from the byte counters
-  void FailRun() { runFailed_ = true; }
-  bool RunFailed() const { return runFailed_; }
-  TStream32* oldStream_ = nullptr;  // the old archive during an update
-  int64_t oldArchiveSize_ = 0;
-  // Old entries waiting to be copied in one piece: where they start in the
-  // old archive and how many bytes; the new offsets already count them.
-  int64_t pendingFrom_ = 0, pendingCopy_ = 0;
-  int64_t copyBase_ = -1;  // end of the temporary archive before them; -1 not known
-  TStream32* tempStream_ = nullptr;      // the temporary archive during a run
-  TTempFileStream* tempFile_ = nullptr;  // the same, when it is a file
-  uint64_t targetDev_ = 0, targetIno_ = 0;  // the archive being replaced, kept out of itself
-  bool targetExists_ = false;
-  std::string rootDir_;            // root of the current scan group
+  // The archive being replaced and the temporary archive, never written into themselves.
+  bool IsArchiveItself(const TEntryRecord& rec) const;
+  bool IsTemporaryArchive(const std::string& path) const;
   uint32_t maxDate_ = 0;           // largest DOS date-time listed (daMaxFileDate)
   int64_t bytesTotal_ = 0, bytesLeft_ = 0;  // whole run
   int64_t fileTotal_ = 0, fileLeft_ = 0;    // current file
-  int filesCompressed_ = 0;
-  int entriesDeleted_ = 0;
-  int deletesPending_ = 0;
-  int currentEntry_ = 0;
-  int listed_ = 0;
   std::string archiveFile_;
   std::string tempDir_;
   std::string defaultExt_;
@@ -160,16 +141,32 @@ class TCustomCClass : public TZipCommon {
   bool Prepare();
   int Update();
   void WriteArchive(Run& run);
+  bool CheckWritable();
+  bool OpenTemporary(Run& run);
+  void WriteAndCommit(Run& run);
+  TTempStreamHooks Hooks();
+  bool ReadOldDirectory(Run& run);
   void ScanAndList(Run& run);
   bool HandleEntry(Run& run, const std::string& dir, const TSearchRec& rec);
   void Listing(Run& run, const std::string& fullPath, const std::string& stored, const TSearchRec& rec);
+  void TakeOldPlace(Run& run, int found, const std::string& fullPath, const std::string& stored,
+                    const TSearchRec& rec, const EntryInfo& info);
   void ListNew(Run& run, const std::string& fullPath, const std::string& stored, const TSearchRec& rec,
                const EntryInfo& info);
   bool RenameDupe(Run& run, int oldIndex);
-  bool ExcludedBySpec(const std::string& dir, const std::string& name) const;
+  bool ExcludedBySpec(const std::string& root, const std::string& dir, const std::string& name) const;
+  std::vector<TPlanStep> PlanOf(const TCompHeaderObj& list) const;
   void EntryLoop(Run& run);
+  void StepDone(Run& run, const TPlanStep& step, bool kept, int maxCount);
+  bool RefuseUncopyable(const TOldArchive& old, const std::vector<TPlanStep>& steps);
   void DeleteMovedFiles(Run& run);
-  void FlushCopy(Run& run);
+  void ReportAdded(const TCompHeaderObj& list);
+  Run* run_ = nullptr;  // the run in progress, for the writer's checks
+  int filesCompressed_ = 0;
+  int entriesDeleted_ = 0;
+  int deletesPending_ = 0;
+  int currentEntry_ = 0;
+  int listed_ = 0;
   bool runFailed_ = false;
 };
 
@@ -190,62 +187,36 @@ class TZipBase : public TCustomCClass {
   // the file before it is read).
   int CompressWorkers = -1;
 
-  // A stored name as written: '\' becomes '/'; flag bit 11 tells whether the
-  // bytes are UTF-8 (set only for valid non-ASCII UTF-8).
-  static std::string EncodeName(const std::string& storedName, uint16_t& utf8Flag);
 
  protected:
-  void RewriteOldEntry(TStream32& temp, TCompHeaderObj& list, int index) override;
-  void BuildCentralHeader(int index, uint32_t attributes, TCompHeaderObj& list) override;
-  // The current stored name as written (encodedName_); reports an empty or
-  // over-long one (kErrInvalidName) and returns false.
-  bool EncodeCurrentName(const TCompHeaderItem& item);
-  void InitLocalHeader(const TEntryRecord& rec) override;
-  void CompressEntry(TStream32& temp, int index, bool& success, TCompHeaderObj& list) override;
-  void FinishLocalHeader(int64_t compressedSize, int64_t uncompressedSize) override;
-  void SetHeaderInfo(THeaderImage& image, const EntryInfo& info) override;
-  void WriteEmptyArchive(TStream32& temp) override;
-  bool CompressFile(TStream32& temp, int index, TCompHeaderObj& list) override;
-  void ReportEnd() override;
-  int CentralHeaderSize() const override { return int(kCentralHeaderSize); }
-  int LocalHeaderSize() const override { return int(kLocalHeaderSize); }
-  const uint8_t* LocalHeaderTemplate() const override { return localHeader_.data(); }
-  void WriteWideExtra(TStream32& stream, TEntryRecord& rec) override;
-  bool ReadOldDirectory(TStream32& old, TCompHeaderObj& list) override;
-  void ReportAdded(TCompHeaderObj& list) override;
-  void FinishArchive(TStream32& temp, TCompHeaderObj& list) override;
-  void GetHeaderInfo(const THeaderImage& image, const TEntryRecord& rec, EntryInfo& info) const override;
-  int64_t OldEntryLength(TCompHeaderObj& list, int index) override;
+  bool WriteFileEntry(TStream32& out, int index, TCompHeaderItem& item, TNewEntry& entry) override;
   void EntryLoopBegin(TCompHeaderObj& list) override;
   void EntryLoopEnd() override;
 
   TCompressMethod compressMethod_ = cmDeflate;
 
  private:
-  bool CompressDirectory(TStream32& temp, int index, TCompHeaderObj& list);
-  bool WritePacked(TStream32& temp, int index, TCompHeaderObj& list, TPackedFile& packed);
-  bool IsArchiveItself(const TEntryRecord& rec) const;
-  bool WriteFileData(TStream32& temp, TFileStream32& source, int64_t size, bool store);
+  // What the data of one file came to.
+  struct TDataResult {
+    uint16_t method = 0;
+    uint32_t crc = 0;
+  };
+  bool NameEntry(const TCompHeaderItem& item, TNewEntry& e);
+  void DateEntry(const TCompHeaderItem& item, TNewEntry& e) const;
+  void FinishEntry(const TCompHeaderItem& item, TNewEntry& e, const TDataResult& data) const;
+  bool WriteFromFile(TStream32& out, TCompHeaderItem& item, TNewEntry& e);
+  bool WriteDirectory(TStream32& out, TCompHeaderItem& item, TNewEntry& e);
+  bool WritePacked(TStream32& out, TCompHeaderItem& item, TNewEntry& e, TPackedFile& packed);
+  bool WriteFileData(TStream32& out, TFileStream32& source, int64_t size, bool store, TDataResult& r);
+  bool WriteSmallFile(TStream32& out, TFileStream32& source, int64_t size, bool store, TDataResult& r);
   bool PumpSource(TFileStream32& source, TStream32& sink, int64_t size);
   bool SourceEndsAt(TFileStream32& source, int64_t size);
   bool StoredByType(const std::string& storedName) const;
-  int64_t DataDescriptorLength(int64_t position, const TCompHeaderItem& item, bool zip64);
-  void ReadArchiveComment(TStream32& old, TCompHeaderObj& list);
-  bool ReadOld(int64_t position, void* buffer, int64_t count);
+  bool Stores(const std::string& storedName) const { return DeflateLevel() == dtDeflateS || StoredByType(storedName); }
+  TDeflateType DeflateLevel() const { return compressMethod_ == cmStore ? dtDeflateS : DeflateType; }
 
-  std::array<uint8_t, kLocalHeaderSize> localHeader_{};
-  std::string storedName_;     // stored name of the current entry
-  std::string encodedName_;    // the current name as written
-  uint16_t nameFlag_ = 0;      // flag bit 11 of the current name
-  uint16_t methodUsed_ = 8;
-  uint32_t crcValue32_ = CrcMask;  // the CRC register of the current entry
-  EntryInfo info_;                 // size, date and attributes of the current entry
-  bool wideExtra_ = false;
   std::vector<uint8_t> buffer_;  // source reads
-  TEntryRecord* currentRecord_ = nullptr;
   std::unique_ptr<TPackAhead> packAhead_;
-  std::vector<uint8_t> oldWindow_;  // a piece of the old archive, from oldWindowPos_
-  int64_t oldWindowPos_ = 0;
 };
 
 class TZip : public TZipBase {};

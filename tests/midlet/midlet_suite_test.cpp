@@ -206,12 +206,13 @@ TEST_F(MidletSuiteTest, RefusedSavesLeaveTheJarAsItWas) {
 }
 
 TEST_F(MidletSuiteTest, JarThatDisappearsDuringTheSave) {
-  // The JAR is moved away while the writer runs: the save fails and says so,
-  // the moved file is intact, and no file is made at the old path.
+  // The JAR is moved away just before the new one would take its place:
+  // the save fails and says so, the moved file is intact, and no file is
+  // made at the old path.
   std::string jar = Copy("game.jar", "g.jar");
   std::string away = dir.Path() + "moved.jar";
   bool moved = false;
-  suite.Jar.OnBegin = [&](TCustomCClass&, const std::string&, int, bool&) {
+  suite.Jar.OnTmpFileMoveBegin = [&](TCustomCClass&, const std::string&, const std::string&, bool&) {
     if (!moved) moved = rename(jar.c_str(), away.c_str()) == 0;
   };
   EXPECT_THROW(suite.SaveManifest(jar, {"MIDlet-Name=Other"}), EMidletError);

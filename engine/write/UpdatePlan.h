@@ -1,0 +1,150 @@
+// An update of an archive as a list of steps: copy an old entry's bytes
+// unchanged, replace an entry by bytes in memory or by a file, add a file,
+// drop an entry. The steps are written into one temporary archive, followed
+// by the central directory and the end record; the caller commits it once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/codec/arxStreams.h"
+#include "engine/read/ZipRecords.h"
+#include "engine/read/arxUnZip.h"
+
+namespace parcelix {
+
+class TFileStream32;
+
+// An archive opened for an update: its directory, read once through the
+// reader, and the very file that was read, held open for copying.
+class TOldArchive {
+ public:
+  struct Entry {
+    RawCentralEntry raw;
+    int64_t start = 0;      // the local header
+    int64_t dataStart = 0;  // after the local name and extra field
+    int64_t end = 0;        // after the data and a data descriptor that follows
+    // Why the entry's bytes cannot be copied exactly; empty when they can.
+    std::string problem;
+  };
+
+  TOldArchive();
+  ~TOldArchive();
+  TOldArchive(const TOldArchive&) = delete;
+  TOldArchive& operator=(const TOldArchive&) = delete;
+
+  // Reads the directory of reader's ArchiveFile and opens that file for
+  // copying (file: a stream opened on it, checked to be the same file).
+  // False with a problem text when there is no directory to update.
+  bool Open(TUnZip& reader, std::unique_ptr<TFileStream32> file);
+  const std::string& Problem() const { return problem_; }
+
+  const std::vector<Entry>& Entries() const { return entries_; }
+  // The first entry that cannot be copied exactly, or -1.
+  int FirstUncopyable() const;
+  const std::vector<uint8_t>& Comment() const { return comment_; }
+  int64_t PrefixLength() const { return prefix_; }  // bytes before the first entry (a self-extracting stub)
+  int64_t Size() const { return size_; }
+  TFileStream32& File() { return *file_; }
+  // Decodes entry i (stored or Deflate, at most maxSize bytes) and checks
+  // its CRC. False with a problem text when it cannot be read whole.
+  bool ReadMember(int i, std::vector<uint8_t>& out, std::string& problem, int64_t maxSize = 16 << 20);
+
+ private:
+  bool ReadEnd(int64_t directoryStart);
+  void Locate(Entry& e);
+  std::string CheckLocal(const Entry& e, const LocalHeader& h, std::span<const uint8_t> name,
+                         std::span<const uint8_t> extra) const;
+  int64_t DescriptorLength(const Entry& e, bool zip64) const;
+  void CheckOverlaps();
+  bool ReadAt(int64_t pos, void* dst, int64_t n) const;
+
+  std::unique_ptr<TFileStream32> file_;
+  std::vector<Entry> entries_;
+  std::vector<uint8_t> comment_;
+  std::string problem_;
+  int64_t size_ = 0;
+  int64_t prefix_ = 0;
+};
+
+// One entry of the new archive.
+struct TPlanStep {
+  enum class Kind : uint8_t {
+    Copy,    // the old entry's bytes, unchanged
+    Rename,  // the old entry's data under another name
+    Bytes,   // new data from memory (deflated unless that makes it larger)
+    File,    // new data from a file, written by the caller's file writer
+    Drop,    // the old entry is left out
+  };
+  Kind kind = Kind::Copy;
+  int old = -1;      // the old entry of Copy, Rename and Drop
+  int item = -1;     // the caller's index of a File step
+  std::string name;  // Rename and Bytes: the stored name, '/' between directories
+  std::vector<uint8_t> data;  // Bytes
+  uint32_t dosDateTime = 0;   // Bytes
+  uint32_t externalAttributes = 0;
+  uint16_t versionMadeBy = 0;
+};
+
+// What the central directory records of one written entry.
+struct TNewEntry {
+  CentralHeader header;
+  std::vector<uint8_t> name, extra, comment;
+  int64_t localOffset = 0;  // full width
+  int64_t compressedSize = 0, uncompressedSize = 0;
+};
+
+// The stored name as written: '\' becomes '/'; flag bit 11 is set only for
+// valid non-ASCII UTF-8 (bytes in a legacy encoding go unchanged, no flag).
+std::string EncodeStoredName(const std::string& storedName, uint16_t& utf8Flag);
+
+// The local header and extra field of a new entry. Sizes and offsets that do
+// not fit 32 bits go into a zip64 extra block (local: both sizes; central:
+// what overflows), as every reader expects.
+struct TLocalImage {
+  LocalHeader header;
+  std::vector<uint8_t> extra;
+};
+TLocalImage MakeLocalImage(const TNewEntry& e);
+// Fills e's central header from its local facts (call after the sizes are known).
+void FinishCentral(TNewEntry& e, uint16_t versionMadeBy, uint32_t externalAttributes);
+
+// Writes the steps into out, then the central directory and the end record.
+class TPlanWriter {
+ public:
+  TPlanWriter(TStream32& out, TOldArchive* old) : out_(out), old_(old) {}
+
+  TDeflateType Level = dtDeflateN;
+  std::vector<uint8_t> Comment;  // the archive comment
+  uint8_t* Cancel = nullptr;
+  // Writes a File step at the end of out and fills the entry; false drops it.
+  std::function<bool(const TPlanStep& step, TNewEntry& entry)> WriteFile;
+  // After each step: the step and whether it is in the new archive.
+  std::function<void(const TPlanStep& step, bool kept)> OnStep;
+  std::function<void(const std::string& name, int code, const std::string& text)> Report;
+
+  // False when the archive could not be written whole (reported).
+  bool Run(const std::vector<TPlanStep>& steps);
+  int Written() const { return int(entries_.size()); }
+
+ private:
+  bool Step(const TPlanStep& step);
+  bool CopyOld(int old);
+  bool RenameOld(const TPlanStep& step);
+  bool WriteBytes(const TPlanStep& step);
+  bool FlushCopy();
+  TNewEntry OldCentral(int old, int64_t newOffset) const;
+  bool WriteDirectory();
+  bool Fail(const std::string& name, int code, const std::string& text = "");
+
+  TStream32& out_;
+  TOldArchive* old_;
+  std::vector<TNewEntry> entries_;
+  int64_t copyFrom_ = 0, copyLength_ = 0;  // old entries waiting to be copied in one piece
+  int64_t end_ = -1;                       // end of out, counting the waiting copy
+};
+
+}  // namespace parcelix
