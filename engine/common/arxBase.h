@@ -12,11 +12,13 @@
 
 namespace parcelix {
 
-// The exception of the engine's fatal reports; its message is the table text.
+// The engine's one exception, of its fatal reports: it carries the table
+// code; its message is the table text.
 class E_RAISE : public std::runtime_error {
  public:
   E_RAISE(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
   int code() const { return code_; }
+  std::error_code error() const { return EngineError(code_); }
 
  private:
   int code_;
@@ -28,6 +30,7 @@ struct ErrorRecord {
   std::string extendedMsg;
   std::string volumeId;
   int code = 0;
+  std::error_code error() const { return EngineError(code); }
 };
 
 class TZipCommon;

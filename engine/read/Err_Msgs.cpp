@@ -138,4 +138,22 @@ const char* ErrorMessage(int code) {
   return it->message;
 }
 
+namespace {
+
+class TEngineCategory final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "parcelix-engine"; }
+  std::string message(int code) const override {
+    const char* text = ErrorMessage(code);
+    return *text ? text : "Unknown error " + std::to_string(code);
+  }
+};
+
+}  // namespace
+
+const std::error_category& EngineCategory() {
+  static const TEngineCategory category;  // immutable; one instance for comparisons
+  return category;
+}
+
 }  // namespace parcelix

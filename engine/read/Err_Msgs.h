@@ -2,6 +2,8 @@
 #pragma once
 
 #include <span>
+#include <string>
+#include <system_error>
 
 namespace parcelix {
 
@@ -46,4 +48,14 @@ std::span<const ErrorEntry> ErrorTable();
 // The message text of a code; "" for a code that is not in the table.
 const char* ErrorMessage(int code);
 
+// The table as an error category: an engine error travels as a
+// std::error_code whose message() is the table text, so that callers test
+// codes, never message texts.
+const std::error_category& EngineCategory();
+inline std::error_code make_error_code(ErrorCode c) { return {int(c), EngineCategory()}; }
+inline std::error_code EngineError(int code) { return {code, EngineCategory()}; }
+
 }  // namespace parcelix
+
+template <>
+struct std::is_error_code_enum<parcelix::ErrorCode> : std::true_type {};

@@ -253,14 +253,18 @@ bool Opener::Run() {
     CheckRecords();
   } else {
     int64_t first = where.headerState == HtBit(htLocal) ? where.directoryStart : -1;
+    // An empty archive is an end record that announces nothing.
+    if ((where.headerState & HtBit(htEnding)) && where.endRecord.totalEntries == 0 &&
+        where.DirectorySize() == 0)
+      return true;
     if (where.headerState & HtBit(htEnding)) {
       first = SearchFirstLocal(src);
       zip.Add("directory-missing", TSeverity::error, "",
               "the end record says the central directory starts at offset " + Num(uint64_t(where.recordedStart)) +
-                  " (" + Num(l.directorySize) + " bytes), but no central directory is there; the members were read "
-                  "from their local headers");
+                  " (" + Num(l.directorySize) + " bytes), but no central directory is there" +
+                  (first >= 0 ? "; the members were read from their local headers" : ""));
     }
-    if (first < 0) return (where.headerState & HtBit(htEnding)) && where.endRecord.totalEntries == 0;
+    if (first < 0) return false;
     l.localWalk = true;
     l.directoryWhole = false;
     l.directoryStart = first;
@@ -437,7 +441,7 @@ void Opener::WalkLocal(int64_t pos) {
     e.uncompressedSize = FullUncompressedSize(us, e.centralExtra);
     e.localHeaderPos = pos;
     const int64_t dataStart = pos + int64_t(kLocalHeaderSize + n + m);
-    int64_t next = dataStart + Clamp64(e.compressedSize);
+    int64_t next = AddClamped(dataStart, Clamp64(e.compressedSize));
     // A member written as a stream has no sizes in its header; its sizes and
     // CRC follow the data. Decoding finds where the data end.
     int64_t descriptor = 0;
@@ -539,6 +543,10 @@ bool OpenZip(TArchiveSource& source, const EndLocation& where, const OpenOptions
   return Opener(source, where, options, archive).Run();
 }
 
+bool OpenZip(TArchiveSource& source, const OpenOptions& options, ZipArchive& archive) {
+  return OpenZip(source, LocateEndRecord(source), options, archive);
+}
+
 // ------------------------------------------------------------ local headers
 
 namespace {
@@ -623,7 +631,7 @@ void ReadLocalHeader(TArchiveSource& source, ZipArchive& zip, ZipEntry& e) {
   std::vector<uint8_t> nameExtra(n + m);
   const size_t got = source.ReadAt(e.localHeaderPos + int64_t(kLocalHeaderSize), nameExtra.data(), n + m);
   e.dataStart = e.localHeaderPos + int64_t(kLocalHeaderSize + n + m);
-  e.dataEnd = e.dataStart + Clamp64(e.compressedSize);
+  e.dataEnd = AddClamped(e.dataStart, Clamp64(e.compressedSize));
   e.descriptorEnd = e.dataEnd;
   if (got < n + m) {
     zip.Add("data-beyond-file", TSeverity::error, e.name, "the archive ends inside the local header");
@@ -640,7 +648,7 @@ void ReadLocalHeader(TArchiveSource& source, ZipArchive& zip, ZipEntry& e) {
                 Num(uint64_t(zip.layout.archiveSize)));
     return;
   }
-  if (e.fromCentral && ((e.flags | e.local.flags) & kFlagDataDescriptor))
+  if (e.fromCentral && ((e.flags | e.local.flags) & kFlagDataDescriptor) && e.dataEnd < zip.layout.archiveSize)
     CheckDescriptor(source, zip, e, rec.zip64Blocks > 0);
 }
 

@@ -122,6 +122,8 @@ struct OpenOptions {
 // Reads the directory (or, without one, walks the local headers) into
 // archive. False when no ZIP structure was found at all.
 bool OpenZip(TArchiveSource& source, const EndLocation& where, const OpenOptions& options, ZipArchive& archive);
+// The same, with the end-record search done here.
+bool OpenZip(TArchiveSource& source, const OpenOptions& options, ZipArchive& archive);
 
 // Reads and checks the local header of entries [first, first + count):
 // data start and end, the data descriptor, and findings where the local

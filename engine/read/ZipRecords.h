@@ -222,6 +222,9 @@ std::vector<uint8_t> Zip64ExtraBlock(std::span<const uint64_t> values);
 
 inline int64_t Widen48(uint32_t low, uint16_t high) { return int64_t(low) | (int64_t(high) << 32); }
 
+// a + b for a, b >= 0, held at INT64_MAX: sizes from a file may be anything.
+inline int64_t AddClamped(int64_t a, int64_t b) { return b > INT64_MAX - a ? INT64_MAX : a + b; }
+
 // A member's compressed and uncompressed size as the header and its extra
 // field give them, all 64 bits.
 inline uint64_t FullCompressedSize(uint32_t field, const ExtraFieldRecord& rec) {

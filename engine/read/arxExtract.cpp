@@ -12,14 +12,13 @@
 #include "engine/codec/Inflate.h"
 #include "engine/common/ByteIO.h"
 #include "engine/common/arxGbls.h"
+#include "engine/read/ZipMember.h"
 #include "engine/read/arxReadRun.h"
 
 namespace parcelix {
 
 namespace {
 
-// Stored members are copied, and decoded data handed on, in pieces of this.
-constexpr uint32_t kChunk = 32768;
 // Directory descriptors kept open during one extraction.
 constexpr size_t kMaxCachedDirs = 256;
 
@@ -68,6 +67,7 @@ int TUnZip::Run::Extract() {
       z.SetExtractDir("");
       if (z.extractDir_.empty()) z.extractDir_ = "./";
     }
+    tree.SetRoot(z.extractDir_);
     TArchiveStream in(*src);
     stream = &in;
     size_t omittedNext = 0;
@@ -79,7 +79,7 @@ int TUnZip::Run::Extract() {
       reportOmitted(i);
       ExtractMember(entries[i]);
       const DirectoryEntry& e = entries[i];
-      archiveDone += e.CompressedSize();
+      archiveDone = AddClamped(archiveDone, e.CompressedSize());
     }
     if (!z.Cancel()) reportOmitted(entries.size());
     stream = nullptr;
@@ -93,7 +93,7 @@ int TUnZip::Run::Extract() {
 }
 
 void TUnZip::Run::Progress(int64_t fileDone) {
-  if (z.OnProgress) z.OnProgress(z, Percent(fileDone, memberCompressed), Percent(archiveDone + fileDone, sumCompressed));
+  if (z.OnProgress) z.OnProgress(z, Percent(fileDone, memberCompressed), Percent(AddClamped(archiveDone, fileDone), sumCompressed));
 }
 
 // ------------------------------------------------------------ target paths
@@ -130,33 +130,34 @@ bool TUnZip::Run::ResolveTarget(const std::string& storedName, std::string& targ
   return true;
 }
 
-void TUnZip::Run::CloseDirectoryCache() {
-  for (auto& [path, fd] : dirFds) ::close(fd);
-  dirFds.clear();
-  if (rootFd >= 0) ::close(rootFd);
-  rootFd = -1;
+TTargetTree::~TTargetTree() { Close(); }
+
+void TTargetTree::Close() {
+  for (auto& [path, fd] : dirs_) ::close(fd);
+  dirs_.clear();
+  if (rootFd_ >= 0) ::close(rootFd_);
+  rootFd_ = -1;
 }
 
-// The descriptor of ExtractDir/parts[0..count), each level opened without
-// following symbolic links (a link planted in the target tree, or made by an
-// earlier member, is refused) and created when create is set.
-int TUnZip::Run::DirectoryFd(const std::vector<std::string>& parts, size_t count, bool create) {
-  if (rootFd < 0) {
-    if (!ForceDirectories(z.extractDir_)) return -1;
-    rootFd = ::open(z.extractDir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0) return -1;
+// Each level is opened without following symbolic links (a link planted in
+// the target tree, or made by an earlier member, is refused).
+int TTargetTree::Directory(const std::vector<std::string>& parts, size_t count, bool create) {
+  if (rootFd_ < 0) {
+    if (!ForceDirectories(root_)) return -1;
+    rootFd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0) return -1;
   }
-  if (dirFds.size() > kMaxCachedDirs) {
-    for (auto& [path, fd] : dirFds) ::close(fd);
-    dirFds.clear();
+  if (dirs_.size() > kMaxCachedDirs) {
+    for (auto& [path, fd] : dirs_) ::close(fd);
+    dirs_.clear();
   }
-  int parent = rootFd;
+  int parent = rootFd_;
   std::string key;
   for (size_t i = 0; i < count; ++i) {
     key += parts[i];
     key += '/';
-    auto it = dirFds.find(key);
-    if (it != dirFds.end()) {
+    auto it = dirs_.find(key);
+    if (it != dirs_.end()) {
       parent = it->second;
       continue;
     }
@@ -167,13 +168,13 @@ int TUnZip::Run::DirectoryFd(const std::vector<std::string>& parts, size_t count
       fd = ::openat(parent, parts[i].c_str(), flags);
     }
     if (fd < 0) return -1;
-    dirFds.emplace(key, fd);
+    dirs_.emplace(key, fd);
     parent = fd;
   }
   return parent;
 }
 
-int TUnZip::Run::OpenTargetFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler) {
+int TTargetTree::OpenFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler) {
   // O_NOFOLLOW: an existing symbolic link at the target is not written
   // through. O_NONBLOCK: a FIFO there fails instead of hanging the run.
   const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -184,22 +185,14 @@ int TUnZip::Run::OpenTargetFile(const std::string& target, const std::vector<std
     return ::open(target.c_str(), flags, 0666);
   }
   if (parts.empty()) return -1;
-  const int dfd = DirectoryFd(parts, parts.size() - 1, true);
+  const int dfd = Directory(parts, parts.size() - 1, true);
   if (dfd < 0) return -1;
   return ::openat(dfd, parts.back().c_str(), flags, 0666);
-}
-
-bool TUnZip::Run::CreateStoredDirectory(const std::string&, const std::vector<std::string>& parts) {
-  return DirectoryFd(parts, parts.size(), true) >= 0;
 }
 
 // -------------------------------------------------------------- the writer
 
 uint32_t TUnZip::Run::WriteOut(const uint8_t* buffer, uint32_t n) {
-  // Whatever a decoder does, no member grows past its recorded size.
-  const uint32_t asked = n;
-  if (int64_t(n) > memberLimit - memberWritten) n = uint32_t(std::max<int64_t>(memberLimit - memberWritten, 0));
-  if (n == 0) return asked;
   uint32_t done = 0;
   switch (mode) {
     case kFiles: {
@@ -217,8 +210,6 @@ uint32_t TUnZip::Run::WriteOut(const uint8_t* buffer, uint32_t n) {
         }
         count = std::max(count - 1, 0);
         z.ReportError(currentTarget, "", z.volumeId_, kErrWriteFile);
-        memberWritten += done;
-        return done;  // a part-written chunk stays out of the CRC: the member fails
       }
       break;
     }
@@ -231,287 +222,261 @@ uint32_t TUnZip::Run::WriteOut(const uint8_t* buffer, uint32_t n) {
       if (done < n) {
         count = std::max(count - 1, 0);
         z.ReportError(currentTarget, "", z.volumeId_, kErrWriteFile);
-        memberWritten += done;
-        return done;
       }
       break;
     default:
       done = n;  // test: decoded, checked, kept nowhere
       break;
   }
-  crc.UpdateCrcOfKind(kCrcKind32, buffer, int32_t(n));
-  memberWritten += n;
-  return asked;
+  memberWritten += done;
+  return done;
 }
 
 // --------------------------------------------------------------- decoding
 
-void TUnZip::Run::Decode(const DirectoryEntry& e, int64_t dataStart, uint16_t method, int64_t csize, int64_t usize) {
-  memberLimit = usize;
+TMemberResult TUnZip::Run::Decode(const MemberStep& m) {
   memberWritten = 0;
-  stream->SetPosition(dataStart);
-  if (method == 0) {
-    // Stored: the data are the bytes; never more than the recorded size.
-    int64_t left = std::min(csize, usize);
-    std::vector<uint8_t> buf(size_t(std::min<int64_t>(std::max<int64_t>(left, 1), kChunk)));
-    int64_t done = 0;
-    while (left > 0 && !z.Cancel()) {
-      z.PumpMessages();
-      const uint32_t want = uint32_t(std::min<int64_t>(left, kChunk));
-      const int64_t got = stream->Read(buf.data(), want);
-      if (got <= 0) break;  // the archive ends inside the member
-      if (WriteOut(buf.data(), uint32_t(got)) < uint32_t(got)) break;
-      left -= got;
-      done += got;
-      Progress(done);
-      if (got < int64_t(want)) break;
-    }
-    return;
-  }
-  if (method == 8 || method == 9) {
-    TInflateJob job;
-    job.Archive = stream;
-    job.CompressedSize = csize;
-    job.UncompressedSize = usize;
-    job.Output = [this](const uint8_t* b, uint32_t n) { return WriteOut(b, n); };
-    job.OnWriteFailed = [this] { z.RaiseError(currentTarget, "", z.volumeId_, kErrWriteFile); };
-    if (z.OnProgress) job.Progress = [this](int64_t cdone, int64_t) { Progress(cdone); };
-    if (z.ProcessMessages) job.ProcessMessages = [this] { z.PumpMessages(); };
-    job.Cancel = z.CancelFlag();
-    InflateMember(job, -15, method == 9);
-    return;
-  }
-  (void)e;
+  stream->SetPosition(m.dataStart);
+  TInflateJob job;
+  job.Archive = stream;
+  job.CompressedSize = m.csize;
+  job.UncompressedSize = m.usize;
+  job.Output = [this](const uint8_t* b, uint32_t n) { return WriteOut(b, n); };
+  job.OnWriteFailed = [this] { z.RaiseError(currentTarget, "", z.volumeId_, kErrWriteFile); };
+  job.Progress = [this](int64_t cdone, int64_t) { Progress(cdone); };
+  if (z.ProcessMessages) job.ProcessMessages = [this] { z.PumpMessages(); };
+  job.Cancel = z.CancelFlag();
+  const TMemberResult r = DecodeMember(std::move(job), m.method, m.storedCrc);
   // Shrink, Reduce, Implode, and anything unknown: no decoder.
-  z.ReportError(e.storedName, "", z.volumeId_, kErrUnsupportedMethod);
+  if (r.status == TMemberStatus::msUnsupportedMethod)
+    z.ReportError(m.e.storedName, "", z.volumeId_, kErrUnsupportedMethod);
+  return r;
 }
 
 // ----------------------------------------------------------- the member
 
-void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
+// The local header: its CRC, date and lengths (the name used is the one the
+// member was selected by), and what the member step works from.
+bool TUnZip::Run::ReadLocal(MemberStep& m) {
+  const DirectoryEntry& e = m.e;
   const CentralHeader& c = e.central;
+  uint8_t lb[kLocalHeaderSize];
+  stream->SetPosition(e.localHeaderPosition);
+  if (stream->Read(lb, kLocalHeaderSize) != int64_t(kLocalHeaderSize) || !m.lh.Parse(lb) ||
+      ClassifySignature(m.lh.signature, htLocal).type != htLocal) {
+    z.ReportError(e.storedName, "", z.volumeId_, kErrBadLocalOffset);
+    return false;
+  }
+  m.dataStart = e.localHeaderPosition + int64_t(kLocalHeaderSize) + m.lh.nameLength + m.lh.extraLength;
+  m.method = c.method;
+  if (m.method == 99 && e.centralExtra.aesMethod) m.method = e.centralExtra.aesMethod;
+  m.csize = memberCompressed;
+  m.usize = e.UncompressedSize();
+  // Streamed members carry CRC 0 in their local header; the directory's is
+  // the real one.
+  m.storedCrc = c.crc32;
+  if (e.hasCentral) m.storedCrc = (m.lh.crc32 == 0 && m.csize > 0) ? c.crc32 : m.lh.crc32;
+  m.isDirName = !e.name.empty() && e.name.back() == '\\';
+  m.attr = e.externalAttributes & 0xFF;
+  // A name without a trailing separator that has data is a file, whatever
+  // its attribute bits say: skipping it as a directory would lose the data.
+  if ((m.attr & 0x10) && !m.isDirName && (m.csize > 0 || m.usize > 0)) m.attr &= ~0x10u;
+  return true;
+}
+
+// A target chosen by the program's own handler: its folder is made here.
+void TUnZip::Run::TakeHandlerTarget(MemberStep& m, const std::string& path) {
+  m.target = path;
+  m.fromHandler = true;
+  const std::string dir = ExtractFilePath(path);
+  if (!dir.empty()) ForceDirectories(dir);
+}
+
+// With ConfirmOverwrites: OnFileExists decides about an existing target.
+bool TUnZip::Run::ConfirmOverwrite(MemberStep& m, bool exists) {
+  z.OverwriteMode = omOverwrite;
+  struct stat st;
+  if (exists) {
+    if (!z.OnFileExists) {
+      z.ReportError(m.Who(mode), "OnFileExists", z.volumeId_, kErrEventNotAssigned);
+      z.OverwriteMode = omSkip;
+    } else {
+      for (;;) {
+        std::string newName;
+        z.OnFileExists(z, m.target, newName, z.OverwriteMode);
+        if (newName.empty() || newName == m.target || z.OverwriteMode == omSkip) break;
+        TakeHandlerTarget(m, newName);
+        if (::lstat(m.target.c_str(), &st) != 0) break;
+      }
+    }
+    if (z.OverwriteMode == omOverwrite && ::lstat(m.target.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) {
+        z.ReportError(m.Who(mode), "", z.volumeId_, kErrWriteFile);
+        return false;
+      }
+      // A read-only file the user agreed to replace becomes writable.
+      if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) ::chmod(m.target.c_str(), st.st_mode | S_IWUSR);
+    }
+  }
+  return !z.Cancel() && z.OverwriteMode == omOverwrite && !m.target.empty();
+}
+
+// Step 1: OnRenameFile, OnBegin and the overwrite rules. False: skipped.
+bool TUnZip::Run::PreCheck(MemberStep& m) {
+  bool extract = true;
+  if (z.OnBegin) {
+    if (mode == kFiles && z.OnRenameFile) {
+      std::string renamed;
+      z.OnRenameFile(z, m.target, renamed);
+      if (!renamed.empty()) TakeHandlerTarget(m, renamed);
+    }
+    z.OnBegin(z, m.target, count + 1, extract);
+  }
+  if (z.Cancel() || !extract) return false;
+  if (mode == kFiles) {
+    struct stat st;
+    // Only the choices below that depend on it look for an existing file.
+    const bool exists = !m.isDirName && (z.ConfirmOverwrites || z.OverwriteMode == omSkip) &&
+                        ::lstat(m.target.c_str(), &st) == 0;
+    // omSkip leaves existing files alone; new ones are still written.
+    if (!z.ConfirmOverwrites && z.OverwriteMode == omSkip && exists) return false;
+    if (z.ConfirmOverwrites && !ConfirmOverwrite(m, exists)) return false;
+  }
+  ++count;
+  currentTarget = m.Who(mode);
+  return true;
+}
+
+// Step 5: the file, or the memory index entry. False: nothing to write to.
+bool TUnZip::Run::OpenOutput(MemberStep& m) {
+  if (mode == kFiles) {
+    outFd = tree.OpenFile(m.target, m.parts, m.fromHandler);
+    if (outFd >= 0) return true;
+    z.ReportError(m.Who(mode), "", z.volumeId_, kErrOpenFile);
+    count = std::max(count - 1, 0);
+    m.checked = false;
+    return false;
+  }
+  if (mode == kMemory) {
+    TDecompMemoryStream::Entry entry;
+    entry.size = m.usize;
+    entry.position = memory->Position();
+    entry.name = m.e.name;
+    memory->AddEntry(std::move(entry));
+    m.memoryIndex = memory->Count() - 1;
+  }
+  return true;
+}
+
+// Step 9: the file's date and attributes, then close it.
+void TUnZip::Run::FinishFile(MemberStep& m) {
+  if (outFd < 0) return;
+  if (!m.skip && z.DateAttribute != daSysDate) {
+    const uint32_t dos = z.DateAttribute == daMaxFileDate ? newestDate : m.lh.dosDateTime;
+    auto it = dosTimes.find(dos);
+    if (it == dosTimes.end()) {
+      std::time_t t = DosDateTimeToUnix(dos);
+      if (t == -1) t = DosDateTimeToUnix(kDefaultDosDate);
+      it = dosTimes.emplace(dos, int64_t(t)).first;
+    }
+    if (it->second != -1) {
+      struct timespec ts[2];
+      ts[0].tv_sec = ts[1].tv_sec = std::time_t(it->second);
+      ts[0].tv_nsec = ts[1].tv_nsec = 0;
+      ::futimens(outFd, ts);
+    }
+  }
+  if (!m.skip && z.RestoreFileAttr && m.attr != 0x20 && (m.attr & 0x01)) {
+    struct stat st;
+    if (::fstat(outFd, &st) == 0) ::fchmod(outFd, st.st_mode & ~mode_t(0222));
+  }
+  if (::close(outFd) != 0) z.ReportError(m.Who(mode), "", z.volumeId_, kErrCloseFile);
+  outFd = -1;
+}
+
+// Steps 6 to 9 for a member with data: decode (or skip) and finish. True
+// when the member passed its check.
+bool TUnZip::Run::WriteMember(MemberStep& m) {
+  if (mode == kMemory && z.MaxMemoryMemberSize > 0 && m.usize > z.MaxMemoryMemberSize) {
+    // Memory mode holds the whole member: a header that asks for more than
+    // the limit is refused before anything is allocated.
+    z.ReportError(m.e.storedName, "", z.volumeId_, kErrMaxFileSize);
+    count = std::max(count - 1, 0);
+    m.skippedOut = true;
+    return false;
+  }
+  if (!OpenOutput(m)) return false;
+  TMemberResult r;
+  if (m.skip) {
+    // Nothing decoded; the check fails.
+    count = std::max(count - 1, 0);
+  } else {
+    try {
+      r = Decode(m);
+    } catch (...) {
+      if (outFd >= 0) ::close(outFd);
+      outFd = -1;
+      if (m.memoryIndex >= 0) memory->SetEntryWritten(m.memoryIndex, memberWritten);
+      throw;
+    }
+  }
+  if (m.memoryIndex >= 0) memory->SetEntryWritten(m.memoryIndex, m.skip ? 0 : memberWritten);
+  FinishFile(m);
+  // A member that decodes to fewer bytes than its header says is damaged
+  // even when the bytes it did give match the CRC.
+  return !m.skip && !z.Cancel() && r.crcMatches && r.written == m.usize;
+}
+
+void TUnZip::Run::ExtractMember(const DirectoryEntry& e) {
   const size_t errorsBefore = z.errors_.size();
   z.currentName_ = e.name;
   memberCompressed = e.CompressedSize();
-
   auto record = [&](bool ok) {
     if (results) results->push_back({InfoOf(e), ok && z.errors_.size() == errorsBefore});
   };
-
-  // The local header: its CRC, date and lengths (the name used is the one
-  // the member was selected by).
-  uint8_t lb[kLocalHeaderSize];
-  LocalHeader lh;
-  stream->SetPosition(e.localHeaderPosition);
-  if (stream->Read(lb, kLocalHeaderSize) != int64_t(kLocalHeaderSize) || !lh.Parse(lb) ||
-      ClassifySignature(lh.signature, htLocal).type != htLocal) {
-    z.ReportError(e.storedName, "", z.volumeId_, kErrBadLocalOffset);
-    record(false);
-    return;
-  }
-  const int64_t dataStart = e.localHeaderPosition + int64_t(kLocalHeaderSize) + lh.nameLength + lh.extraLength;
-  const uint16_t flags = c.flags;
-  uint16_t method = c.method;
-  if (method == 99 && e.centralExtra.aesMethod) method = e.centralExtra.aesMethod;
-  int64_t csize = memberCompressed;
-  const int64_t usize = e.UncompressedSize();
-  // Streamed members carry CRC 0 in their local header; the directory's is
-  // the real one.
-  uint32_t storedCrc = c.crc32;
-  if (e.hasCentral) storedCrc = (lh.crc32 == 0 && csize > 0) ? c.crc32 : lh.crc32;
-  const std::string& name = e.name;
-  const bool isDirName = !name.empty() && name.back() == '\\';
-  uint32_t attr = e.externalAttributes & 0xFF;
-  // A name without a trailing separator that has data is a file, whatever
-  // its attribute bits say: skipping it as a directory would lose the data.
-  if ((attr & 0x10) && !isDirName && (memberCompressed > 0 || usize > 0)) attr &= ~0x10u;
-
-  std::string target = name;
-  std::vector<std::string> parts;
-  bool fromHandler = false;
-  if (mode == kFiles && !ResolveTarget(name, target, parts)) {
+  MemberStep m(e);
+  if (!ReadLocal(m)) return record(false);
+  m.target = e.name;
+  if (mode == kFiles && !ResolveTarget(e.name, m.target, m.parts)) {
     z.ReportError(e.storedName, "", z.volumeId_, kErrInvalidName);
-    record(false);
     Progress(memberCompressed);
-    return;
+    return record(false);
   }
-  currentTarget = mode == kFiles ? target : e.storedName;
-  // Reports name the file written, or (test, memory) the member with '/'.
-  auto who = [&]() -> const std::string& { return mode == kFiles ? target : e.storedName; };
+  currentTarget = m.Who(mode);
   auto skipped = [&] {
     Progress(memberCompressed);
     record(false);
   };
-
   // 1. Pre-check (not for members stored with the directory attribute).
-  if (!(attr & 0x10)) {
-    bool extract = true;
-    if (z.OnBegin) {
-      if (mode == kFiles && z.OnRenameFile) {
-        std::string renamed;
-        z.OnRenameFile(z, target, renamed);
-        if (!renamed.empty()) {
-          target = renamed;
-          fromHandler = true;
-          const std::string dir = ExtractFilePath(target);
-          if (!dir.empty()) ForceDirectories(dir);
-        }
-      }
-      z.OnBegin(z, target, count + 1, extract);
-    }
-    if (z.Cancel() || !extract) return skipped();
-    if (mode != kFiles) {
-      ++count;
-    } else {
-      struct stat st;
-      // Only the choices below that depend on it look for an existing file.
-      const bool exists = !isDirName && (z.ConfirmOverwrites || z.OverwriteMode == omSkip) &&
-                          ::lstat(target.c_str(), &st) == 0;
-      if (!z.ConfirmOverwrites) {
-        // omSkip leaves existing files alone; new ones are still written.
-        if (z.OverwriteMode == omSkip && exists) return skipped();
-        ++count;
-      } else {
-        z.OverwriteMode = omOverwrite;
-        if (exists) {
-          if (!z.OnFileExists) {
-            z.ReportError(who(), "OnFileExists", z.volumeId_, kErrEventNotAssigned);
-            z.OverwriteMode = omSkip;
-          } else {
-            for (;;) {
-              std::string newName;
-              z.OnFileExists(z, target, newName, z.OverwriteMode);
-              if (newName.empty() || newName == target || z.OverwriteMode == omSkip) break;
-              target = newName;
-              fromHandler = true;
-              const std::string dir = ExtractFilePath(target);
-              if (!dir.empty()) ForceDirectories(dir);
-              if (::lstat(target.c_str(), &st) != 0) break;
-            }
-          }
-          if (z.OverwriteMode == omOverwrite && ::lstat(target.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) {
-              z.ReportError(who(), "", z.volumeId_, kErrWriteFile);
-              return skipped();
-            }
-            // A read-only file the user agreed to replace becomes writable.
-            if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) ::chmod(target.c_str(), st.st_mode | S_IWUSR);
-          }
-        }
-        if (z.Cancel() || z.OverwriteMode != omOverwrite || target.empty()) return skipped();
-        ++count;
-      }
-    }
-    currentTarget = who();
-  }
-
+  if (!(m.attr & 0x10) && !PreCheck(m)) return skipped();
   // 2. Enciphered members cannot be deciphered here: they are skipped.
-  bool skip = false;
-  bool checked = true;  // false: a failure already reported stands for the check
-  if (flags & kFlagEncrypted) {
-    if (!(flags & kFlagStrongEnc)) {
-      if (!z.OnGetPassword) z.ReportError(who(), "OnGetPassword", z.volumeId_, kErrEventNotAssigned);
-      else z.ReportError(who(), "", z.volumeId_, kErrInvalidPassword);
-      checked = false;
+  if (e.central.flags & kFlagEncrypted) {
+    if (!(e.central.flags & kFlagStrongEnc)) {
+      z.ReportError(m.Who(mode), z.OnGetPassword ? "" : "OnGetPassword", z.volumeId_,
+                    z.OnGetPassword ? kErrInvalidPassword : kErrEventNotAssigned);
+      m.checked = false;
     }
-    skip = true;
-    csize -= 12;
+    m.skip = true;
+    m.csize -= 12;
   }
-
   // 3. The attributes stored in a JAR mean nothing.
-  if (IsJar(z.arcType_)) attr = isDirName ? 0x10 : 0x20;
-
+  if (IsJar(z.arcType_)) m.attr = m.isDirName ? 0x10 : 0x20;
   bool pass = false;
-  int memoryIndex = -1;
-  if ((attr & 0x10) || isDirName) {
+  if ((m.attr & 0x10) || m.isDirName) {
     // 4. A directory member: nothing to write.
-    if (mode == kFiles && z.CreateStoredDirs && !fromHandler && !CreateStoredDirectory(target, parts)) {
-      z.ReportError(who(), "", z.volumeId_, kErrCreateDir);
-      checked = false;
+    if (mode == kFiles && z.CreateStoredDirs && !m.fromHandler && !tree.MakeDirectory(m.parts)) {
+      z.ReportError(m.Who(mode), "", z.volumeId_, kErrCreateDir);
+      m.checked = false;
     } else {
       pass = !z.Cancel();
     }
   } else {
-    // 5. Open the output.
-    bool opened = true;
-    if (mode == kFiles) {
-      outFd = OpenTargetFile(target, parts, fromHandler);
-      if (outFd < 0) {
-        z.ReportError(who(), "", z.volumeId_, kErrOpenFile);
-        count = std::max(count - 1, 0);
-        opened = false;
-        checked = false;
-      }
-    } else if (mode == kMemory) {
-      if (z.MaxMemoryMemberSize > 0 && usize > z.MaxMemoryMemberSize) {
-        // Memory mode holds the whole member: a header that asks for more
-        // than the limit is refused before anything is allocated.
-        z.ReportError(e.storedName, "", z.volumeId_, kErrMaxFileSize);
-        count = std::max(count - 1, 0);
-        return skipped();
-      }
-      TDecompMemoryStream::Entry entry;
-      entry.size = usize;
-      entry.position = memory->Position();
-      entry.name = name;
-      memory->AddEntry(std::move(entry));
-      memoryIndex = memory->Count() - 1;
-    }
-    if (opened) {
-      uint32_t running;
-      if (skip) {
-        // 6. Nothing decoded; the check fails.
-        count = std::max(count - 1, 0);
-        running = 1;
-      } else {
-        // 8. Decode, with the running CRC over everything written.
-        crc.CrcValue32 = CrcMask;
-        try {
-          Decode(e, dataStart, method, csize, usize);
-        } catch (...) {
-          if (outFd >= 0) ::close(outFd);
-          outFd = -1;
-          if (memoryIndex >= 0) memory->SetEntryWritten(memoryIndex, memberWritten);
-          throw;
-        }
-        running = crc.CrcValue32 ^ CrcMask;
-      }
-      if (memoryIndex >= 0) memory->SetEntryWritten(memoryIndex, skip ? 0 : memberWritten);
-      // 9. Finish the file: its date, its attributes, close.
-      if (outFd >= 0) {
-        if (!skip && z.DateAttribute != daSysDate) {
-          const uint32_t dos = z.DateAttribute == daMaxFileDate ? newestDate : lh.dosDateTime;
-          auto it = dosTimes.find(dos);
-          if (it == dosTimes.end()) {
-            std::time_t t = DosDateTimeToUnix(dos);
-            if (t == -1) t = DosDateTimeToUnix(kDefaultDosDate);
-            it = dosTimes.emplace(dos, int64_t(t)).first;
-          }
-          if (it->second != -1) {
-            struct timespec ts[2];
-            ts[0].tv_sec = ts[1].tv_sec = std::time_t(it->second);
-            ts[0].tv_nsec = ts[1].tv_nsec = 0;
-            ::futimens(outFd, ts);
-          }
-        }
-        if (!skip && z.RestoreFileAttr && attr != 0x20 && (attr & 0x01)) {
-          struct stat st;
-          if (::fstat(outFd, &st) == 0) ::fchmod(outFd, st.st_mode & ~mode_t(0222));
-        }
-        if (::close(outFd) != 0) z.ReportError(who(), "", z.volumeId_, kErrCloseFile);
-        outFd = -1;
-      }
-      // A member that decodes to fewer bytes than its header says is damaged
-      // even when the bytes it did give match the CRC.
-      pass = !z.Cancel() && (storedCrc == running || storedCrc == (running ^ CrcMask)) &&
-             (skip || memberWritten == usize);
-    }
+    pass = WriteMember(m);
+    if (m.skippedOut) return skipped();
   }
-
   // 10. The end-of-member check.
-  const std::string& shown = mode == kFiles ? target : name;
-  if (z.OnEnd) z.OnEnd(z, shown, pass);
-  else if (!pass && checked) z.ReportError(who(), "", z.volumeId_, kErrCrcCheck);
+  if (z.OnEnd) z.OnEnd(z, mode == kFiles ? m.target : e.name, pass);
+  else if (!pass && m.checked) z.ReportError(m.Who(mode), "", z.volumeId_, kErrCrcCheck);
   Progress(memberCompressed);
   record(pass);
 }

@@ -11,9 +11,33 @@
 
 #include "engine/codec/Crc32.h"
 #include "engine/read/ArchiveSource.h"
+#include "engine/read/ZipMember.h"
 #include "engine/read/arxUnZip.h"
 
 namespace parcelix {
+
+// The folder an extraction writes into: its directories are opened once,
+// level by level, and kept open for the members that follow.
+class TTargetTree {
+ public:
+  TTargetTree() = default;
+  ~TTargetTree();
+  TTargetTree(const TTargetTree&) = delete;
+  TTargetTree& operator=(const TTargetTree&) = delete;
+  void SetRoot(const std::string& root) { root_ = root; }
+  // The descriptor of root/parts[0..count), created when create is set; -1
+  // when a level cannot be opened or is a symbolic link.
+  int Directory(const std::vector<std::string>& parts, size_t count, bool create);
+  // Creates the file at parts (or at target, a path a handler chose).
+  int OpenFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler);
+  bool MakeDirectory(const std::vector<std::string>& parts) { return Directory(parts, parts.size(), true) >= 0; }
+  void Close();
+
+ private:
+  std::string root_;
+  int rootFd_ = -1;
+  std::map<std::string, int> dirs_;  // directories opened below the root, by relative path
+};
 
 struct TUnZip::Run {
   enum Mode { kList, kFiles, kMemory, kTest };
@@ -45,16 +69,40 @@ struct TUnZip::Run {
   static std::string ConvertName(std::string stored);
 
   // ---- extraction (arxExtract.cpp)
+  // The state of one member step.
+  struct MemberStep {
+    explicit MemberStep(const DirectoryEntry& entry) : e(entry) {}
+    const DirectoryEntry& e;
+    LocalHeader lh;
+    int64_t dataStart = 0;
+    uint16_t method = 0;
+    int64_t csize = 0, usize = 0;
+    uint32_t storedCrc = 0;
+    bool isDirName = false;
+    uint32_t attr = 0;
+    std::string target;              // the file (files mode) or the member's name
+    std::vector<std::string> parts;  // the target's path below ExtractDir
+    bool fromHandler = false;        // the target was named by an event handler
+    bool skip = false;               // enciphered: nothing is decoded
+    bool checked = true;             // false: a failure already reported stands for the check
+    bool skippedOut = false;         // refused before the output was opened
+    int memoryIndex = -1;
+    // Reports name the file written, or (test, memory) the member with '/'.
+    const std::string& Who(Mode mode) const { return mode == kFiles ? target : e.storedName; }
+  };
   int Extract();
   void ExtractMember(const DirectoryEntry& e);
+  bool ReadLocal(MemberStep& m);
+  void TakeHandlerTarget(MemberStep& m, const std::string& path);
+  bool ConfirmOverwrite(MemberStep& m, bool exists);
+  bool PreCheck(MemberStep& m);
+  bool OpenOutput(MemberStep& m);
+  bool WriteMember(MemberStep& m);
+  void FinishFile(MemberStep& m);
   bool ResolveTarget(const std::string& storedName, std::string& target, std::vector<std::string>& parts);
-  int OpenTargetFile(const std::string& target, const std::vector<std::string>& parts, bool fromHandler);
-  int DirectoryFd(const std::vector<std::string>& parts, size_t count, bool create);
-  bool CreateStoredDirectory(const std::string& target, const std::vector<std::string>& parts);
-  void Decode(const DirectoryEntry& e, int64_t dataStart, uint16_t method, int64_t csize, int64_t usize);
+  TMemberResult Decode(const MemberStep& m);
   uint32_t WriteOut(const uint8_t* buffer, uint32_t count);
   void Progress(int64_t fileDone);
-  void CloseDirectoryCache();
 
   TUnZip& z;
   Mode mode;
@@ -77,15 +125,12 @@ struct TUnZip::Run {
   TDecompMemoryStream* memory = nullptr;
   std::vector<MemberResult>* results = nullptr;
   int count = 0;
-  TCrcRegister crc;
   int outFd = -1;             // the file being written (files mode)
   int64_t memberWritten = 0;  // bytes handed to the destination for this member
-  int64_t memberLimit = 0;    // the member's uncompressed size: never more is written
   int64_t archiveDone = 0;    // compressed bytes of earlier members, for progress
   int64_t memberCompressed = 0;
   std::string currentTarget;
-  int rootFd = -1;
-  std::map<std::string, int> dirFds;  // directories opened below the root, by relative path
+  TTargetTree tree;
   std::map<uint32_t, int64_t> dosTimes;  // DOS date -> time_t, converted once per run
 };
 

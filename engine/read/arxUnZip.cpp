@@ -198,7 +198,7 @@ int64_t TUnZip::FindCentralDirectory() {
 TUnZip::Run::Run(TUnZip& owner, Mode runMode) : z(owner), mode(runMode) {}
 
 TUnZip::Run::~Run() {
-  CloseDirectoryCache();
+  tree.Close();
   if (opened) z.source_->Close();
 }
 
@@ -217,7 +217,7 @@ bool TUnZip::Run::Start() {
 }
 
 void TUnZip::Run::Finish() {
-  CloseDirectoryCache();
+  tree.Close();
   if (opened) z.source_->Close();
   opened = false;
   if (z.OnElapsedTime)
@@ -272,8 +272,8 @@ void TUnZip::Run::AddEntry(DirectoryEntry&& e) {
   newestDate = std::max(newestDate, h.dosDateTime);
   int64_t csize = e.CompressedSize();
   if (h.flags & kFlagEncrypted) csize -= 12;  // the classic encipherment header is not data
-  sumCompressed += std::max<int64_t>(csize, 0);
-  sumUncompressed += e.UncompressedSize();
+  sumCompressed = AddClamped(sumCompressed, std::max<int64_t>(csize, 0));
+  sumUncompressed = AddClamped(sumUncompressed, e.UncompressedSize());
   entries.push_back(std::move(e));
 }
 

@@ -27,6 +27,11 @@ TEST(ErrorTable, HoldsEveryCodeOnceWithItsText) {
   EXPECT_STREQ(ErrorMessage(25172), ErrorMessage(25179));
   EXPECT_STREQ(ErrorMessage(26899), "Directory does not exist... Create?");
   EXPECT_STREQ(ErrorMessage(12345), "");
+  // The same codes as std::error_code: equal by category and value.
+  const std::error_code ec = kErrCrcCheck;
+  EXPECT_EQ(ec, EngineError(25151));
+  EXPECT_NE(ec, std::error_code(25151, std::generic_category()));
+  EXPECT_EQ(ec.message(), "File fails CRC check");
 }
 
 TEST(ByteReader, FailsStickilyOnShortInput) {

@@ -229,7 +229,11 @@ CASES = [
     ("encrypted member", build([Entry("bar.txt", b"\0" * 12 + b"secret", method=0, flags=1), TWO[1]]), ".zip",
      ["encrypted"], 1, "agree"),
     ("zip64 size beyond the file", zip64_huge(), ".zip", ["size-beyond-file"], 1, "agree"),
+    ("strongly encrypted directory",
+     build([Entry("x.bin", b"\0" * 40, method=0, local_flags=0x2041, central_sig=0x13572468)]), ".zip",
+     ["directory-missing", "directory-encrypted"], 1, None),
     ("truncated", truncated(), ".zip", [], 1, "agree"),
+    ("empty archive", zipfile_bytes([]), ".zip", [], 0, "agree"),
     ("padding after end record", zipfile_bytes([("a.txt", DATA)]) + b"\0" * 64, ".zip", ["comment-length"], 0, None),
 ]
 
@@ -285,6 +289,19 @@ def main():
 
 
 def check_specifics(work):
+    # A JAR as the JDK writes it (data descriptors after deflated members)
+    # tests clean, with nothing to say about it.
+    if shutil.which("jar"):
+        src = os.path.join(work, "jdk-src")
+        os.makedirs(os.path.join(src, "res"))
+        with open(os.path.join(src, "res", "a.txt"), "wb") as f:
+            f.write(DATA * 20)
+        jar = os.path.join(work, "jdk.jar")
+        subprocess.run(["jar", "cf", jar, "-C", src, "."], check=True, capture_output=True, timeout=120)
+        t = run("test", jar)
+        codes, _ = codes_of(jar)
+        check(t.returncode == 0 and not codes, f"JDK jar: exit {t.returncode} {codes} {t.stderr!r}")
+
     # An encrypted member: one message that says so, no password event, no CRC.
     path = os.path.join(work, "enc.zip")
     with open(path, "wb") as f:
