@@ -10,13 +10,13 @@ namespace parcelix {
 
 namespace {
 
-using ArchiveRun = int (*)(CliContext&, const ArchiveOptions&);
-using BatchRun = int (*)(CliContext&, const BatchOptions&);
-using SaveRun = int (*)(CliContext&, const SaveOptions&);
-
-CLI::Option* AddJson(CLI::App& cmd, bool& json, const char* what) {
-  return cmd.add_flag("--json", json, what);
+// What runs a command: its Run function on the values its table parsed.
+template <class Options>
+CommandRunner Run(CliContext& ctx, std::shared_ptr<Options> o, int (*run)(CliContext&, const Options&)) {
+  return [&ctx, o, run] { return run(ctx, *o); };
 }
+
+void AddJson(CLI::App& cmd, bool& json, const char* what) { cmd.add_flag("--json", json, what); }
 
 std::shared_ptr<ArchiveOptions> ArchiveArgument(CLI::App& cmd) {
   auto o = std::make_shared<ArchiveOptions>();
@@ -24,16 +24,12 @@ std::shared_ptr<ArchiveOptions> ArchiveArgument(CLI::App& cmd) {
   return o;
 }
 
-CommandRunner Run(CliContext& ctx, std::shared_ptr<ArchiveOptions> o, ArchiveRun run) {
-  return [&ctx, o, run] { return run(ctx, *o); };
-}
-
 // rename and jad: files and folders, -r, -n, --json.
-std::shared_ptr<BatchOptions> BatchArguments(CLI::App& cmd, const char* jsonWhat) {
+std::shared_ptr<BatchOptions> BatchArguments(CLI::App& cmd) {
   auto o = std::make_shared<BatchOptions>();
   cmd.add_flag("-r,--recursive", o->recursive, "also the JARs in the subfolders of each folder named");
   cmd.add_flag("-n,--dry-run", o->dryRun, "say what would be done, change nothing");
-  AddJson(cmd, o->json, jsonWhat);
+  AddJson(cmd, o->json, "print one JSON object per JAR instead of the lines and the summary");
   cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
   return o;
 }
@@ -47,12 +43,6 @@ std::shared_ptr<SaveOptions> SaveArguments(CLI::App& cmd) {
   cmd.add_option("JAR", o->archive, "the JAR whose manifest changes")->required();
   return o;
 }
-
-CommandRunner Run(CliContext& ctx, std::shared_ptr<SaveOptions> o, SaveRun run) {
-  return [&ctx, o, run] { return run(ctx, *o); };
-}
-
-constexpr const char* kSaveJson = "print the outcome as one JSON object";
 
 }  // namespace
 
@@ -89,23 +79,22 @@ CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description(
       "Renames each JAR after its MIDlet-Name (and MIDlet-Version, as the settings say). A JAR whose new name "
       "exists keeps its name.");
-  auto o = BatchArguments(cmd, "print one JSON object per JAR instead of the lines and the summary");
+  auto o = BatchArguments(cmd);
   auto* with = cmd.add_flag_callback("--version", [o] { o->version = 1; }, "add the MIDlet-Version to the name");
   auto* without = cmd.add_flag_callback("--no-version", [o] { o->version = 0; }, "leave the version out of the name");
   with->excludes(without);
-  return [&ctx, o] { return RunRename(ctx, *o); };
+  return Run(ctx, o, RunRename);
 }
 
 CommandRunner JadTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description("Writes a JAD beside each JAR, from its manifest, its size and the settings' URL.");
-  auto o = BatchArguments(cmd, "print one JSON object per JAR instead of the lines and the summary");
-  return [&ctx, o] { return RunJad(ctx, *o); };
+  return Run(ctx, BatchArguments(cmd), RunJad);
 }
 
 CommandRunner SetTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description("Sets manifest attributes and saves the JAR as the editor saves it.");
   auto o = SaveArguments(cmd);
-  AddJson(cmd, o->json, kSaveJson);
+  AddJson(cmd, o->json, "print the outcome as one JSON object");
   cmd.add_option("KEY=VALUE", o->rest, "an attribute and its new value")->required();
   return Run(ctx, o, RunSet);
 }
