@@ -619,25 +619,31 @@ bool CompareLocal(ZipArchive& zip, ZipEntry& e, std::span<const uint8_t> name, c
 void ReadLocalHeader(TArchiveSource& source, ZipArchive& zip, ZipEntry& e) {
   if (e.localRead) return;
   e.localRead = true;
-  uint8_t b[kLocalHeaderSize];
-  if (e.localHeaderPos < 0 || source.ReadAt(e.localHeaderPos, b, sizeof b) != sizeof b || !e.local.Parse(b) ||
-      !IsSignature(b, htLocal)) {
+  // One read for the header, its name and (usually) its extra field: the
+  // local name and extra field are most often those of the directory.
+  std::vector<uint8_t> b(kLocalHeaderSize + e.rawName.size() + e.extra.size() + 16);
+  size_t got = e.localHeaderPos < 0 ? 0 : source.ReadAt(e.localHeaderPos, b.data(), b.size());
+  if (got < kLocalHeaderSize || !e.local.Parse(b) || !IsSignature(b, htLocal)) {
     zip.Add("local-header-missing", TSeverity::error, e.name,
             "no local header at offset " + Num(uint64_t(std::max<int64_t>(e.localHeaderPos, 0))));
     return;
   }
   e.localFound = true;
   const size_t n = e.local.nameLength, m = e.local.extraLength;
-  std::vector<uint8_t> nameExtra(n + m);
-  const size_t got = source.ReadAt(e.localHeaderPos + int64_t(kLocalHeaderSize), nameExtra.data(), n + m);
-  e.dataStart = e.localHeaderPos + int64_t(kLocalHeaderSize + n + m);
+  const size_t need = kLocalHeaderSize + n + m;
+  if (got < need && got == b.size()) {
+    b.resize(need);
+    got += source.ReadAt(e.localHeaderPos + int64_t(got), b.data() + got, need - got);
+  }
+  e.dataStart = e.localHeaderPos + int64_t(need);
   e.dataEnd = AddClamped(e.dataStart, Clamp64(e.compressedSize));
   e.descriptorEnd = e.dataEnd;
-  if (got < n + m) {
+  if (got < need) {
     zip.Add("data-beyond-file", TSeverity::error, e.name, "the archive ends inside the local header");
     return;
   }
-  const std::span<const uint8_t> name(nameExtra.data(), n), extra(nameExtra.data() + n, m);
+  const uint8_t* nameExtra = b.data() + kLocalHeaderSize;
+  const std::span<const uint8_t> name(nameExtra, n), extra(nameExtra + n, m);
   ExtraFieldRecord rec;
   uint32_t cs = e.local.compressedSize, us = e.local.uncompressedSize;
   ParseExtraField(extra, false, rec, cs, us, nullptr);
