@@ -305,9 +305,11 @@ int TUnZip::Run::BuildList() {
   selector.OnExcludeFile = [this](const std::string& name) {
     if (z.OnExcludeFile) z.OnExcludeFile(z, name);
   };
+  std::string name;  // one buffer for every name tested
   for (ZipEntry& ze : zip.entries) {
     if (z.Cancel()) break;
-    const std::string name = ConvertName(ze.name);
+    name.assign(ze.name);
+    std::replace(name.begin(), name.end(), '/', '\\');
     if (!selector.Select(name)) continue;
     ReadLocalHeader(*src, zip, ze);
     DirectoryEntry e = MakeEntry(ze, ze.localHeaderPos);
@@ -330,9 +332,9 @@ bool TUnZip::Run::BuildRawList() {
   for (const ZipEntry& ze : z.archive_.entries) {
     RawCentralEntry r;
     r.header = ze.central;
-    r.rawName = ze.rawName;
-    r.extra = ze.extra;
-    r.comment = ze.comment;
+    r.rawName.assign(ze.rawName.begin(), ze.rawName.end());
+    r.extra.assign(ze.extra.begin(), ze.extra.end());
+    r.comment.assign(ze.comment.begin(), ze.comment.end());
     r.name = ConvertName(ze.name);
     r.compressedSize = Widen48(uint32_t(ze.compressedSize), uint16_t(ze.compressedSize >> 32));
     r.uncompressedSize = Widen48(uint32_t(ze.uncompressedSize), uint16_t(ze.uncompressedSize >> 32));
