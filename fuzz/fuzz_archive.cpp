@@ -59,7 +59,7 @@ bool Reported(const TUnZip& z, int code) {
   return false;
 }
 
-// Every reading path over one archive: list, raw directory, test, memory.
+// Every reading path over one archive: list, test, memory.
 void RunAll(const std::string& path) {
   RunCore(path);
   TUnJar z;
@@ -67,8 +67,6 @@ void RunAll(const std::string& path) {
   z.FileSpec = {"*.*"};
   std::vector<MemberInfo> members;
   z.List(members);
-  std::vector<RawCentralEntry> raw;
-  z.ReadRawDirectory(raw);
   z.MaxMemoryMemberSize = kLimit;
   bool tested = false, testFailed = false;
   try {

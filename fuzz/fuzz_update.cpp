@@ -30,11 +30,9 @@ std::vector<char> ReadAll(const std::string& path) {
 void UpdateAndReadBack(const std::string& path) {
   const std::vector<char> before = ReadAll(path);
   TJar jar;
-  TUnJar reader;
-  reader.SetArchiveFile(path);
   int written = 0;
   {
-    auto old = jar.OpenOldArchive(reader);
+    auto old = jar.OpenOldArchive(path);
     if (!old) return;
     std::vector<TPlanStep> steps;
     for (size_t i = 0; i < old->Entries().size(); ++i) {
@@ -55,10 +53,10 @@ void UpdateAndReadBack(const std::string& path) {
     if (ReadAll(path) != before) std::abort();  // refused or failed: untouched
     return;
   }
+  auto result = jar.OpenOldArchive(path);
+  if (!result || result->FirstUncopyable() >= 0 || int(result->Entries().size()) != written) std::abort();
   TUnJar again;
   again.SetArchiveFile(path);
-  auto result = jar.OpenOldArchive(again);
-  if (!result || result->FirstUncopyable() >= 0 || int(result->Entries().size()) != written) std::abort();
   try {
     again.FileSpec = {"*.*"};
     again.Test();

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "engine/common/arxGbls.h"
@@ -71,6 +72,10 @@ struct TMidletSuite::EditSession {
   std::string path;
   FileIdentity identity;
   std::unique_ptr<TOldArchive> old;
+  // The manifest as ReadJarManifest read it when the session opened, or why
+  // it could not be read.
+  std::vector<uint8_t> manifest;
+  std::exception_ptr manifestError;
 };
 
 struct TMidletSuite::LastRead {
@@ -150,7 +155,8 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
   return bytes;
 }
 
-// The JAR opened for an edit: its directory read once, the file held open.
+// The JAR opened for an edit: its directory and local headers read once, the
+// file held open for the save, and its manifest read as every command reads it.
 TMidletSuite::EditSession& TMidletSuite::SessionFor(const std::string& jarFile) {
   FileIdentity id;
   if (!IdentityOf(jarFile, id)) throw EMidletError(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
@@ -158,31 +164,31 @@ TMidletSuite::EditSession& TMidletSuite::SessionFor(const std::string& jarFile) 
   session_.reset();
   auto s = std::make_shared<EditSession>();
   s->path = jarFile;
-  UnJar.ClearErrors();
-  UnJar.SetArchiveFile(jarFile);
+  s->identity = id;
   Jar.ClearErrors();
-  s->old = Jar.OpenOldArchive(UnJar);
+  s->old = Jar.OpenOldArchive(jarFile);
   if (!s->old) {
     const auto& errors = Jar.Errors();
-    throw EJarDamaged(errors.empty() ? "The JAR cannot be read: " + jarFile : ErrorText(errors.front()));
+    // The reason in plain words when there is one ("the end record announces ...").
+    const std::string why = errors.empty()                        ? jarFile
+                            : errors.front().extendedMsg.empty() ? ErrorText(errors.front())
+                                                                  : errors.front().extendedMsg;
+    throw EJarDamaged("The JAR cannot be saved: " + why);
   }
-  struct stat st;
-  if (fstat(s->old->File().Handle(), &st) != 0) throw EJarDamaged("The JAR cannot be read: " + jarFile);
-  s->identity = IdentityOf(st);
+  try {
+    s->manifest = ReadJarManifest(UnJar, jarFile);
+  } catch (const EMidletError&) {
+    s->manifestError = std::current_exception();
+  }
+  // The manifest must come from the very file the save copies from.
+  if (!s->old->StillNames(jarFile)) throw EJarDamaged("The JAR changed while it was read: " + jarFile);
   session_ = s;
   return *session_;
 }
 
 std::vector<uint8_t> TMidletSuite::SessionManifest(EditSession& s) {
-  std::vector<std::string> names;
-  for (const auto& e : s.old->Entries()) names.push_back(e.raw.name);
-  const int pick = PickManifest(names);
-  if (pick < 0) throw EManifestMissing("List index out of bounds (0)");
-  std::vector<uint8_t> bytes;
-  std::string problem;
-  if (!s.old->ReadMember(pick, bytes, problem))
-    throw EJarDamaged(problem + " (" + SlashName(names[size_t(pick)]) + ")");
-  return bytes;
+  if (s.manifestError) std::rethrow_exception(s.manifestError);
+  return s.manifest;
 }
 
 ManifestParts TMidletSuite::LoadManifestParts(const std::string& jarFile) {
@@ -302,11 +308,11 @@ std::vector<TPlanStep> ManifestPlan(const TOldArchive& old, const std::string& t
   steps.reserve(old.Entries().size() + 1);
   bool placed = false;
   for (size_t i = 0; i < old.Entries().size(); ++i) {
-    const RawCentralEntry& e = old.Entries()[i].raw;
+    const ZipEntry& e = old.Entries()[i];
     if (!placed && IsMainManifestName(e.name)) {
       manifest.name = SlashName(e.name);
-      manifest.externalAttributes = e.header.externalAttributes;
-      manifest.versionMadeBy = e.header.versionMadeBy;
+      manifest.externalAttributes = e.central.externalAttributes;
+      manifest.versionMadeBy = e.central.versionMadeBy;
       manifest.old = int(i);
       steps.push_back(manifest);
       placed = true;
@@ -325,9 +331,8 @@ std::vector<TPlanStep> ManifestPlan(const TOldArchive& old, const std::string& t
 std::string Uncopyable(const TOldArchive& old, const std::vector<TPlanStep>& steps) {
   for (const TPlanStep& step : steps) {
     if (step.kind != TPlanStep::Kind::Copy) continue;
-    const auto& e = old.Entries()[size_t(step.old)];
-    if (!e.problem.empty())
-      return "The JAR cannot be saved: " + SlashName(e.raw.name) + " cannot be copied exactly: " + e.problem;
+    if (const std::string& why = old.Uncopyable(step.old); !why.empty())
+      return "The JAR cannot be saved: " + old.Entries()[size_t(step.old)].name + " cannot be copied exactly: " + why;
   }
   return {};
 }
@@ -335,8 +340,11 @@ std::string Uncopyable(const TOldArchive& old, const std::vector<TPlanStep>& ste
 }  // namespace
 
 // The new manifest: the grid's lines and the old per-entry sections. A
-// manifest that cannot be read stops the save, since its sections would be lost.
+// manifest that cannot be read stops the save, since its sections would be
+// lost; so does a member the save could not copy exactly, checked first,
+// since that is what is wrong with the JAR.
 std::string TMidletSuite::NewManifestText(EditSession& s, const GridLines& grid) {
+  if (std::string why = Uncopyable(*s.old, ManifestPlan(*s.old, {})); !why.empty()) throw EMidletError(why);
   ManifestParts old;
   try {
     old = SplitManifest(SessionManifest(s));
@@ -346,8 +354,8 @@ std::string TMidletSuite::NewManifestText(EditSession& s, const GridLines& grid)
 }
 
 void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
+  const std::shared_ptr<EditSession> keep = session_;  // s lives in the session, which ends here
   const auto steps = ManifestPlan(*s.old, text);
-  if (std::string why = Uncopyable(*s.old, steps); !why.empty()) throw EMidletError(why);
   // The temporary archive lies beside the JAR: the commit is one rename.
   Jar.SetTempDir(ExtractFilePath(ExpandFileName(s.path)));
   Jar.SetArchiveFile(s.path);
@@ -357,6 +365,10 @@ void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
     const auto& errors = Jar.Errors();
     throw EMidletError(errors.empty() ? "The JAR could not be written: " + s.path : ErrorText(errors.front()));
   }
+  // The manifest just written is what a rename or a JAD after the save
+  // reads: the new JAR need not be opened again for it.
+  FileIdentity id;
+  if (IdentityOf(s.path, id)) last_ = std::make_shared<LastRead>(LastRead{id, {text.begin(), text.end()}});
 }
 
 void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {
@@ -379,8 +391,6 @@ SaveResult TMidletSuite::SaveCommand(const GridLines& grid) {
   CheckSavable(jar);
   EditSession& session = SessionFor(jar);
   const std::string text = NewManifestText(session, grid);
-  if (std::string why = Uncopyable(*session.old, ManifestPlan(*session.old, text)); !why.empty())
-    throw EMidletError(why);
   if (Options.CreateBackup) {
     std::string bak = BackupPathOf(jar);
     try {

@@ -1,9 +1,11 @@
-// Command dispatch of the command line.
+// Command dispatch of the command line: the slash commands, the command table,
+// the top-level help and the one shape of an error.
 #include "app/shell/Cli.h"
 
 #include <algorithm>
 #include <ostream>
 
+#include "app/shell/CliTable.h"
 #include "engine/common/arxGbls.h"
 
 namespace parcelix {
@@ -12,17 +14,108 @@ namespace {
 
 struct CommandEntry {
   const char* name;
-  int (*run)(CliContext&, const std::vector<std::string>&);
+  const char* usage;    // what follows "parcelix NAME"
+  const char* summary;
+  CommandTable table;   // its option table; nullptr when it reads its arguments itself
+  int (*own)(CliContext&, const std::vector<std::string>&);
 };
 
 constexpr CommandEntry kCommands[] = {
-    {"list", CmdList},         {"test", CmdTest},     {"extract", CmdExtract},
-    {"manifest", CmdManifest}, {"create", CmdCreate}, {"rename", CmdRename},
-    {"jad", CmdJad},           {"set", CmdSet},       {"unset", CmdUnset},
-    {"edit", CmdEdit},         {"integrate", CmdIntegrate}, {"sample", CmdSample},
+    {"rename", "[-r] [-n|--dry-run] [--version|--no-version] PATH...",
+     "rename JARs after their MIDlet-Name (and version)", nullptr, CmdRename},
+    {"jad", "[-r] [-n|--dry-run] PATH...", "write a JAD beside each JAR", nullptr, CmdJad},
+    {"set", "[--no-backup] [--no-rename] [--no-jad] JAR KEY=VALUE...", "set manifest attributes and save the JAR",
+     nullptr, CmdSet},
+    {"unset", "[--no-backup] [--no-rename] [--no-jad] JAR KEY...", "remove manifest attributes and save the JAR",
+     nullptr, CmdUnset},
+    {"edit", "[--no-backup] [--no-rename] [--no-jad] JAR", "edit the manifest in $VISUAL or $EDITOR", nullptr,
+     CmdEdit},
+    {"list", "[--json] ARCHIVE", "list the members of an archive", nullptr, CmdList},
+    {"test", "[--json] ARCHIVE", "decode every member and check its CRC-32", nullptr, CmdTest},
+    {"extract", "ARCHIVE DIR [MASK...]", "extract the members (or those matching a MASK) below DIR", nullptr,
+     CmdExtract},
+    {"manifest", "ARCHIVE", "print the archive's MANIFEST.MF", nullptr, CmdManifest},
+    {"create", "[--store] [--level 1|6|9] ARCHIVE DIR...", "make a new archive of directory trees", CreateTable,
+     nullptr},
+    {"integrate", "on|off|status", "add, remove or show the context-menu entries for JAR files", IntegrateTable,
+     nullptr},
+    {"sample", "", "rename and JAD a built-in sample JAR, showing each step", SampleTable, nullptr},
 };
 
+const CommandEntry* FindCommand(const std::string& name) {
+  for (const auto& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+bool IsCommonFlag(const std::string& a) { return a == "-q" || a == "--quiet" || a == "-v" || a == "--verbose"; }
+
+void AddCommonFlags(CLI::App& app, CliContext& ctx) {
+  app.add_flag("-q,--quiet", ctx.quiet, "print only errors: no per-file lines, no summary, no progress");
+  app.add_flag("-v,--verbose", ctx.verbose, "say more where the command has more to say");
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// Runs one command through its option table; --help, -h and every usage
+// error are answered here, in one form for all commands.
+int RunTable(CliContext& ctx, const CommandEntry& entry, const std::vector<std::string>& args) {
+  CLI::App root("Parcelix", "parcelix");
+  root.set_help_flag();
+  AddCommonFlags(root, ctx);
+  CLI::App* cmd = root.add_subcommand(entry.name, entry.summary);
+  cmd->set_help_flag("-h,--help", "show this help and exit");
+  AddCommonFlags(*cmd, ctx);
+  const CommandRunner run = entry.table(*cmd, ctx);
+  cmd->footer("'man parcelix' tells more.");
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    root.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    *ctx.out << root.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    ReportError(ctx, "", std::string(entry.name) + ": " + e.what());
+    *ctx.err << "Run 'parcelix " << entry.name << " --help' for its usage.\n";
+    return 2;
+  }
+  return run();
+}
+
 }  // namespace
+
+std::string ClosestCommand(const std::string& word) {
+  const std::string lower = ToLowerAscii(word);
+  std::string best;
+  size_t bestDistance = 3;  // at most two letters wrong, missing or extra
+  for (const auto& c : kCommands) {
+    const size_t d = EditDistance(lower, c.name);
+    if (d < bestDistance && d < std::string_view(c.name).size()) {
+      bestDistance = d;
+      best = c.name;
+    }
+  }
+  return best;
+}
+
+void ReportError(CliContext& ctx, const std::string& path, const std::string& message) {
+  *ctx.err << "parcelix: ";
+  if (!path.empty()) *ctx.err << path << ": ";
+  *ctx.err << message << '\n';
+}
 
 void PrintUsage(std::ostream& os) {
   os << "Usage:\n"
@@ -30,38 +123,59 @@ void PrintUsage(std::ostream& os) {
         "  parcelix --open FILE.jar...    open the window with these JARs in the Rename list\n"
         "  parcelix /rename FILE.jar      rename a JAR after its MIDlet-Name (and version)\n"
         "  parcelix /jadgen FILE.jar      write a JAD beside a JAR\n"
-        "  parcelix rename [-r] [-n|--dry-run] [--version|--no-version] PATH...\n"
-        "  parcelix jad [-r] [-n|--dry-run] PATH...\n"
-        "  parcelix set [--no-backup] [--no-rename] [--no-jad] JAR KEY=VALUE...\n"
-        "  parcelix unset [--no-backup] [--no-rename] [--no-jad] JAR KEY...\n"
-        "  parcelix edit [--no-backup] [--no-rename] [--no-jad] JAR\n"
-        "  parcelix list [--json] ARCHIVE\n"
-        "  parcelix test [--json] ARCHIVE\n"
-        "  parcelix extract ARCHIVE DIR [MASK...]\n"
-        "  parcelix manifest ARCHIVE\n"
-        "  parcelix create [--store] [--level 1|6|9] ARCHIVE DIR...\n"
-        "  parcelix integrate on|off|status\n"
-        "  parcelix sample                run rename and JAD on a built-in sample JAR\n";
+        "  parcelix [-q|-v] COMMAND [OPTIONS] [--] ARGUMENTS...\n"
+        "\n"
+        "Commands:\n";
+  for (const auto& c : kCommands) {
+    os << "  parcelix " << c.name << (*c.usage ? " " : "") << c.usage << '\n'
+       << "        " << c.summary << '\n';
+  }
+  os << "\n"
+        "Options:\n"
+        "  -q, --quiet      print only errors\n"
+        "  -v, --verbose    say more where a command has more to say\n"
+        "  --help           show this help; 'parcelix COMMAND --help' shows a command's options\n"
+        "  --version        show the program's version\n"
+        "\n"
+        "Exit status: 0 done, 1 failed (also for one file of many), 2 usage error.\n"
+        "'man parcelix' tells more.\n";
 }
 
 int RunCommandLine(CliContext& ctx) {
-  if (ctx.args.empty()) {
+  const std::vector<std::string>& args = ctx.args;
+  if (args.empty()) {
     PrintUsage(*ctx.err);
     return 2;
   }
-  const std::string& first = ctx.args[0];
-  std::vector<std::string> rest(ctx.args.begin() + 1, ctx.args.end());
-  if (!first.empty() && first[0] == '/') return CmdSlashCommand(ctx, ctx.args);
-  // "-h" is not a command: like any other unknown word it gets the usage
-  // message of the slash commands. "--help" prints the whole usage.
-  if (first == "--help" || first == "help") {
+  if (!args[0].empty() && args[0][0] == '/') return CmdSlashCommand(ctx, args);
+  // The command is the first word after the common flags.
+  size_t at = 0;
+  while (at < args.size() && IsCommonFlag(args[at])) ++at;
+  const std::string word = at < args.size() ? args[at] : std::string();
+  if (word == "--help" || word == "help") {
+    // "help COMMAND" is "COMMAND --help".
+    const CommandEntry* about = at + 1 < args.size() ? FindCommand(args[at + 1]) : nullptr;
+    if (about && about->table) return RunTable(ctx, *about, {about->name, "--help"});
     PrintUsage(*ctx.out);
     return 0;
   }
-  for (const auto& c : kCommands)
-    if (first == c.name) return c.run(ctx, rest);
-  // Anything else is the usage message of the slash commands.
-  return CmdSlashCommand(ctx, ctx.args);
+  if (word == "--version") {
+    *ctx.out << "parcelix " << PARCELIX_VERSION << '\n';
+    return 0;
+  }
+  if (const CommandEntry* entry = FindCommand(word)) {
+    if (entry->table) return RunTable(ctx, *entry, args);
+    // A command that reads its own arguments gets every word after its name.
+    for (size_t i = 0; i < at; ++i) (args[i] == "-q" || args[i] == "--quiet" ? ctx.quiet : ctx.verbose) = true;
+    return entry->own(ctx, std::vector<std::string>(args.begin() + long(at) + 1, args.end()));
+  }
+  // Anything else (-h included) is the usage message of the slash commands,
+  // with the command that was probably meant.
+  const int status = CmdSlashCommand(ctx, args);
+  const std::string closest = ClosestCommand(word);
+  if (!closest.empty())
+    ReportError(ctx, word, "not a command; did you mean 'parcelix " + closest + "'? ('parcelix --help' lists them)");
+  return status;
 }
 
 }  // namespace parcelix

@@ -22,6 +22,8 @@ struct CliContext {
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
   bool stderrIsTerminal = false;  // progress lines only then
+  bool quiet = false;             // -q: errors only
+  bool verbose = false;           // -v: more detail where a command has any
   // Shows a message of the command line's message table: always on stderr as
   // "Title Text"; main() adds the desktop (message box or notification) when
   // there is no terminal.
@@ -33,20 +35,25 @@ struct CliContext {
 int RunCommandLine(CliContext& ctx);
 // Prints the usage of the command line to the stream.
 void PrintUsage(std::ostream& os);
+// Every error of the command line has this shape: "parcelix: PATH: message",
+// or "parcelix: message" when it concerns no file.
+void ReportError(CliContext& ctx, const std::string& path, const std::string& message);
+// True when the path ends in ".jar" (in any case).
+bool IsJarName(const std::string& path);
+// The command whose name is closest to a misspelt word ("" when none is close).
+std::string ClosestCommand(const std::string& word);
 
 // Commands; args excludes the command name itself.
 int CmdList(CliContext& ctx, const std::vector<std::string>& args);      // list [--json] ARCHIVE
 int CmdTest(CliContext& ctx, const std::vector<std::string>& args);      // test [--json] ARCHIVE
 int CmdExtract(CliContext& ctx, const std::vector<std::string>& args);   // extract ARCHIVE DIR [MASK...]
 int CmdManifest(CliContext& ctx, const std::vector<std::string>& args);  // manifest ARCHIVE
-int CmdCreate(CliContext& ctx, const std::vector<std::string>& args);    // create [--store] [--level N] ARCHIVE DIR...
 int CmdSlashCommand(CliContext& ctx, const std::vector<std::string>& args);  // /rename F, /jadgen F (args[0] is the slash word)
 int CmdRename(CliContext& ctx, const std::vector<std::string>& args);    // rename [-r] [-n] [--version|--no-version] PATH...
 int CmdJad(CliContext& ctx, const std::vector<std::string>& args);       // jad [-r] [-n] PATH...
 int CmdSet(CliContext& ctx, const std::vector<std::string>& args);       // set [flags] ARCHIVE KEY=VALUE...
 int CmdUnset(CliContext& ctx, const std::vector<std::string>& args);     // unset [flags] ARCHIVE KEY...
 int CmdEdit(CliContext& ctx, const std::vector<std::string>& args);      // edit [flags] ARCHIVE
-int CmdIntegrate(CliContext& ctx, const std::vector<std::string>& args); // integrate on|off|status
 int CmdSample(CliContext& ctx, const std::vector<std::string>& args);    // demo on a built-in sample
 
 }  // namespace parcelix

@@ -1,10 +1,14 @@
 // The create command: builds a new archive from directory trees with the engine's writer.
 #include <csignal>
+#include <filesystem>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
-#include "app/shell/Cli.h"
+#include "app/shell/CliTable.h"
+#include "app/shell/Progress.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/Err_Msgs.h"
 #include "engine/write/arxZip.h"
@@ -13,62 +17,46 @@ namespace parcelix {
 
 namespace {
 
-constexpr const char* kCreateUsage = "Usage: parcelix create [--store] [--level 1|6|9] ARCHIVE DIR...\n";
+struct CreateOptions {
+  bool store = false;
+  int level = 6;
+  std::string archive;
+  std::vector<std::string> dirs;
+};
 
-bool ParseLevel(const std::string& v, TDeflateType& out) {
-  if (v == "1") out = dtDeflateF;
-  else if (v == "6") out = dtDeflateN;
-  else if (v == "9") out = dtDeflateX;
-  else return false;
-  return true;
+TDeflateType DeflateTypeOf(int level) {
+  return level == 1 ? dtDeflateF : level == 9 ? dtDeflateX : dtDeflateN;
 }
 
-}  // namespace
-
-int CmdCreate(CliContext& ctx, const std::vector<std::string>& args) {
-  bool store = false;
-  TDeflateType level = dtDeflateN;
-  std::vector<std::string> positional;
-  bool options = true;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (options && a == "--") {
-      options = false;
-    } else if (options && a == "--store") {
-      store = true;
-    } else if (options && (a == "--level" || a.rfind("--level=", 0) == 0)) {
-      std::string v;
-      if (a == "--level") {
-        if (i + 1 >= args.size()) {
-          *ctx.err << "parcelix create: --level needs 1, 6 or 9\n" << kCreateUsage;
-          return 2;
-        }
-        v = args[++i];
-      } else {
-        v = a.substr(8);
-      }
-      if (!ParseLevel(v, level)) {
-        *ctx.err << "parcelix create: --level needs 1, 6 or 9, not '" << v << "'\n" << kCreateUsage;
-        return 2;
-      }
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      *ctx.err << "parcelix create: unknown option '" << a << "'\n" << kCreateUsage;
-      return 2;
-    } else {
-      positional.push_back(a);
+// How many entries the archive will get (files and empty directories), for
+// the progress line only: a tree that cannot be read counts what could be.
+uint64_t CountEntries(const std::vector<std::string>& dirs) {
+  namespace fs = std::filesystem;
+  uint64_t n = 0;
+  for (const auto& dir : dirs) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+      std::error_code ignored;
+      if (!it->is_directory(ignored) || fs::is_empty(it->path(), ignored)) ++n;
     }
   }
-  if (positional.size() < 2) {
-    *ctx.err << kCreateUsage;
-    return 2;
-  }
+  return n;
+}
 
-  const std::string archive = positional[0];
+void ReportWriterErrors(CliContext& ctx, const TJar& jar) {
+  for (const auto& e : jar.Errors()) {
+    std::string message = ErrorMessage(e.code);
+    if (!e.extendedMsg.empty()) message += " (" + e.extendedMsg + ")";
+    ReportError(ctx, e.fileName.empty() ? jar.ArchiveFile() : e.fileName, message);
+  }
+}
+
+int RunCreate(CliContext& ctx, const CreateOptions& o) {
   TStringList specs;
-  for (size_t i = 1; i < positional.size(); ++i) {
-    const std::string& dir = positional[i];
+  for (const std::string& dir : o.dirs) {
     if (!DirectoryExists(dir)) {
-      *ctx.err << "parcelix create: " << dir << ": not a directory\n";
+      ReportError(ctx, dir, "not a directory");
       return 1;
     }
     // Each tree is stored relative to its own top directory.
@@ -83,26 +71,51 @@ int CmdCreate(CliContext& ctx, const std::vector<std::string>& args) {
   TJar jar;
   jar.CreateNew = true;  // a create replaces the target, it never updates it
   jar.StoreEmptySubDirs = true;
-  jar.DeflateType = level;
-  if (store) jar.SetCompressMethod(cmStore);
+  jar.DeflateType = DeflateTypeOf(o.level);
+  if (o.store) jar.SetCompressMethod(cmStore);
   jar.FileSpec = specs;
-  jar.SetArchiveFile(archive);
+  jar.SetArchiveFile(o.archive);
   // The temporary archive is made beside the target, so that the commit is a
   // rename on one file system.
   const std::string targetDir = ExtractFilePath(jar.ArchiveFile());
   if (DirectoryExists(targetDir.empty() ? std::string(".") : targetDir))
     jar.SetTempDir(targetDir.empty() ? std::string("./") : targetDir);
-  jar.OnRead = [&ctx](TCustomCClass&, const std::string& storedName) { *ctx.out << "  adding: " << storedName << "\n"; };
+  if (ctx.verbose)
+    *ctx.out << "Creating " << jar.ArchiveFile() << ": "
+             << (o.store ? std::string("stored") : "Deflate level " + std::to_string(o.level))
+             << ", temporary archive in " << (targetDir.empty() ? std::string(".") : targetDir) << "\n";
+
+  const bool showProgress = ctx.stderrIsTerminal && !ctx.quiet;
+  TProgress progress(*ctx.err, showProgress, showProgress ? CountEntries(o.dirs) : 0, "files");
+  jar.OnRead = [&](TCustomCClass&, const std::string& storedName) {
+    if (!ctx.quiet) {
+      progress.Clear();
+      *ctx.out << "  adding: " << storedName << "\n" << std::flush;
+    }
+    progress.Step(storedName);
+  };
 
   const int written = jar.Compress();
-  for (const auto& e : jar.Errors()) {
-    *ctx.err << "parcelix create: " << ErrorMessage(e.code);
-    if (!e.fileName.empty()) *ctx.err << ": " << e.fileName;
-    if (!e.extendedMsg.empty()) *ctx.err << " (" << e.extendedMsg << ")";
-    *ctx.err << "\n";
-  }
-  if (written > 0) *ctx.out << written << (written == 1 ? " entry" : " entries") << " written to " << jar.ArchiveFile() << "\n";
+  progress.Clear();
+  ReportWriterErrors(ctx, jar);
+  if (written > 0 && !ctx.quiet)
+    *ctx.out << written << (written == 1 ? " entry" : " entries") << " written to " << jar.ArchiveFile() << "\n";
   return (written > 0 && jar.Errors().empty()) ? 0 : 1;
+}
+
+}  // namespace
+
+CommandRunner CreateTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Makes a new archive of the trees below each DIR (each stored relative to itself, empty directories "
+      "included), replacing ARCHIVE only when the new one is complete.");
+  auto o = std::make_shared<CreateOptions>();
+  cmd.add_flag("--store", o->store, "keep the members uncompressed");
+  cmd.add_option("--level", o->level, "Deflate level: 1 fast, 6 normal (the default), 9 best")
+      ->check(CLI::IsMember({1, 6, 9}));
+  cmd.add_option("ARCHIVE", o->archive, "the archive to write")->required();
+  cmd.add_option("DIR", o->dirs, "the directory trees to store")->required();
+  return [&ctx, o] { return RunCreate(ctx, *o); };
 }
 
 }  // namespace parcelix

@@ -1,7 +1,8 @@
 // `parcelix integrate on|off|status`: the Options tab's "ON"/"OFF" buttons from the command line.
+#include <memory>
 #include <ostream>
 
-#include "app/shell/Cli.h"
+#include "app/shell/CliTable.h"
 #include "app/shell/ContextMenu.h"
 
 namespace parcelix {
@@ -23,31 +24,41 @@ void PrintStatus(std::ostream& out, TRegistry& reg) {
   }
 }
 
-}  // namespace
-
-int CmdIntegrate(CliContext& ctx, const std::vector<std::string>& args) {
-  const std::string what = args.size() == 1 ? args[0] : std::string();
-  if (what != "on" && what != "off" && what != "status") {
-    *ctx.err << "Usage: parcelix integrate on|off|status\n";
-    return 2;
-  }
+int RunIntegrate(CliContext& ctx, const std::string& what) {
   try {
     TRegistry reg;
     if (what == "on") {
       IntegrateOn(reg, ProgramPath());
-      *ctx.out << "Context-menu entries for JAR files are on.\n";
-      PrintStatus(*ctx.out, reg);
+      if (!ctx.quiet) {
+        *ctx.out << "Context-menu entries for JAR files are on.\n";
+        PrintStatus(*ctx.out, reg);
+      }
     } else if (what == "off") {
       IntegrateOff(reg);
-      *ctx.out << "Context-menu entries for JAR files are off.\n";
+      if (!ctx.quiet) *ctx.out << "Context-menu entries for JAR files are off.\n";
+      if (ctx.verbose) PrintStatus(*ctx.out, reg);
     } else {
       PrintStatus(*ctx.out, reg);
     }
+  } catch (const EDesktopEntryError& e) {
+    ReportError(ctx, "", e.what());  // the message names the file
+    return 1;
   } catch (const ERegistryError& e) {
-    *ctx.err << e.what() << '\n';
+    ReportError(ctx, RegistryFilePath(), e.what());
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+CommandRunner IntegrateTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Adds (on) or removes (off) \"Parcelix: Rename\" and \"Parcelix: Make JAD\" in the right-click menu of JAR "
+      "files in Dolphin, GNOME Files and Nemo, or shows them (status). 'off' removes exactly the files 'on' wrote.");
+  auto what = std::make_shared<std::string>();
+  cmd.add_option("ACTION", *what, "on, off or status")->required()->check(CLI::IsMember({"on", "off", "status"}));
+  return [&ctx, what] { return RunIntegrate(ctx, *what); };
 }
 
 }  // namespace parcelix

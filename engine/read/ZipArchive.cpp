@@ -215,7 +215,6 @@ class Opener {
   std::string Name(std::span<const uint8_t> raw, uint16_t flags) const;
   void WalkCentral();
   void EntryFromCentral(std::span<const uint8_t> all, const CentralHeader& h, ZipEntry& e);
-  void BindBytes();
   void CorrectOffsets();
   bool LocalNamed(int64_t pos, std::span<const uint8_t> rawName);
   int64_t CorrectionSearch(int64_t stated, std::span<const uint8_t> rawName);
@@ -250,7 +249,6 @@ bool Opener::Run() {
   if (where.HasDirectory()) {
     l.directoryStart = where.directoryStart;
     WalkCentral();
-    BindBytes();
     CorrectOffsets();
     CheckRecords();
   } else {
@@ -271,7 +269,6 @@ bool Opener::Run() {
     l.directoryWhole = false;
     l.directoryStart = first;
     WalkLocal(first);
-    BindBytes();
     // An end record hidden behind a long comment is fine; a file with none
     // at all was cut short or had its tail overwritten.
     if (!(where.headerState & HtBit(htEnding)) && !EndRecordAnywhere(src))
@@ -282,28 +279,15 @@ bool Opener::Run() {
   return true;
 }
 
-// Points every entry's name, extra field and comment into the archive's
-// bytes, now that they no longer move.
-void Opener::BindBytes() {
-  const std::span<const uint8_t> all(zip.bytes);
-  for (ZipEntry& e : zip.entries) {
-    const size_t n = e.central.nameLength, m = e.central.extraLength;
-    const size_t k = e.fromCentral ? e.central.commentLength : 0;
-    e.rawName = all.subspan(e.bytesAt, n);
-    e.extra = all.subspan(e.bytesAt + n, m);
-    e.comment = all.subspan(e.bytesAt + n + m, k);
-  }
-}
-
 void Opener::EntryFromCentral(std::span<const uint8_t> all, const CentralHeader& h, ZipEntry& e) {
   const size_t n = h.nameLength, m = h.extraLength, k = h.commentLength;
   e.central = h;
-  const auto rawName = all.subspan(kCentralHeaderSize, n), extra = all.subspan(kCentralHeaderSize + n, m);
-  e.bytesAt = zip.bytes.size();
-  zip.bytes.insert(zip.bytes.end(), all.begin() + kCentralHeaderSize, all.begin() + kCentralHeaderSize + n + m + k);
-  e.name = Name(rawName, h.flags);
+  e.rawName.assign(all.begin() + kCentralHeaderSize, all.begin() + kCentralHeaderSize + n);
+  e.extra.assign(all.begin() + kCentralHeaderSize + n, all.begin() + kCentralHeaderSize + n + m);
+  e.comment.assign(all.begin() + kCentralHeaderSize + n + m, all.begin() + kCentralHeaderSize + n + m + k);
+  e.name = Name(e.rawName, h.flags);
   CentralHeader wide = h;
-  ParseExtraField(extra, true, e.centralExtra, wide.compressedSize, wide.uncompressedSize, &wide.localHeaderOffset);
+  ParseExtraField(e.extra, true, e.centralExtra, wide.compressedSize, wide.uncompressedSize, &wide.localHeaderOffset);
   e.compressedSize = FullCompressedSize(wide.compressedSize, e.centralExtra);
   e.uncompressedSize = FullUncompressedSize(wide.uncompressedSize, e.centralExtra);
   e.localHeaderPos = Widen48(wide.localHeaderOffset, e.centralExtra.offsetHigh) + where.prefixAdjust;
@@ -321,7 +305,6 @@ void Opener::WalkCentral() {
   if (claimed <= 0 || claimed > size - pos) claimed = int64_t(kDirectoryChunkMin);
   const size_t chunk = std::clamp(size_t(claimed), kDirectoryChunkMin, kDirectoryChunkMax);
   zip.entries.reserve(size_t(std::min<int64_t>(claimed / int64_t(kCentralHeaderSize) + 1, 1 << 20)));
-  zip.bytes.reserve(size_t(std::min<int64_t>(claimed, 1 << 24)));
   CentralHeader h;
   while (!Cancelled() && pos >= 0 && pos < size) {
     auto head = src.Cached(pos, kCentralHeaderSize);
@@ -439,10 +422,9 @@ void Opener::WalkLocal(int64_t pos) {
     if (src.ReadAt(pos + int64_t(kLocalHeaderSize), nameExtra.data(), n + m) < n + m) break;
     ZipEntry e;
     e.fromCentral = false;
-    const std::span<const uint8_t> rawName(nameExtra.data(), n), extra(nameExtra.data() + n, m);
-    e.bytesAt = zip.bytes.size();
-    zip.bytes.insert(zip.bytes.end(), nameExtra.begin(), nameExtra.end());
-    e.name = Name(rawName, lh.flags);
+    e.rawName.assign(nameExtra.begin(), nameExtra.begin() + n);
+    e.extra.assign(nameExtra.begin() + n, nameExtra.end());
+    e.name = Name(e.rawName, lh.flags);
     CentralHeader& h = e.central;
     h.versionNeeded = lh.versionNeeded;
     h.flags = e.flags = lh.flags;
@@ -452,7 +434,7 @@ void Opener::WalkLocal(int64_t pos) {
     h.nameLength = lh.nameLength;
     h.extraLength = lh.extraLength;
     uint32_t cs = lh.compressedSize, us = lh.uncompressedSize;
-    ParseExtraField(extra, false, e.centralExtra, cs, us, nullptr);
+    ParseExtraField(e.extra, false, e.centralExtra, cs, us, nullptr);
     e.compressedSize = FullCompressedSize(cs, e.centralExtra);
     e.uncompressedSize = FullUncompressedSize(us, e.centralExtra);
     e.localHeaderPos = pos;
@@ -462,7 +444,7 @@ void Opener::WalkLocal(int64_t pos) {
     // CRC follow the data. Decoding finds where the data end.
     int64_t descriptor = 0;
     if ((lh.flags & kFlagDataDescriptor) && e.compressedSize == 0 && lh.method == 8 &&
-        MeasureStreamed(dataStart, extra, e, descriptor)) {
+        MeasureStreamed(dataStart, e.extra, e, descriptor)) {
       e.centralExtra.compressedHigh = e.centralExtra.uncompressedHigh = 0;
       e.centralExtra.hasCompressed64 = e.centralExtra.hasUncompressed64 = false;
       next = dataStart + Clamp64(e.compressedSize) + descriptor;

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -76,11 +75,9 @@ struct ZipLayout {
 // One member, in central directory order.
 struct ZipEntry {
   std::string name;               // UTF-8 by the code-page rules, '/' separators
-  // As stored; they point into ZipArchive::bytes.
-  std::span<const uint8_t> rawName;
-  std::span<const uint8_t> extra;  // central extra field (local, in the local walk)
-  std::span<const uint8_t> comment;
-  size_t bytesAt = 0;             // where name, extra and comment start in ZipArchive::bytes
+  std::vector<uint8_t> rawName;   // as stored
+  std::vector<uint8_t> extra;     // central extra field (local, in the local walk)
+  std::vector<uint8_t> comment;
   CentralHeader central;          // as stored (synthesised from the local header in the walk)
   ExtraFieldRecord centralExtra;
   bool fromCentral = true;
@@ -103,19 +100,9 @@ struct ZipEntry {
 };
 
 struct ZipArchive {
-  ZipArchive() = default;
-  // Entries point into bytes: an archive moves, it is never copied.
-  ZipArchive(ZipArchive&&) = default;
-  ZipArchive& operator=(ZipArchive&&) = default;
-  ZipArchive(const ZipArchive&) = delete;
-  ZipArchive& operator=(const ZipArchive&) = delete;
-
   ZipLayout layout;
   std::vector<ZipEntry> entries;
   std::vector<Finding> findings;
-  // The stored names, extra fields and comments of all entries, one after
-  // the other (one allocation instead of three per entry).
-  std::vector<uint8_t> bytes;
 
   bool HasError() const;
   // The entry's bytes can be copied exactly: its local header is its own and

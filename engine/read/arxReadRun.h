@@ -1,4 +1,4 @@
-// One run of the archive reader (list, raw directory, extraction to files,
+// One run of the archive reader (list, extraction to files,
 // to memory or to nowhere): the state that lives from opening to closing.
 #pragma once
 
@@ -40,7 +40,7 @@ class TTargetTree {
 };
 
 struct TUnZip::Run {
-  enum Mode { kList, kRaw, kFiles, kMemory, kTest };
+  enum Mode { kList, kFiles, kMemory, kTest };
 
   Run(TUnZip& owner, Mode runMode);
   ~Run();
@@ -59,8 +59,6 @@ struct TUnZip::Run {
   bool Open();
   // Builds `entries` from the central directory or the local headers.
   int BuildList();
-  // Every central entry, unselected, into `raw`. False without a directory.
-  bool BuildRawList();
 
   // The directory entry of a member the selection took.
   static DirectoryEntry MakeEntry(const ZipEntry& ze, int64_t pos);
@@ -117,7 +115,6 @@ struct TUnZip::Run {
   // Selected central entries left out for a missing local header, with the
   // number of entries before them (test results keep the archive's order).
   std::vector<std::pair<size_t, MemberInfo>> omitted;
-  std::vector<RawCentralEntry>* raw = nullptr;
   int64_t sumCompressed = 0;
   int64_t sumUncompressed = 0;
   uint32_t newestDate = 0;

@@ -324,26 +324,6 @@ int TUnZip::Run::BuildList() {
   return int(entries.size());
 }
 
-bool TUnZip::Run::BuildRawList() {
-  if (!raw) return false;
-  raw->clear();
-  if (!Open() || !z.where_.HasDirectory()) return false;
-  raw->reserve(z.archive_.entries.size());
-  for (const ZipEntry& ze : z.archive_.entries) {
-    RawCentralEntry r;
-    r.header = ze.central;
-    r.rawName.assign(ze.rawName.begin(), ze.rawName.end());
-    r.extra.assign(ze.extra.begin(), ze.extra.end());
-    r.comment.assign(ze.comment.begin(), ze.comment.end());
-    r.name = ConvertName(ze.name);
-    r.compressedSize = Widen48(uint32_t(ze.compressedSize), uint16_t(ze.compressedSize >> 32));
-    r.uncompressedSize = Widen48(uint32_t(ze.uncompressedSize), uint16_t(ze.uncompressedSize >> 32));
-    r.localHeaderPosition = ze.localHeaderPos;
-    raw->push_back(std::move(r));
-  }
-  return !z.Cancel();
-}
-
 // ------------------------------------------------------------- the listing
 
 bool TUnZip::List(std::vector<MemberInfo>& members) {
@@ -357,15 +337,6 @@ bool TUnZip::List(std::vector<MemberInfo>& members) {
   for (const DirectoryEntry& e : run.entries) members.push_back(Run::InfoOf(e));
   run.Finish();
   return true;
-}
-
-bool TUnZip::ReadRawDirectory(std::vector<RawCentralEntry>& entries) {
-  entries.clear();
-  Run run(*this, Run::kRaw);
-  run.raw = &entries;
-  bool ok = run.Start() && run.BuildRawList();
-  run.Finish();
-  return ok;
 }
 
 }  // namespace parcelix

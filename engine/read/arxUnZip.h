@@ -69,19 +69,6 @@ struct MemberInfo {
   int64_t localHeaderPosition = 0;
 };
 
-// One central directory entry as stored, for the writer's update of an
-// existing archive (old entries are copied unchanged).
-struct RawCentralEntry {
-  CentralHeader header;           // as stored (32-bit fields)
-  std::vector<uint8_t> rawName;   // stored name bytes, unconverted
-  std::vector<uint8_t> extra;     // central extra field
-  std::vector<uint8_t> comment;   // entry comment
-  std::string name;               // converted name, '\' separators
-  int64_t localHeaderPosition = 0;  // corrected position of the local header
-  int64_t compressedSize = 0;     // 48/64-bit values after the extra field
-  int64_t uncompressedSize = 0;
-};
-
 // Outcome of one member in a test run.
 struct MemberResult {
   MemberInfo info;
@@ -131,10 +118,6 @@ class TUnZip : public TZipCommon {
   // Opens the archive and walks its directory with the current selection.
   // False when the archive cannot be opened.
   bool List(std::vector<MemberInfo>& members);
-  // Every central entry of the archive, unselected, with corrected local
-  // header positions. False when the archive cannot be opened or has no
-  // readable central directory.
-  bool ReadRawDirectory(std::vector<RawCentralEntry>& entries);
 
   // Events.
   std::function<void(TUnZip& sender, const std::string& fileName, int count, bool& extract)> OnBegin;

@@ -7,12 +7,12 @@
 #include <numeric>
 #include <utility>
 
-#include <sys/stat.h>
+#include <fcntl.h>
 
 #include "engine/codec/Crc32.h"
-#include "engine/codec/Inflate.h"
 #include "engine/common/ByteIO.h"
 #include "engine/common/arxGbls.h"
+#include "engine/read/ArchiveSource.h"
 #include "engine/read/Err_Msgs.h"
 
 namespace parcelix {
@@ -27,17 +27,6 @@ constexpr uint16_t kVersionPlain = 20;
 constexpr uint16_t kVersionZip64 = 45;
 constexpr int kWindowBits = -15;           // raw Deflate, 32 KiB window
 constexpr size_t kDirectoryFlush = 1 << 20;  // the directory is written in pieces of about this size
-
-std::string Hex(int64_t v) {
-  char b[24];
-  std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
-
-std::string Shown(const RawCentralEntry& e) {
-  std::string s(e.rawName.begin(), e.rawName.end());
-  return s.empty() ? e.name : s;
-}
 
 // The zip64 block of an extra field: where its data start and how long they are.
 bool FindZip64(const std::vector<uint8_t>& extra, size_t& data, size_t& length) {
@@ -73,203 +62,138 @@ std::vector<uint8_t> WithoutZip64(const std::vector<uint8_t>& extra) {
 TOldArchive::TOldArchive() = default;
 TOldArchive::~TOldArchive() = default;
 
-bool TOldArchive::Open(TUnZip& reader, std::unique_ptr<TFileStream32> file) {
-  file_ = std::move(file);
-  std::vector<RawCentralEntry> raw;
-  if (!reader.ReadRawDirectory(raw)) {
+int64_t TOldArchive::Size() const { return source_ ? source_->Size() : 0; }
+uint64_t TOldArchive::Device() const { return source_ ? source_->Device() : 0; }
+uint64_t TOldArchive::Inode() const { return source_ ? source_->Inode() : 0; }
+bool TOldArchive::StillNames(const std::string& path) const { return source_ && source_->StillNames(path); }
+
+bool TOldArchive::Open(const std::string& path) {
+  source_ = std::make_unique<TArchiveSource>();
+  if (!source_->Open(path)) {
+    problem_ = std::string("the archive cannot be opened: ") + std::strerror(source_->Errno());
+    return false;
+  }
+  // The copies read through a second descriptor of the same open file: the
+  // archive is opened once, and what was read is what gets copied.
+  const int fd = ::fcntl(source_->Fd(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    problem_ = std::string("the archive cannot be opened: ") + std::strerror(errno);
+    return false;
+  }
+  file_ = std::make_unique<THandleStream32>(fd);
+  const EndLocation where = LocateEndRecord(*source_);
+  if (!OpenZip(*source_, where, OpenOptions{}, zip_) || !where.HasDirectory()) {
     problem_ = "the archive has no readable central directory";
     return false;
   }
-  struct stat byPath {}, opened {};
-  if (!file_ || !file_->IsOpen() || ::fstat(file_->Handle(), &opened) != 0 ||
-      ::stat(reader.ArchiveFile().c_str(), &byPath) != 0 || opened.st_ino != byPath.st_ino ||
-      opened.st_dev != byPath.st_dev) {
-    problem_ = "the archive changed while it was opened";
+  // An error about the archive as a whole (an entry count or a directory
+  // size that does not match, bytes before the end record) means that the
+  // entries read may not be all there are: nothing is written from them.
+  for (const Finding& f : zip_.findings)
+    if (f.severity == TSeverity::error && f.member.empty()) {
+      problem_ = f.text;
+      return false;
+    }
+  if (zip_.layout.localWalk || !zip_.layout.directoryWhole) {
+    problem_ = "the central directory could not be read whole";
     return false;
   }
-  size_ = opened.st_size;
-  entries_.reserve(raw.size());
-  for (auto& r : raw) entries_.push_back(Entry{std::move(r), 0, 0, 0, {}});
-  if (!ReadEnd(reader.CentralDirectoryStart())) return false;
-  for (auto& e : entries_) Locate(e);
+  JudgeEntries();
   CheckOverlaps();
   prefix_ = 0;
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (i == 0 || entries_[i].start < prefix_) prefix_ = entries_[i].start;
-  return true;
+  for (size_t i = 0; i < zip_.entries.size(); ++i)
+    if (i == 0 || zip_.entries[i].localHeaderPos < prefix_) prefix_ = zip_.entries[i].localHeaderPos;
+  if (InsideAnotherComment()) {
+    problem_ = "the archive stands in the comment of another archive in front of it (one archive appended to "
+               "another); readers differ on which of the two they read";
+    return false;
+  }
+  return ReadComment();
+}
+
+// Whether the bytes in front hold the end record of an archive whose comment
+// runs to the end of the file: that archive's readers would find a comment
+// of another length after any change.
+bool TOldArchive::InsideAnotherComment() const {
+  const int64_t from = std::max<int64_t>(0, Size() - int64_t(kEndRecordSize) - 0xFFFF);
+  const int64_t to = prefix_ - int64_t(kEndRecordSize);
+  if (to < from) return false;
+  std::vector<uint8_t> buf(size_t(to - from) + kEndRecordSize);
+  if (source_->ReadAt(from, buf.data(), buf.size()) != buf.size()) return false;
+  for (size_t i = 0; i + kEndRecordSize <= buf.size(); ++i)
+    if (GetLE32(&buf[i]) == kSigEnding && from + int64_t(i + kEndRecordSize) + GetLE16(&buf[i + 20]) == Size())
+      return true;
+  return false;
+}
+
+namespace {
+
+// Findings that say an entry's bytes do not lie where, or as, its central
+// record says: copying them as they are would not give the entry back.
+bool BlocksCopy(const std::string& code) {
+  static constexpr std::string_view kCodes[] = {"local-header-missing", "data-beyond-file", "local-name",
+                                                "local-method",         "local-size",       "zip64-extra-duplicated",
+                                                "descriptor-missing",   "descriptor-mismatch"};
+  return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
+}
+
+}  // namespace
+
+// Reads every local header and keeps, per entry, why its bytes cannot be
+// copied exactly: the reader's verdict, in the words of its finding.
+void TOldArchive::JudgeEntries() {
+  uncopyable_.assign(zip_.entries.size(), {});
+  nameless_.assign(zip_.entries.size(), false);
+  for (size_t i = 0; i < zip_.entries.size(); ++i) {
+    ZipEntry& e = zip_.entries[i];
+    const size_t before = zip_.findings.size();
+    ReadLocalHeader(*source_, zip_, e);
+    std::vector<const Finding*> blocking;
+    bool crcDiffers = false;
+    for (size_t k = before; k < zip_.findings.size(); ++k) {
+      if (BlocksCopy(zip_.findings[k].code)) blocking.push_back(&zip_.findings[k]);
+      crcDiffers |= zip_.findings[k].code == "local-crc";
+    }
+    // A local header whose name was left out but that agrees on everything
+    // else is the entry's own: it is copied with its name put back.
+    if (e.localFound && e.local.nameLength == 0 && !crcDiffers && blocking.size() == 1 &&
+        blocking.front()->code == "local-name") {
+      nameless_[i] = true;
+      continue;
+    }
+    if (!blocking.empty()) uncopyable_[i] = blocking.front()->text;
+    else if (!zip_.CanCopy(e)) uncopyable_[i] = "its local header does not match the central directory";
+  }
 }
 
 int TOldArchive::FirstUncopyable() const {
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (!entries_[i].problem.empty()) return int(i);
+  for (size_t i = 0; i < uncopyable_.size(); ++i)
+    if (!uncopyable_[i].empty()) return int(i);
   return -1;
 }
 
-bool TOldArchive::ReadAt(int64_t pos, void* dst, int64_t n) const {
-  if (pos < 0 || n < 0 || pos > size_ - n) return false;
-  return n == 0 || file_->ReadAt(pos, dst, n) == n;
-}
-
-bool TOldArchive::ReadMember(int i, std::vector<uint8_t>& out, std::string& problem, int64_t maxSize) {
-  const Entry& e = entries_.at(size_t(i));
-  const CentralHeader& h = e.raw.header;
-  out.clear();
-  if (!e.problem.empty()) problem = e.problem;
-  else if (h.flags & kFlagEncrypted) problem = "it is encrypted";
-  else if (h.method != 0 && h.method != 8 && h.method != 9) problem = ErrorMessage(kErrUnsupportedMethod);
-  else if (e.raw.uncompressedSize > maxSize || e.raw.uncompressedSize < 0) problem = "it is too large";
-  if (!problem.empty()) return false;
-  out.reserve(size_t(e.raw.uncompressedSize));
-  if (h.method == 0) {
-    out.resize(size_t(std::min(e.raw.compressedSize, e.raw.uncompressedSize)));
-    if (!ReadAt(e.dataStart, out.data(), int64_t(out.size()))) out.clear();
-  } else {
-    TInflateJob job;
-    file_->SetPosition(e.dataStart);
-    job.Archive = file_.get();
-    job.CompressedSize = e.raw.compressedSize;
-    job.UncompressedSize = e.raw.uncompressedSize;
-    job.Output = [&out](const uint8_t* b, uint32_t n) {
-      out.insert(out.end(), b, b + n);
-      return n;
-    };
-    InflateMember(job, -15, h.method == 9);
-  }
-  uint32_t crc = CrcMask;
-  UpdateCrc32(out.data(), int32_t(out.size()), crc);
-  if (int64_t(out.size()) != e.raw.uncompressedSize) problem = ErrorMessage(kErrReadFile);
-  else if ((crc ^ CrcMask) != h.crc32) problem = ErrorMessage(kErrCrcCheck);
-  return problem.empty();
-}
-
-// The end record gives the comment, and tells whether the directory was read
-// whole: its entry count and directory size must be those of the entries.
-bool TOldArchive::ReadEnd(int64_t directoryStart) {
-  const int64_t tail = std::min<int64_t>(size_, int64_t(kEndRecordSize) + 0xFFFF);
-  std::vector<uint8_t> buf(size_t(std::max<int64_t>(tail, 0)));
-  if (tail < int64_t(kEndRecordSize) || !ReadAt(size_ - tail, buf.data(), tail)) {
-    problem_ = "the archive has no end record";
+bool TOldArchive::ReadComment() {
+  const ZipLayout& l = zip_.layout;
+  comment_.resize(l.commentLength);
+  if (source_->ReadAt(l.commentPos, comment_.data(), comment_.size()) != comment_.size()) {
+    problem_ = "the archive comment runs past the end of the archive";
     return false;
   }
-  EndRecord end;
-  int64_t at = -1;
-  for (int64_t p = tail - int64_t(kEndRecordSize); p >= 0 && at < 0; --p) {
-    if (GetLE32(&buf[size_t(p)]) != kSigEnding) continue;
-    if (end.Parse(std::span<const uint8_t>(buf).subspan(size_t(p))) &&
-        p + int64_t(kEndRecordSize) + end.commentLength <= tail)
-      at = p;
-  }
-  if (at < 0) {
-    problem_ = "the archive has no end record";
-    return false;
-  }
-  comment_.assign(buf.begin() + at + int64_t(kEndRecordSize),
-                  buf.begin() + at + int64_t(kEndRecordSize) + end.commentLength);
-  uint64_t directorySize = 0;
-  for (const auto& e : entries_)
-    directorySize += kCentralHeaderSize + e.raw.rawName.size() + e.raw.extra.size() + e.raw.comment.size();
-  if (end.totalEntries != 0xFFFF && end.totalEntries != (entries_.size() & 0xFFFF)) {
-    problem_ = "the end record counts " + std::to_string(end.totalEntries) + " entries, the central directory holds " +
-               std::to_string(entries_.size());
-    return false;
-  }
-  if (end.directorySize != kNoFit32 && end.directorySize != directorySize) {
-    problem_ = "the end record gives a central directory of " + std::to_string(end.directorySize) +
-               " bytes, its entries take " + std::to_string(directorySize);
-    return false;
-  }
-  (void)directoryStart;
   return true;
-}
-
-// Finds where an entry's bytes lie and whether they can be copied as they are.
-void TOldArchive::Locate(Entry& e) {
-  e.start = e.raw.localHeaderPosition;
-  uint8_t fixed[kLocalHeaderSize];
-  LocalHeader h;
-  if (!ReadAt(e.start, fixed, int64_t(kLocalHeaderSize)) || !h.Parse(fixed) || h.signature != kSigLocal) {
-    e.problem = "no local header at offset " + Hex(e.start);
-    return;
-  }
-  std::vector<uint8_t> name(h.nameLength), extra(h.extraLength);
-  const int64_t namePos = e.start + int64_t(kLocalHeaderSize);
-  if (!ReadAt(namePos, name.data(), int64_t(name.size())) ||
-      !ReadAt(namePos + int64_t(name.size()), extra.data(), int64_t(extra.size()))) {
-    e.problem = "the local header at offset " + Hex(e.start) + " runs past the end of the archive";
-    return;
-  }
-  e.problem = CheckLocal(e, h, name, extra);
-  if (!e.problem.empty()) return;
-  e.dataStart = namePos + int64_t(name.size() + extra.size());
-  e.end = e.dataStart + e.raw.compressedSize;
-  if (e.raw.compressedSize < 0 || e.end > size_) {
-    e.problem = "its data (" + std::to_string(e.raw.compressedSize) + " bytes from offset " + Hex(e.dataStart) +
-                ") run past the end of the archive";
-    return;
-  }
-  if ((h.flags | e.raw.header.flags) & kFlagDataDescriptor) {
-    size_t data = 0, length = 0;
-    const int64_t d = DescriptorLength(e, FindZip64(extra, data, length));
-    if (d < 0) {
-      e.problem = "no data descriptor after its data at offset " + Hex(e.end);
-      return;
-    }
-    e.end += d;
-  }
-}
-
-// The local header must belong to the entry and agree with the central one
-// on the method and the sizes (with flag bit 3 it may hold zeros instead).
-std::string TOldArchive::CheckLocal(const Entry& e, const LocalHeader& h, std::span<const uint8_t> name,
-                                    std::span<const uint8_t> extra) const {
-  const RawCentralEntry& c = e.raw;
-  if (!name.empty() && !std::equal(name.begin(), name.end(), c.rawName.begin(), c.rawName.end()))
-    return "the local header at offset " + Hex(e.start) + " belongs to '" +
-           std::string(name.begin(), name.end()) + "'";
-  if (h.method != c.header.method)
-    return "the local header gives method " + std::to_string(h.method) + ", the central directory " +
-           std::to_string(c.header.method);
-  uint32_t csize = h.compressedSize, usize = h.uncompressedSize;
-  ExtraFieldRecord rec;
-  ParseExtraField(extra, false, rec, csize, usize, nullptr);
-  const int64_t localC = Widen48(csize, rec.compressedHigh), localU = Widen48(usize, rec.uncompressedHigh);
-  const bool descriptor = (h.flags | c.header.flags) & kFlagDataDescriptor;
-  auto differs = [&](int64_t local, int64_t central) { return local != central && !(descriptor && local == 0); };
-  if (differs(localC, c.compressedSize))
-    return "the local header gives a compressed size of " + std::to_string(localC) + ", the central directory " +
-           std::to_string(c.compressedSize);
-  if (differs(localU, c.uncompressedSize))
-    return "the local header gives a size of " + std::to_string(localU) + ", the central directory " +
-           std::to_string(c.uncompressedSize);
-  return {};
-}
-
-// The descriptor after data written with flag bit 3: CRC, compressed and
-// uncompressed size (8 bytes each in the zip64 form), optionally led by the
-// signature. -1 when none of its forms stands there.
-int64_t TOldArchive::DescriptorLength(const Entry& e, bool zip64) const {
-  const int64_t sizes = zip64 ? 16 : 8;
-  uint8_t b[8] = {};
-  const int64_t avail = std::min<int64_t>(8, size_ - e.end);
-  if (avail < 4 || !ReadAt(e.end, b, avail)) return -1;
-  const uint32_t first = GetLE32(b);
-  int64_t length = -1;
-  if (first == kSigDataDescriptor) length = 8 + sizes;
-  else if (first == e.raw.header.crc32) length = 4 + sizes;
-  else if (first == kSigLocal || first == kSigCentral) length = 0;  // written without one after all
-  return length >= 0 && e.end + length <= size_ ? length : -1;
 }
 
 // Two entries whose bytes overlap cannot both be copied as they are.
 void TOldArchive::CheckOverlaps() {
-  std::vector<size_t> order(entries_.size());
+  const auto& entries = zip_.entries;
+  std::vector<size_t> order(entries.size());
   std::iota(order.begin(), order.end(), size_t(0));
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return entries_[a].start < entries_[b].start; });
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return entries[a].localHeaderPos < entries[b].localHeaderPos; });
   for (size_t k = 1; k < order.size(); ++k) {
-    Entry& prev = entries_[order[k - 1]];
-    Entry& next = entries_[order[k]];
-    if (!prev.problem.empty() || !next.problem.empty() || prev.end <= next.start) continue;
-    next.problem = "its bytes overlap those of '" + Shown(prev.raw) + "'";
+    const size_t prev = order[k - 1], next = order[k];
+    if (!uncopyable_[prev].empty() || !uncopyable_[next].empty()) continue;
+    if (entries[prev].descriptorEnd <= entries[next].localHeaderPos) continue;
+    uncopyable_[next] = "its bytes overlap those of \"" + entries[prev].name + "\"";
   }
 }
 
@@ -377,24 +301,24 @@ bool TPlanWriter::Step(const TPlanStep& step) {
 }
 
 TNewEntry TPlanWriter::OldCentral(int old, int64_t newOffset) const {
-  const RawCentralEntry& r = old_->Entries().at(size_t(old)).raw;
+  const ZipEntry& r = old_->Entries().at(size_t(old));
   TNewEntry e;
-  e.header = r.header;
+  e.header = r.central;
   e.name = r.rawName;
   e.extra = r.extra;
   e.comment = r.comment;
-  e.compressedSize = r.compressedSize;
-  e.uncompressedSize = r.uncompressedSize;
+  e.compressedSize = int64_t(r.compressedSize);
+  e.uncompressedSize = int64_t(r.uncompressedSize);
   e.localOffset = newOffset;
-  if (r.header.localHeaderOffset != kNoFit32 && newOffset < int64_t(kNoFit32)) {
+  if (r.central.localHeaderOffset != kNoFit32 && newOffset < int64_t(kNoFit32)) {
     e.header.localHeaderOffset = uint32_t(newOffset);
     return e;
   }
   // The offset lives (or must now live) in the zip64 block, after the sizes
   // whose 32-bit fields hold the placeholder.
   std::vector<uint64_t> values;
-  if (r.header.uncompressedSize == kNoFit32) values.push_back(uint64_t(r.uncompressedSize));
-  if (r.header.compressedSize == kNoFit32) values.push_back(uint64_t(r.compressedSize));
+  if (r.central.uncompressedSize == kNoFit32) values.push_back(r.uncompressedSize);
+  if (r.central.compressedSize == kNoFit32) values.push_back(r.compressedSize);
   values.push_back(uint64_t(newOffset));
   e.header.localHeaderOffset = kNoFit32;
   if (e.header.diskNumberStart == 0xFFFF) e.header.diskNumberStart = 0;
@@ -406,16 +330,19 @@ TNewEntry TPlanWriter::OldCentral(int old, int64_t newOffset) const {
 }
 
 bool TPlanWriter::CopyOld(int old) {
-  const TOldArchive::Entry& src = old_->Entries().at(size_t(old));
-  if (!src.problem.empty()) return Fail(Shown(src.raw), kErrBadBlock, src.problem);
+  const ZipEntry& src = old_->Entries().at(size_t(old));
+  if (const std::string& why = old_->Uncopyable(old); !why.empty()) return Fail(src.name, kErrBadBlock, why);
+  // A local header without its name gets the central one: the copy reads
+  // the same everywhere, and no reader warns about the names disagreeing.
+  if (old_->LocalNameMissing(old)) return FlushCopy() && WriteOldAs(old, src.rawName, src.central.flags & kFlagUtf8);
   entries_.push_back(OldCentral(old, end_));
-  const int64_t length = src.end - src.start;
+  const int64_t length = src.descriptorEnd - src.localHeaderPos;
   // Old entries that lie back to back are copied in one piece.
-  if (copyLength_ > 0 && copyFrom_ + copyLength_ == src.start) {
+  if (copyLength_ > 0 && copyFrom_ + copyLength_ == src.localHeaderPos) {
     copyLength_ += length;
   } else {
     if (!FlushCopy()) return false;
-    copyFrom_ = src.start;
+    copyFrom_ = src.localHeaderPos;
     copyLength_ = length;
   }
   end_ += length;
@@ -432,31 +359,34 @@ bool TPlanWriter::FlushCopy() {
 }
 
 bool TPlanWriter::RenameOld(const TPlanStep& step) {
-  const TOldArchive::Entry& src = old_->Entries().at(size_t(step.old));
-  if (!src.problem.empty()) return Fail(Shown(src.raw), kErrBadBlock, src.problem);
-  // The old local header, name left out, under the new name.
-  uint8_t fixed[kLocalHeaderSize];
-  LocalHeader h;
-  if (old_->File().ReadAt(src.start, fixed, int64_t(kLocalHeaderSize)) != int64_t(kLocalHeaderSize) || !h.Parse(fixed))
-    return Fail(Shown(src.raw), kErrReadFile);
-  std::vector<uint8_t> extra(h.extraLength);
-  if (old_->File().ReadAt(src.dataStart - h.extraLength, extra.data(), h.extraLength) != h.extraLength)
-    return Fail(Shown(src.raw), kErrReadFile);
+  const ZipEntry& src = old_->Entries().at(size_t(step.old));
+  if (const std::string& why = old_->Uncopyable(step.old); !why.empty()) return Fail(src.name, kErrBadBlock, why);
   uint16_t flag = 0;
   const std::string name = EncodeStoredName(step.name, flag);
   if (name.empty() || name.size() > 0xFFFF) return Fail(step.name, kErrInvalidName);
-  h.flags = uint16_t((h.flags & ~kFlagUtf8) | flag);
+  return WriteOldAs(step.old, std::span(reinterpret_cast<const uint8_t*>(name.data()), name.size()), flag);
+}
+
+// The old entry's local header and extra field under name, then its data
+// and data descriptor as they are.
+bool TPlanWriter::WriteOldAs(int old, std::span<const uint8_t> name, uint16_t utf8Flag) {
+  const ZipEntry& src = old_->Entries().at(size_t(old));
+  LocalHeader h = src.local;
+  std::vector<uint8_t> extra(h.extraLength);
+  if (old_->File().ReadAt(src.dataStart - h.extraLength, extra.data(), h.extraLength) != h.extraLength)
+    return Fail(src.name, kErrReadFile);
+  h.flags = uint16_t((h.flags & ~kFlagUtf8) | utf8Flag);
   h.nameLength = uint16_t(name.size());
-  TNewEntry e = OldCentral(step.old, out_.Seek(0, soFromEnd));
-  e.header.flags = uint16_t((e.header.flags & ~kFlagUtf8) | flag);
+  TNewEntry e = OldCentral(old, out_.Seek(0, soFromEnd));
+  e.header.flags = uint16_t((e.header.flags & ~kFlagUtf8) | utf8Flag);
   e.name.assign(name.begin(), name.end());
   const auto bytes = h.Bytes();
   out_.WriteBuffer(bytes.data(), int64_t(bytes.size()));
   out_.WriteBuffer(name.data(), int64_t(name.size()));
   if (!extra.empty()) out_.WriteBuffer(extra.data(), int64_t(extra.size()));
-  const int64_t rest = src.end - src.dataStart;
+  const int64_t rest = src.descriptorEnd - src.dataStart;
   old_->File().SetPosition(src.dataStart);
-  if (rest > 0 && out_.CopyFrom(old_->File(), rest) != rest) return Fail(step.name, kErrReadFile);
+  if (rest > 0 && out_.CopyFrom(old_->File(), rest) != rest) return Fail(src.name, kErrReadFile);
   entries_.push_back(std::move(e));
   end_ = out_.Seek(0, soFromEnd);
   return true;

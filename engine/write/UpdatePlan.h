@@ -7,66 +7,68 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/codec/arxStreams.h"
+#include "engine/read/ZipArchive.h"
 #include "engine/read/ZipRecords.h"
-#include "engine/read/arxUnZip.h"
 
 namespace parcelix {
 
-class TFileStream32;
+class TArchiveSource;
+class THandleStream32;
 
-// An archive opened for an update: its directory, read once through the
-// reader, and the very file that was read, held open for copying.
+// An archive opened for an update: the file opened once, its directory and
+// local headers read by the reader's open call, and the file held open for
+// copying. Each entry's bytes run from its local header to the end of its
+// data descriptor (ZipEntry::localHeaderPos .. descriptorEnd).
 class TOldArchive {
  public:
-  struct Entry {
-    RawCentralEntry raw;
-    int64_t start = 0;      // the local header
-    int64_t dataStart = 0;  // after the local name and extra field
-    int64_t end = 0;        // after the data and a data descriptor that follows
-    // Why the entry's bytes cannot be copied exactly; empty when they can.
-    std::string problem;
-  };
-
   TOldArchive();
   ~TOldArchive();
   TOldArchive(const TOldArchive&) = delete;
   TOldArchive& operator=(const TOldArchive&) = delete;
 
-  // Reads the directory of reader's ArchiveFile and opens that file for
-  // copying (file: a stream opened on it, checked to be the same file).
-  // False with a problem text when there is no directory to update.
-  bool Open(TUnZip& reader, std::unique_ptr<TFileStream32> file);
+  // Opens path and reads its directory and every local header. False with a
+  // problem text when it cannot be opened or when what is wrong with it
+  // means that the directory may not have been read whole.
+  bool Open(const std::string& path);
   const std::string& Problem() const { return problem_; }
+  bool Opened() const { return file_ != nullptr; }  // the file could be opened
 
-  const std::vector<Entry>& Entries() const { return entries_; }
+  const ZipArchive& Zip() const { return zip_; }
+  const std::vector<ZipEntry>& Entries() const { return zip_.entries; }
+  // Why entry i cannot be copied exactly, in plain words; empty when it can.
+  const std::string& Uncopyable(int i) const { return uncopyable_.at(size_t(i)); }
+  // Entry i's local header lacks its name (and agrees with the central
+  // record on everything else): it is copied with the name put back.
+  bool LocalNameMissing(int i) const { return nameless_.at(size_t(i)); }
   // The first entry that cannot be copied exactly, or -1.
   int FirstUncopyable() const;
   const std::vector<uint8_t>& Comment() const { return comment_; }
   int64_t PrefixLength() const { return prefix_; }  // bytes before the first entry (a self-extracting stub)
-  int64_t Size() const { return size_; }
-  TFileStream32& File() { return *file_; }
-  // Decodes entry i (stored or Deflate, at most maxSize bytes) and checks
-  // its CRC. False with a problem text when it cannot be read whole.
-  bool ReadMember(int i, std::vector<uint8_t>& out, std::string& problem, int64_t maxSize = 16 << 20);
+  int64_t Size() const;
+  uint64_t Device() const;
+  uint64_t Inode() const;
+  // True when path still names the very file that was opened, unchanged.
+  bool StillNames(const std::string& path) const;
+  THandleStream32& File() { return *file_; }
 
  private:
-  bool ReadEnd(int64_t directoryStart);
-  void Locate(Entry& e);
-  std::string CheckLocal(const Entry& e, const LocalHeader& h, std::span<const uint8_t> name,
-                         std::span<const uint8_t> extra) const;
-  int64_t DescriptorLength(const Entry& e, bool zip64) const;
+  void JudgeEntries();
   void CheckOverlaps();
-  bool ReadAt(int64_t pos, void* dst, int64_t n) const;
+  bool InsideAnotherComment() const;
+  bool ReadComment();
 
-  std::unique_ptr<TFileStream32> file_;
-  std::vector<Entry> entries_;
+  std::unique_ptr<TArchiveSource> source_;
+  std::unique_ptr<THandleStream32> file_;  // the same open file, for kernel copies
+  ZipArchive zip_;
+  std::vector<std::string> uncopyable_;
+  std::vector<bool> nameless_;
   std::vector<uint8_t> comment_;
   std::string problem_;
-  int64_t size_ = 0;
   int64_t prefix_ = 0;
 };
 
@@ -134,6 +136,7 @@ class TPlanWriter {
   bool Step(const TPlanStep& step);
   bool CopyOld(int old);
   bool RenameOld(const TPlanStep& step);
+  bool WriteOldAs(int old, std::span<const uint8_t> name, uint16_t utf8Flag);
   bool WriteBytes(const TPlanStep& step);
   bool FlushCopy();
   TNewEntry OldCentral(int old, int64_t newOffset) const;

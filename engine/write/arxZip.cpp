@@ -308,12 +308,10 @@ bool TCustomCClass::OpenTemporary(Run& run) {
   return true;
 }
 
-std::unique_ptr<TOldArchive> TCustomCClass::OpenOldArchive(TUnZip& reader) {
+std::unique_ptr<TOldArchive> TCustomCClass::OpenOldArchive(const std::string& path) {
   auto old = std::make_unique<TOldArchive>();
-  auto file = std::make_unique<TTempFileStream>(Hooks(), uint16_t(fmOpenRead | fmShareDenyWrite), reader.ArchiveFile(), "");
-  if (old->Open(reader, std::move(file))) return old;
-  if (reader.Errors().empty()) Report(reader.ArchiveFile(), kErrBadArcType, old->Problem());
-  for (const auto& e : reader.Errors()) Report(e.fileName, e.code, e.extendedMsg);
+  if (old->Open(path)) return old;
+  Report(path, old->Opened() ? kErrBadArcType : kErrOpenFile, old->Problem());
   return nullptr;
 }
 
@@ -343,14 +341,9 @@ void TCustomCClass::WriteAndCommit(Run& run) {
 }
 
 bool TCustomCClass::ReadOldDirectory(Run& run) {
-  TUnZip reader;
-  reader.ProcessMessages = ProcessMessages;
-  reader.SetArchiveFile(archiveFile_);
-  run.old = OpenOldArchive(reader);
+  run.old = OpenOldArchive(archiveFile_);
   if (!run.old) return false;
-  struct stat st {};
-  if (::fstat(run.old->File().Handle(), &st) != 0 || uint64_t(st.st_ino) != run.targetIno ||
-      uint64_t(st.st_dev) != run.targetDev) {
+  if (run.old->Inode() != run.targetIno || run.old->Device() != run.targetDev) {
     Report(archiveFile_, kErrOpenFile);
     return false;
   }
@@ -364,16 +357,20 @@ bool TCustomCClass::ReadOldDirectory(Run& run) {
   selector.ExcludeSpec = &noExcludes;
   selector.RecurseDirs = RecurseDirs;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const RawCentralEntry& e = entries[i].raw;
+    const ZipEntry& e = entries[i];
     TCompHeaderItem item;
-    item.Name = item.StoredName = e.name;
+    // Names are matched and listed with '\\' between directories.
+    item.StoredName = e.name;
+    std::replace(item.StoredName.begin(), item.StoredName.end(), '/', '\\');
+    item.Name = item.StoredName;
     TEntryRecord& rec = item.Record;
     rec.State = esCopy;
     rec.OldIndex = int(i);
-    rec.OldCompressedSize = e.compressedSize;
-    rec.IsDirectory = !e.name.empty() && (e.name.back() == '\\' || e.name.back() == '/');
-    item.Info = EntryInfo{e.uncompressedSize, e.compressedSize, e.header.dosDateTime, e.header.externalAttributes & kAttrMask};
-    if (Switch == swDelete && selector.Select(e.name)) {
+    rec.OldCompressedSize = int64_t(e.compressedSize);
+    rec.IsDirectory = e.IsDirectory() || (!e.name.empty() && e.name.back() == '\\');
+    item.Info = EntryInfo{int64_t(e.uncompressedSize), int64_t(e.compressedSize), e.central.dosDateTime,
+                          e.central.externalAttributes & kAttrMask};
+    if (Switch == swDelete && selector.Select(item.StoredName)) {
       rec.State = esDrop;
       rec.MarkedForDeletion = true;
       ++deletesPending_;
@@ -605,10 +602,9 @@ std::vector<TPlanStep> TCustomCClass::PlanOf(const TCompHeaderObj& list) const {
 bool TCustomCClass::RefuseUncopyable(const TOldArchive& old, const std::vector<TPlanStep>& steps) {
   for (const TPlanStep& step : steps) {
     if (step.kind != TPlanStep::Kind::Copy && step.kind != TPlanStep::Kind::Rename) continue;
-    const TOldArchive::Entry& e = old.Entries().at(size_t(step.old));
-    if (e.problem.empty()) continue;
-    std::string name(e.raw.rawName.begin(), e.raw.rawName.end());
-    Report(name, kErrBadBlock, "cannot be copied exactly: " + e.problem);
+    const std::string& why = old.Uncopyable(step.old);
+    if (why.empty()) continue;
+    Report(old.Entries().at(size_t(step.old)).name, kErrBadBlock, "cannot be copied exactly: " + why);
     return true;
   }
   return false;

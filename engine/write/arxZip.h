@@ -101,10 +101,10 @@ class TCustomCClass : public TZipCommon {
   // The stored name of a full path under a root, by StoredDirNames.
   std::string StoredName(const std::string& fullPath, const std::string& root) const;
 
- // Opens the archive that reader has set for an update: its directory, and
+  // Opens an archive for an update: its directory and local headers, and
   // the file held open for copying. Null, with the error reported, when it
-  // has no directory that can be updated.
-  std::unique_ptr<TOldArchive> OpenOldArchive(TUnZip& reader);
+  // cannot be opened or has no directory that can be updated.
+  std::unique_ptr<TOldArchive> OpenOldArchive(const std::string& path);
   // Writes a plan over old (the archive of ArchiveFile) into a temporary
   // archive and commits it once. Refuses, reporting which entry and why,
   // when a step would copy an entry whose bytes cannot be copied exactly.

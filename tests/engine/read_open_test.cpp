@@ -206,33 +206,6 @@ TEST_F(ReadOpen, Zip64FieldsGiveSizesAndOffsets) {
   EXPECT_TRUE(z.Errors().empty());
 }
 
-TEST_F(ReadOpen, RawDirectoryKeepsStoredBytesAndCorrectsPositions) {
-  std::vector<Member> members = JarMembers();
-  members[1].comment = "note";
-  members[1].centralExtra = {0x55, 0x54, 0x01, 0x00, 0x07};
-  members[3].zip64 = true;
-  auto built = Build(members, {.prefix = std::string(64, 'p'), .adjustOffsets = false});
-  TUnJar z;
-  z.SetArchiveFile(Put("raw.jar", built.bytes));
-  z.FileSpec = {"nothing-matches"};  // the raw directory ignores the selection
-  std::vector<RawCentralEntry> raw;
-  ASSERT_TRUE(z.ReadRawDirectory(raw));
-  ASSERT_EQ(raw.size(), 4u);
-  EXPECT_EQ(std::string(raw[1].rawName.begin(), raw[1].rawName.end()), "META-INF/MANIFEST.MF");
-  EXPECT_EQ(raw[1].name, "META-INF\\MANIFEST.MF");
-  EXPECT_EQ(std::string(raw[1].comment.begin(), raw[1].comment.end()), "note");
-  EXPECT_EQ(raw[1].extra, members[1].centralExtra);
-  EXPECT_EQ(raw[3].header.compressedSize, 0xFFFFFFFFu);  // as stored
-  EXPECT_EQ(raw[3].compressedSize, 4);
-  EXPECT_EQ(raw[3].uncompressedSize, 4);
-  for (size_t i = 0; i < raw.size(); ++i) EXPECT_EQ(raw[i].localHeaderPosition, built.localPositions[i]) << i;
-
-  // No directory (local-header walk only): nothing raw to give.
-  TUnJar w;
-  w.SetArchiveFile(Put("c.jar", Build(JarMembers(), {.comment = std::string(40000, 'c')}).bytes));
-  EXPECT_FALSE(w.ReadRawDirectory(raw));
-}
-
 TEST_F(ReadOpen, LocalHeaderMissingForOneMemberLeavesOnlyThatOneOut) {
   auto built = Build(JarMembers());
   // Break the signature of the third member's local header.

@@ -1,0 +1,256 @@
+// The batch commands rename and jad: every JAR named or found in the folders named.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <set>
+
+#include "app/shell/Cli.h"
+#include "app/shell/Progress.h"
+#include "engine/common/FileSystem.h"
+#include "engine/common/arxGbls.h"
+#include "midlet/FileUtil.h"
+#include "midlet/ManifestModel.h"
+#include "midlet/MidletSuite.h"
+#include "midlet/Settings.h"
+
+namespace parcelix {
+
+namespace {
+
+struct BatchOptions {
+  bool recursive = false;
+  bool dryRun = false;
+  int version = -1;  // -1: settings, 0/1: --no-version / --version
+  std::vector<std::string> paths;
+};
+
+// Parses [-r] [-n|--dry-run] [--version|--no-version] PATH...; false on a
+// usage error (already reported).
+bool ParseBatch(CliContext& ctx, const std::vector<std::string>& args, bool versionFlags, const char* usage,
+                BatchOptions& o) {
+  bool options = true;
+  for (const std::string& a : args) {
+    if (options && a == "--") {
+      options = false;
+    } else if (options && (a == "-n" || a == "--dry-run")) {
+      o.dryRun = true;
+    } else if (options && (a == "-r" || a == "--recursive")) {
+      o.recursive = true;
+    } else if (options && versionFlags && a == "--version") {
+      o.version = 1;
+    } else if (options && versionFlags && a == "--no-version") {
+      o.version = 0;
+    } else if (options && a.size() > 2 && a[0] == '-' && a[1] != '-' &&
+               a.find_first_not_of("rn", 1) == std::string::npos) {
+      for (char c : a.substr(1)) (c == 'r' ? o.recursive : o.dryRun) = true;
+    } else if (options && a.size() > 1 && a[0] == '-') {
+      *ctx.err << "parcelix: unknown option " << a << "\nUsage: " << usage << '\n';
+      return false;
+    } else {
+      o.paths.push_back(a);
+    }
+  }
+  if (o.paths.empty()) {
+    *ctx.err << "Usage: " << usage << '\n';
+    return false;
+  }
+  return true;
+}
+
+struct Collected {
+  std::vector<std::string> jars;
+  std::vector<std::pair<std::string, std::string>> problems;  // path, reason
+};
+
+// The JARs a batch works on: named files as they are, the *.jar files of a
+// named directory (and of its subdirectories with -r; links to directories
+// are not followed). Collected first, so renamed files are not met again.
+// The *.jar files in dir (and below it with recursive), by their entries'
+// types where the file system gives them: a collection of thousands of JARs
+// costs no stat per file. A link is taken when it leads to a regular file;
+// links to directories are not followed. Subdirectories that cannot be read
+// are passed over; false when dir itself cannot be read.
+bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& found, int& err) {
+  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+  if (!d) {
+    err = errno;
+    return false;
+  }
+  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  std::vector<std::string> subdirs;
+  while (const dirent* e = readdir(d.get())) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN || type == DT_LNK) {
+      struct stat st {};
+      const int flags = type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW;
+      if (fstatat(dirfd(d.get()), e->d_name, &st, flags) != 0) continue;
+      if (S_ISREG(st.st_mode)) type = DT_REG;
+      else if (S_ISDIR(st.st_mode) && type != DT_LNK) type = DT_DIR;
+      else continue;
+    }
+    if (type == DT_REG && IsJarName(std::string(name))) found.push_back(prefix + std::string(name));
+    else if (type == DT_DIR && recursive) subdirs.push_back(prefix + std::string(name));
+  }
+  d.reset();
+  int ignored = 0;
+  for (const std::string& sub : subdirs) FindJars(sub, true, found, ignored);
+  return true;
+}
+
+Collected CollectJars(const BatchOptions& o) {
+  Collected c;
+  for (const std::string& p : o.paths) {
+    struct stat st {};
+    const bool exists = stat(p.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+      std::vector<std::string> found;
+      int err = 0;
+      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
+      std::sort(found.begin(), found.end());
+      for (auto& f : found) c.jars.push_back(std::move(f));
+    } else if (exists && S_ISREG(st.st_mode)) {
+      if (IsJarName(p))
+        c.jars.push_back(p);
+      else
+        c.problems.emplace_back(p, "not a JAR file");
+    } else {
+      c.problems.emplace_back(p, "not found");
+    }
+  }
+  // A JAR named twice (or named and inside a named directory) is done once.
+  std::set<std::string> seen;
+  c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
+                              [&](const std::string& j) { return !seen.insert(j).second; }),
+               c.jars.end());
+  return c;
+}
+
+// Why a JAR could not be done; called inside a catch block.
+std::string CurrentFailure() {
+  try {
+    throw;
+  } catch (const EJarDamaged& e) {
+    return std::string("damaged: ") + e.what();
+  } catch (const EManifestMissing&) {
+    return "no META-INF/MANIFEST.MF";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+// One output line per path: the paths that are no JARs first, then step's
+// line for every JAR, or "JAR: <failWord> (<why>)" when it throws. Failures
+// are counted in failed; step counts its own outcomes.
+void ForEachJar(CliContext& ctx, const Collected& c, const char* failWord, size_t& failed,
+                const std::function<std::string(const std::string&)>& step) {
+  for (const auto& [path, reason] : c.problems) {
+    *ctx.out << path << ": " << failWord << " (" << reason << ")\n";
+    ++failed;
+  }
+  TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
+  for (size_t i = 0; i < c.jars.size(); ++i) {
+    const std::string& jar = c.jars[i];
+    progress.Update(i, ExtractFileName(jar));
+    std::string line;
+    try {
+      line = step(jar);
+    } catch (const std::exception&) {
+      line = jar + ": " + failWord + " (" + CurrentFailure() + ")";
+      ++failed;
+    }
+    progress.Clear();
+    *ctx.out << line << '\n';
+  }
+}
+
+std::string Plural(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+int CmdRename(CliContext& ctx, const std::vector<std::string>& args) {
+  static constexpr const char* kUsage = "parcelix rename [-r] [-n|--dry-run] [--version|--no-version] PATH...";
+  BatchOptions o;
+  if (!ParseBatch(ctx, args, true, kUsage, o)) return 2;
+  Collected c = CollectJars(o);
+  TMidletSuite suite;
+  LoadSettings(suite.Options);
+  if (o.version >= 0) suite.Options.AddVersion = o.version == 1;
+
+  size_t renamed = 0, already = 0, kept = 0;
+  std::set<std::string> planned;  // dry run: names taken by earlier JARs of this run
+  ForEachJar(ctx, c, "kept", kept, [&](const std::string& jar) {
+    RenameResult r;
+    if (o.dryRun) {
+      r = suite.ComputeMIDletName(jar);
+      if (r.reason.empty() && r.newPath != jar) {
+        struct stat st;
+        if (lstat(r.newPath.c_str(), &st) == 0 || planned.count(r.newPath))
+          r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
+        else
+          planned.insert(r.newPath);
+      }
+      r.renamed = r.reason.empty();
+    } else {
+      r = suite.RenameByMIDletName(jar);
+    }
+    if (!r.renamed) {
+      ++kept;
+      return jar + ": kept (" + r.reason + ")";
+    }
+    if (r.newPath == jar) {
+      ++already;
+      return jar + ": kept (already named)";
+    }
+    ++renamed;
+    return jar + " -> " + r.newPath;
+  });
+  *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << renamed
+           << (o.dryRun ? " to rename, " : " renamed, ") << already << " already named, " << kept << " kept"
+           << (o.dryRun ? " (dry run)" : "") << '\n';
+  return kept == 0 ? 0 : 1;
+}
+
+int CmdJad(CliContext& ctx, const std::vector<std::string>& args) {
+  static constexpr const char* kUsage = "parcelix jad [-r] [-n|--dry-run] PATH...";
+  BatchOptions o;
+  if (!ParseBatch(ctx, args, false, kUsage, o)) return 2;
+  Collected c = CollectJars(o);
+  TMidletSuite suite;
+  LoadSettings(suite.Options);
+
+  size_t written = 0, failed = 0;
+  TDurableBatch batch;  // the new JADs go to the disk together at the end
+  ForEachJar(ctx, c, "no JAD", failed, [&](const std::string& jar) {
+    std::string jad;
+    if (o.dryRun) {
+      suite.JADText(jar);  // reads the manifest, writes nothing
+      jad = JadPathOf(jar);
+    } else {
+      jad = suite.MakeJAD(jar, &batch);
+    }
+    ++written;
+    return jar + " -> " + jad;
+  });
+  *ctx.out << Plural(written + failed, "JAR", "JARs") << ": " << written
+           << (o.dryRun ? " JADs to write, " : " JADs written, ") << failed << " failed"
+           << (o.dryRun ? " (dry run)" : "") << '\n';
+  if (!batch.Flush()) {
+    *ctx.err << "parcelix: the JADs may not be on the disk: " << std::strerror(errno) << '\n';
+    return 1;
+  }
+  return failed == 0 ? 0 : 1;
+}
+
+}  // namespace parcelix
