@@ -92,20 +92,12 @@ TMidletSuite::TMidletSuite() {
 }
 
 int PickManifest(const std::vector<std::string>& names) {
-  TStringList spec{kManifestSpec};
-  TStringList none;
-  TMemberSelector selector;
-  selector.FileSpec = &spec;
-  selector.ExcludeSpec = &none;
-  int first = -1;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (!selector.Select(names[i])) continue;
-    // META-INF/MANIFEST.MF is the manifest; another member that happens to
-    // be called MANIFEST.MF (a nested build file) only when it is the only one.
+  // The names were selected by "MANIFEST.MF" already: META-INF/MANIFEST.MF is
+  // the manifest; another member of that name (a nested build file) only
+  // when it is the only one.
+  for (size_t i = 0; i < names.size(); ++i)
     if (IsMainManifestName(names[i])) return int(i);
-    if (first < 0) first = int(i);
-  }
-  return first;
+  return names.empty() ? -1 : 0;
 }
 
 std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile) {

@@ -145,7 +145,8 @@ class TMidletSuite {
 // CRC-checked. Throws EManifestMissing ("List index out of bounds (0)") or
 // EJarDamaged (what is wrong, with the member name).
 std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile);
-// Which of these member names is the manifest, by the rule above; -1 when none.
+// Which of these member names, all selected by "MANIFEST.MF" in directory
+// order, is the manifest by the rule above; -1 when there are none.
 int PickManifest(const std::vector<std::string>& names);
 
 // The backup path of the save: the extension replaced by ".bak" (".bak"

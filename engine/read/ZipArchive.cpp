@@ -214,7 +214,7 @@ class Opener {
   bool Cancelled() const { return opt.cancel && *opt.cancel; }
   std::string Name(std::span<const uint8_t> raw, uint16_t flags) const;
   void WalkCentral();
-  ZipEntry EntryFromCentral(std::span<const uint8_t> all, const CentralHeader& h);
+  void EntryFromCentral(std::span<const uint8_t> all, const CentralHeader& h, ZipEntry& e);
   void CorrectOffsets();
   bool LocalNamed(int64_t pos, std::span<const uint8_t> rawName);
   int64_t CorrectionSearch(int64_t stated, std::span<const uint8_t> rawName);
@@ -279,9 +279,8 @@ bool Opener::Run() {
   return true;
 }
 
-ZipEntry Opener::EntryFromCentral(std::span<const uint8_t> all, const CentralHeader& h) {
+void Opener::EntryFromCentral(std::span<const uint8_t> all, const CentralHeader& h, ZipEntry& e) {
   const size_t n = h.nameLength, m = h.extraLength, k = h.commentLength;
-  ZipEntry e;
   e.central = h;
   e.rawName.assign(all.begin() + kCentralHeaderSize, all.begin() + kCentralHeaderSize + n);
   e.extra.assign(all.begin() + kCentralHeaderSize + n, all.begin() + kCentralHeaderSize + n + m);
@@ -295,7 +294,6 @@ ZipEntry Opener::EntryFromCentral(std::span<const uint8_t> all, const CentralHea
   e.crc32 = h.crc32;
   e.method = h.method;
   e.flags = h.flags;
-  return e;
 }
 
 void Opener::WalkCentral() {
@@ -316,7 +314,7 @@ void Opener::WalkCentral() {
     auto all = src.Cached(pos, total);
     if (all.size() < total) all = src.Load(pos, std::max(chunk, total));
     if (all.size() < total) break;  // the directory runs past the end of the file
-    zip.entries.push_back(EntryFromCentral(all, h));
+    EntryFromCentral(all, h, zip.entries.emplace_back());
     pos += int64_t(total);
   }
   zip.layout.directoryEnd = pos;
@@ -619,25 +617,31 @@ bool CompareLocal(ZipArchive& zip, ZipEntry& e, std::span<const uint8_t> name, c
 void ReadLocalHeader(TArchiveSource& source, ZipArchive& zip, ZipEntry& e) {
   if (e.localRead) return;
   e.localRead = true;
-  uint8_t b[kLocalHeaderSize];
-  if (e.localHeaderPos < 0 || source.ReadAt(e.localHeaderPos, b, sizeof b) != sizeof b || !e.local.Parse(b) ||
-      !IsSignature(b, htLocal)) {
+  // One read for the header, its name and (usually) its extra field: the
+  // local name and extra field are most often those of the directory.
+  std::vector<uint8_t> b(kLocalHeaderSize + e.rawName.size() + e.extra.size() + 16);
+  size_t got = e.localHeaderPos < 0 ? 0 : source.ReadAt(e.localHeaderPos, b.data(), b.size());
+  if (got < kLocalHeaderSize || !e.local.Parse(b) || !IsSignature(b, htLocal)) {
     zip.Add("local-header-missing", TSeverity::error, e.name,
             "no local header at offset " + Num(uint64_t(std::max<int64_t>(e.localHeaderPos, 0))));
     return;
   }
   e.localFound = true;
   const size_t n = e.local.nameLength, m = e.local.extraLength;
-  std::vector<uint8_t> nameExtra(n + m);
-  const size_t got = source.ReadAt(e.localHeaderPos + int64_t(kLocalHeaderSize), nameExtra.data(), n + m);
-  e.dataStart = e.localHeaderPos + int64_t(kLocalHeaderSize + n + m);
+  const size_t need = kLocalHeaderSize + n + m;
+  if (got < need && got == b.size()) {
+    b.resize(need);
+    got += source.ReadAt(e.localHeaderPos + int64_t(got), b.data() + got, need - got);
+  }
+  e.dataStart = e.localHeaderPos + int64_t(need);
   e.dataEnd = AddClamped(e.dataStart, Clamp64(e.compressedSize));
   e.descriptorEnd = e.dataEnd;
-  if (got < n + m) {
+  if (got < need) {
     zip.Add("data-beyond-file", TSeverity::error, e.name, "the archive ends inside the local header");
     return;
   }
-  const std::span<const uint8_t> name(nameExtra.data(), n), extra(nameExtra.data() + n, m);
+  const uint8_t* nameExtra = b.data() + kLocalHeaderSize;
+  const std::span<const uint8_t> name(nameExtra, n), extra(nameExtra + n, m);
   ExtraFieldRecord rec;
   uint32_t cs = e.local.compressedSize, us = e.local.uncompressedSize;
   ParseExtraField(extra, false, rec, cs, us, nullptr);

@@ -305,9 +305,11 @@ int TUnZip::Run::BuildList() {
   selector.OnExcludeFile = [this](const std::string& name) {
     if (z.OnExcludeFile) z.OnExcludeFile(z, name);
   };
+  std::string name;  // one buffer for every name tested
   for (ZipEntry& ze : zip.entries) {
     if (z.Cancel()) break;
-    const std::string name = ConvertName(ze.name);
+    name.assign(ze.name);
+    std::replace(name.begin(), name.end(), '/', '\\');
     if (!selector.Select(name)) continue;
     ReadLocalHeader(*src, zip, ze);
     DirectoryEntry e = MakeEntry(ze, ze.localHeaderPos);
