@@ -12,7 +12,7 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
-from jars import PARCELIX, Checker, have, midlet_manifest, require_program, scratch  # noqa: E402
+from jars import PARCELIX, Checker, have, midlet_manifest, require_program, scratch, strace_parcelix  # noqa: E402
 
 require_program()
 if not have("strace"):
@@ -37,8 +37,7 @@ def make_jar(path, megabytes):
 
 def traced(args):
     log = os.path.join(work, "strace.log")
-    p = subprocess.run(["strace", "-f", "-qq", "-o", log, "-e", "trace=" + SYSCALLS, PARCELIX] + args,
-                       capture_output=True, env=ENV)
+    p = strace_parcelix(log, SYSCALLS, args, ENV)
     calls = []
     with open(log) as f:
         for line in f:

@@ -16,7 +16,7 @@ import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
-from jars import PARCELIX, Checker, have, midlet_manifest, require_program, run, write_ini  # noqa: E402
+from jars import PARCELIX, Checker, have, midlet_manifest, require_program, run, write_ini, strace_parcelix  # noqa: E402
 
 require_program()
 c = Checker()
@@ -224,8 +224,7 @@ if have("strace"):
             f.write(bytes(base))
         log = os.path.join(work, f"strace-{rename}.log")
         args = ["set"] + ([] if rename else ["--no-rename", "--no-jad"]) + [path, "X=1"]
-        p = subprocess.run(["strace", "-f", "-qq", "-o", log, "-e", "trace=openat,mkdir,mkdirat", PARCELIX] + args,
-                           capture_output=True, env=dict(os.environ, **ENV))
+        p = strace_parcelix(log, "openat,mkdir,mkdirat", args, dict(os.environ, **ENV))
         c.eq(p.returncode, 0, f"traced set (rename {rename}): {p.stderr.decode().strip()}")
         with open(log) as f:
             text = f.read()

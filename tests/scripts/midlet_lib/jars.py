@@ -59,6 +59,16 @@ def have(tool):
     return shutil.which(tool) is not None
 
 
+def strace_parcelix(log, syscalls, args, env):
+    """Runs parcelix under strace -f, its calls of the given kinds written to
+    log. The leak checker of a sanitizer build cannot work under ptrace and
+    would fail the run, so it is off for this one process."""
+    env = dict(env)
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS", ""), "detect_leaks=0"]))
+    return subprocess.run(["strace", "-f", "-qq", "-o", log, "-e", "trace=" + syscalls, PARCELIX] + list(args),
+                          capture_output=True, env=env)
+
+
 # A MIDlet manifest; the long description makes members big enough that
 # every tool really compresses them (Deflate64 included).
 def midlet_manifest(name="Foo Bar", version="1.0.2", extra=(), eol="\r\n"):
