@@ -115,8 +115,10 @@ bool TOldArchive::Open(const std::string& path) {
 // runs to the end of the file: that archive's readers would find a comment
 // of another length after any change.
 bool TOldArchive::InsideAnotherComment() const {
+  // Only the last 64 KiB can hold such a record; an entry's recorded offset
+  // may lie anywhere, even past the end, so the window is cut to the file.
   const int64_t from = std::max<int64_t>(0, Size() - int64_t(kEndRecordSize) - 0xFFFF);
-  const int64_t to = prefix_ - int64_t(kEndRecordSize);
+  const int64_t to = std::min(prefix_, Size()) - int64_t(kEndRecordSize);
   if (to < from) return false;
   std::vector<uint8_t> buf(size_t(to - from) + kEndRecordSize);
   if (source_->ReadAt(from, buf.data(), buf.size()) != buf.size()) return false;
