@@ -122,8 +122,10 @@ bool TOldArchive::InsideAnotherComment() const {
   if (to < from) return false;
   std::vector<uint8_t> buf(size_t(to - from) + kEndRecordSize);
   if (source_->ReadAt(from, buf.data(), buf.size()) != buf.size()) return false;
+  EndRecord outer;
   for (size_t i = 0; i + kEndRecordSize <= buf.size(); ++i)
-    if (GetLE32(&buf[i]) == kSigEnding && from + int64_t(i + kEndRecordSize) + GetLE16(&buf[i + 20]) == Size())
+    if (GetLE32(&buf[i]) == kSigEnding && outer.Parse(std::span<const uint8_t>(buf).subspan(i)) &&
+        from + int64_t(i + kEndRecordSize) + outer.commentLength == Size())
       return true;
   return false;
 }
