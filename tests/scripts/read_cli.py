@@ -11,23 +11,7 @@ import sys
 import tempfile
 import zipfile
 
-PARCELIX = os.environ.get("PARCELIX")
-if not PARCELIX or not os.path.exists(PARCELIX):
-    sys.exit(77)
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what, file=sys.stderr)
-
-
-def run(*args, cwd=None):
-    p = subprocess.run([PARCELIX, *args], capture_output=True, timeout=120, cwd=cwd)
-    check(p.returncode >= 0, f"{args}: killed by signal {-p.returncode}")
-    return p
+from read_harness import PARCELIX, check, finish, failures, run  # noqa: E402,F401
 
 
 MANIFEST = b"Manifest-Version: 1.0\r\nMIDlet-Name: Cli Game\r\nMIDlet-Version: 2.1\r\n\r\n"
@@ -164,10 +148,7 @@ def main():
               f"test member keys {sorted(doc['members'][0])}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print(f"{len(failures)} failure(s)", file=sys.stderr)
-        sys.exit(1)
-    print("ok")
+    finish()
 
 
 if __name__ == "__main__":

@@ -15,23 +15,7 @@ import tempfile
 import zipfile
 import zlib
 
-PARCELIX = os.environ.get("PARCELIX")
-if not PARCELIX or not os.path.exists(PARCELIX):
-    sys.exit(77)
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what, file=sys.stderr)
-
-
-def run(*args):
-    p = subprocess.run([PARCELIX, *args], capture_output=True, timeout=120)
-    check(p.returncode >= 0, f"{args}: killed by signal {-p.returncode}")
-    return p
+from read_harness import PARCELIX, check, finish, failures, run  # noqa: E402,F401
 
 
 # ---------------------------------------------------------------- oracles
@@ -282,10 +266,7 @@ def main():
         check_specifics(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print(f"{len(failures)} failure(s)", file=sys.stderr)
-        sys.exit(1)
-    print("ok")
+    finish()
 
 
 def check_specifics(work):

@@ -12,24 +12,12 @@ import sys
 import tempfile
 import zipfile
 
-PARCELIX = os.environ.get("PARCELIX")
-if not PARCELIX or not os.path.exists(PARCELIX):
-    print("PARCELIX not set", file=sys.stderr)
-    sys.exit(77)
-
-failures = []
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what, file=sys.stderr)
+from read_harness import PARCELIX, check, finish, failures  # noqa: E402,F401
+from read_harness import run as run_program  # noqa: E402
 
 
 def run(*args):
-    p = subprocess.run([PARCELIX, *args], capture_output=True, timeout=300)
-    check(p.returncode >= 0, f"{args}: killed by signal {-p.returncode}")
-    return p
+    return run_program(*args, timeout=300)
 
 
 def make_tree(root):
@@ -208,10 +196,7 @@ def main():
         check(bad_members == ["bin/random.bin"], f"unsupported method: failed members {bad_members}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print(f"{len(failures)} failure(s)", file=sys.stderr)
-        sys.exit(1)
-    print("ok")
+    finish()
 
 
 if __name__ == "__main__":
