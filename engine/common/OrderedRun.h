@@ -42,7 +42,7 @@ class TOrderedResult {
 // Runs work(i) for every i below count on up to `workers` threads and hands
 // each result to consume(i, result) on the calling thread, in increasing i.
 // consume returns false to stop: items not started are then never worked on,
-// and Run returns once the workers have finished what they started. With one
+// and Run returns once the workers have finished what they started. With no
 // worker, or one item, everything runs on the calling thread, in turn.
 template <class R>
 class TOrderedRun {
@@ -50,11 +50,11 @@ class TOrderedRun {
   using Work = std::function<R(size_t index)>;
   using Consume = std::function<bool(size_t index, TOrderedResult<R>& result)>;
 
-  TOrderedRun(int workers, size_t window) : workers_(workers < 1 ? 1 : workers), window_(window < 1 ? 1 : window) {}
+  TOrderedRun(int workers, size_t window) : workers_(workers < 0 ? 0 : workers), window_(window < 1 ? 1 : window) {}
 
   // True when every item was consumed, false when consume stopped the run.
   bool Run(size_t count, const Work& work, const Consume& consume) {
-    if (workers_ == 1 || count <= 1) return RunInline(count, work, consume);
+    if (workers_ == 0 || count <= 1) return RunInline(count, work, consume);
     count_ = count;
     next_ = consumed_ = 0;
     stop_ = false;
