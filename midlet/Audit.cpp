@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <span>
+#include <vector>
 
 #include "midlet/AuditJarScan.h"
 #include "midlet/AuditSteps.h"
@@ -122,6 +124,15 @@ void CheckSignatures(TSignatureChecker& checker, TJarScan& scan, const Attribute
   for (AuditFinding& f : checker.Check(s)) r.findings.push_back(std::move(f));
 }
 
+// The manifest's bytes to read: when it was cut at the limit, up to its last
+// complete line, so the cut itself is not taken for a line without an end.
+std::span<const uint8_t> WholeLines(const std::vector<uint8_t>& bytes, bool cut) {
+  size_t n = bytes.size();
+  if (cut)
+    while (n > 0 && bytes[n - 1] != '\n' && bytes[n - 1] != '\r') --n;
+  return {bytes.data(), n};
+}
+
 int64_t FileSize(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? int64_t(st.st_size) : -1;
@@ -158,7 +169,7 @@ AuditResult AuditJar(const std::string& path, TSignatureChecker* signatures) {
   scan.CheckManifestPlace(r.findings);
   AttributeText mf;
   if (scan.manifestFound) {
-    mf = ParseManifestText(scan.manifest);
+    mf = ParseManifestText(WholeLines(scan.manifest, scan.manifestCut));
     CheckManifestText(mf, scan.manifestCut, r.findings);
     if (const std::string* v = FindAttribute(mf.attributes, "MIDlet-Name")) r.name = *v;
     if (const std::string* v = FindAttribute(mf.attributes, "MIDlet-Vendor")) r.vendor = *v;

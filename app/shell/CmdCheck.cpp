@@ -9,6 +9,7 @@
 #include <ostream>
 #include <set>
 #include <tuple>
+#include <vector>
 
 #include "app/shell/CliCommands.h"
 #include "app/shell/CliJson.h"
@@ -47,11 +48,14 @@ std::string CsvField(const std::string& s) {
 
 void PrintCsv(std::ostream& out, const AuditResult& r) {
   size_t errors = 0, warnings = 0;
+  std::vector<std::string> seen;  // each code once, in the order found
   std::string codes;
   for (const AuditFinding& f : r.findings) {
     errors += f.severity == AuditSeverity::error;
     warnings += f.severity == AuditSeverity::warning;
-    if (codes.find(f.code) == std::string::npos) codes += (codes.empty() ? "" : " ") + f.code;
+    if (std::find(seen.begin(), seen.end(), f.code) != seen.end()) continue;
+    seen.push_back(f.code);
+    codes += (codes.empty() ? "" : " ") + f.code;
   }
   out << CsvField(r.path) << ',' << r.size << ',' << r.sha256.value_or("") << ',' << CsvField(r.name) << ','
       << CsvField(r.vendor) << ',' << CsvField(r.version) << ',' << CsvField(r.jadPath) << ',' << errors << ','

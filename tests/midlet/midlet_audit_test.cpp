@@ -207,6 +207,17 @@ TEST_F(AuditTest, TooLargeJadIsNotRead) {
   EXPECT_EQ(Joined(Codes(Build(Suite(kGood)), big)), "jad-too-large");
 }
 
+// A manifest past the audit's limit: its start is still judged (the suite's
+// attributes come first), the rest is not kept.
+TEST_F(AuditTest, TooLargeManifestIsCut) {
+  std::string padded = Replace(kGood, "\r\n\r\n", "\r\n");
+  const std::string line = "X-Pad: " + std::string(60, 'p') + "\r\n";
+  while (padded.size() <= kAuditManifestLimit) padded += line;
+  EXPECT_EQ(Joined(Codes(Build(Suite(padded + "\r\n")))), "manifest-too-large");
+  EXPECT_EQ(last.name, "Snake");
+  EXPECT_FALSE(last.HasError());
+}
+
 // ---------------------------------------------------------------- the manifest's place
 
 TEST_F(AuditTest, ManifestPlace) {

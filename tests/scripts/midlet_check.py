@@ -3,6 +3,7 @@
 JDK's jar, Info-ZIP zip, 7-Zip (Deflate64), python's zipfile or crafted
 bytes; JADs judged by an independent reader of the MIDP JAD rules written
 here; the text, JSON and CSV shapes; exit codes; duplicates and the Trash."""
+import base64
 import csv
 import io
 import json
@@ -323,5 +324,83 @@ else:
     c.eq(sorted(os.listdir(os.path.join(trash, "Trash", "files"))), ["a.jar", "b.jar"], "trash: the others moved")
     c.eq(sorted(os.listdir(os.path.join(trash, "Trash", "info"))), ["a.jar.trashinfo", "b.jar.trashinfo"],
          "trash: restorable")
+
+# ---------------------------------------------------------------- signatures
+# Both kinds of signature, made here with OpenSSL and the JDK's tools, hold
+# on the JAR as signed and break when the JAR or its manifest changes. The
+# digests come from the same module as the signature checks: without them
+# this build has no signature checks either.
+def sign_midp(jar, jad, key, cert_der):
+    """The MIDP way: SHA1withRSA over the JAR's bytes, the signature and the
+    certificate base64 in the JAD."""
+    sig = subprocess.run(["openssl", "dgst", "-sha1", "-sign", key, jar], capture_output=True, check=True).stdout
+    with open(cert_der, "rb") as f:
+        cert = f.read()
+    with open(jad, "w", newline="") as f:
+        f.write("MIDlet-Name: Foo Bar\r\nMIDlet-Version: 1.0.2\r\nMIDlet-Vendor: Parcelix Tests\r\n"
+                "MIDlet-Jar-URL: %s\r\nMIDlet-Jar-Size: %d\r\nMIDlet-Certificate-1-1: %s\r\n"
+                "MIDlet-Jar-RSA-SHA1: %s\r\n" % (os.path.basename(jar), os.path.getsize(jar),
+                                                   base64.b64encode(cert).decode(), base64.b64encode(sig).decode()))
+
+
+def midp_signature_holds(jar, jad):
+    """OpenSSL's verdict on the JAD's signature over the JAR's bytes."""
+    attrs, _ = read_jad(jad)
+    cert = os.path.join(work, "jad-cert.der")
+    with open(cert, "wb") as f:
+        f.write(base64.b64decode(attrs["MIDlet-Certificate-1-1"]))
+    pub = subprocess.run(["openssl", "x509", "-inform", "DER", "-in", cert, "-pubkey", "-noout"],
+                         capture_output=True, check=True).stdout
+    with open(cert + ".pub", "wb") as f:
+        f.write(pub)
+    with open(cert + ".sig", "wb") as f:
+        f.write(base64.b64decode(attrs["MIDlet-Jar-RSA-SHA1"]))
+    return subprocess.run(["openssl", "dgst", "-sha1", "-verify", cert + ".pub", "-signature", cert + ".sig", jar],
+                          capture_output=True).returncode == 0
+
+
+def rewrite_manifest(jar, extra):
+    """The JAR again, members in their order, the manifest with a line more."""
+    with zipfile.ZipFile(jar) as z:
+        members = [(i, z.read(i)) for i in z.infolist()]
+    with zipfile.ZipFile(jar, "w", zipfile.ZIP_DEFLATED) as z:
+        for info, data in members:
+            if info.filename == "META-INF/MANIFEST.MF":
+                data = data.replace(b"\r\n\r\n", b"\r\n" + extra + b"\r\n\r\n", 1)
+            z.writestr(info, data)
+
+
+sd = os.path.join(work, "signed")
+os.makedirs(sd)
+code, out, err = check("--duplicates", zip_of(os.path.join(sd, "probe.jar"), suite_members(good_mf)))
+os.remove(os.path.join(sd, "probe.jar"))
+if "not available" in err or not shutil.which("openssl"):
+    print("skipping signatures (no signature checks in this build, or no openssl)")
+else:
+    key, pem, der = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "cert.der"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", pem,
+                    "-subj", "/CN=Parcelix Test Signer", "-days", "365"], capture_output=True, check=True)
+    subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", der], check=True)
+    midp = zip_of(os.path.join(sd, "Midp.jar"), suite_members(good_mf))
+    sign_midp(midp, os.path.join(sd, "Midp.jad"), key, der)
+    c.eq(midp_signature_holds(midp, os.path.join(sd, "Midp.jad")), True, "OpenSSL verifies the MIDP signature made")
+    c.check("signature-valid" in codes_of(midp)[1], "MIDP signature: valid as signed")
+    with zipfile.ZipFile(midp, "a") as z:
+        z.writestr("extra.txt", b"added after signing")
+    c.eq(midp_signature_holds(midp, os.path.join(sd, "Midp.jad")), False, "OpenSSL: broken after the change")
+    c.check("signature-broken" in codes_of(midp)[1], "MIDP signature: broken after the JAR changed")
+    if shutil.which("jarsigner") and shutil.which("keytool"):
+        store = os.path.join(work, "store.p12")
+        subprocess.run(["keytool", "-genkeypair", "-keystore", store, "-storetype", "PKCS12", "-storepass", "secret",
+                        "-keypass", "secret", "-alias", "t", "-dname", "CN=Parcelix Test", "-keyalg", "RSA",
+                        "-validity", "365"], capture_output=True, check=True)
+        java = zip_of(os.path.join(sd, "Java.jar"), suite_members(good_mf))
+        subprocess.run(["jarsigner", "-keystore", store, "-storepass", "secret", java, "t"], capture_output=True,
+                       check=True)
+        verified = subprocess.run(["jarsigner", "-verify", java], capture_output=True, text=True)
+        c.check("jar verified" in verified.stdout, "jarsigner -verify agrees the JAR is signed")
+        c.check("signature-valid" in codes_of(java)[1], "Java signature: intact as signed")
+        rewrite_manifest(java, b"X-Changed: 1")
+        c.check("signature-broken" in codes_of(java)[1], "Java signature: broken after the manifest changed")
 
 c.finish()
