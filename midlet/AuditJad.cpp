@@ -1,6 +1,7 @@
 // The audit's view of the JAD beside a JAR: what a phone compares before it
 // downloads the JAR, and what it compares after.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -120,7 +121,7 @@ bool ReadJad(const std::string& path, AttributeText& jad, std::vector<AuditFindi
   jad = ParseJadText(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   if (!jad.validUtf8)
     out.push_back({"not-utf8", AuditSeverity::warning,
-                   "the JAD holds bytes that are not UTF-8, which phones read it as"});
+                   "the JAD holds bytes that are not UTF-8, the encoding phones read it in"});
   if (jad.continuation)
     out.push_back({"jad-continuation", AuditSeverity::warning,
                    "the JAD continues a line on the next one (a line that begins with a space); phones "

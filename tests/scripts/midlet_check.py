@@ -13,13 +13,12 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import urllib.parse
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
-from jars import (Checker, flip_byte, make_jar, make_tree, member_data_span, midlet_manifest,  # noqa: E402
-                  require_program, run, scratch)
+from jars import (Checker, member_data_span, midlet_manifest, new_jar, require_program, run,  # noqa: E402
+                  scratch)
 
 require_program()
 c = Checker()
@@ -43,13 +42,7 @@ def codes_of(path):
 
 
 def jar_from(maker, manifest, name, folder, with_manifest=True):
-    os.makedirs(folder, exist_ok=True)
-    tree = tempfile.mkdtemp(dir=work, prefix="tree-")
-    make_tree(tree, manifest, with_manifest)
-    path = os.path.join(folder, name)
-    ok = make_jar(maker, path, tree)
-    shutil.rmtree(tree)
-    return path if ok else None
+    return new_jar(work, maker, manifest, folder, name, with_manifest)
 
 
 def zip_of(path, members, method=zipfile.ZIP_DEFLATED):
