@@ -111,4 +111,20 @@ CommandRunner EditTable(CLI::App& cmd, CliContext& ctx) {
   return Run(ctx, SaveArguments(cmd), RunEdit);
 }
 
+CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Checks each JAR and the JAD beside it: the archive, the manifest, the MIDP attributes, the JAD and the "
+      "signatures. Prints one line per finding and a count per code; exits 1 when an error was found.");
+  auto o = std::make_shared<CheckOptions>();
+  cmd.add_flag("-r,--recursive", o->recursive, "also the JARs in the subfolders of each folder named");
+  auto* json = cmd.add_flag("--json", o->json, "print one JSON object per JAR instead of the lines and the summary");
+  auto* csv = cmd.add_flag("--csv", o->csv, "print one CSV row per JAR, after a header row");
+  json->excludes(csv);
+  cmd.add_flag("--duplicates", o->duplicates, "also find identical JARs and copies of the same suite in other bytes");
+  cmd.add_flag("--trash-duplicates", o->trashDuplicates,
+               "of each group of identical JARs keep one and move the others to the Trash");
+  cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
+  return Run(ctx, o, RunCheck);
+}
+
 }  // namespace parcelix

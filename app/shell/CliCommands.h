@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/shell/Cli.h"
@@ -34,6 +35,21 @@ struct SaveOptions {
   std::vector<std::string> rest;  // set: KEY=VALUE pairs, unset: keys
 };
 
+// check.
+struct CheckOptions {
+  bool recursive = false;
+  bool json = false, csv = false;
+  bool duplicates = false, trashDuplicates = false;
+  std::vector<std::string> paths;
+};
+
+// The JARs a batch works on (CmdBatch.cpp), and the paths that are none.
+struct Collected {
+  std::vector<std::string> jars;
+  std::vector<std::pair<std::string, std::string>> problems;  // path, reason
+};
+Collected CollectJars(const BatchOptions& o);
+
 int RunList(CliContext& ctx, const ArchiveOptions& o);
 int RunTest(CliContext& ctx, const ArchiveOptions& o);
 int RunExtract(CliContext& ctx, const ArchiveOptions& o);
@@ -43,5 +59,6 @@ int RunJad(CliContext& ctx, const BatchOptions& o);
 int RunSet(CliContext& ctx, const SaveOptions& o);
 int RunUnset(CliContext& ctx, const SaveOptions& o);
 int RunEdit(CliContext& ctx, const SaveOptions& o);
+int RunCheck(CliContext& ctx, const CheckOptions& o);
 
 }  // namespace parcelix

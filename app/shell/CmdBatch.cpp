@@ -26,11 +26,6 @@ namespace parcelix {
 
 namespace {
 
-struct Collected {
-  std::vector<std::string> jars;
-  std::vector<std::pair<std::string, std::string>> problems;  // path, reason
-};
-
 // The JARs a batch works on: named files as they are, the *.jar files of a
 // named directory (and of its subdirectories with -r; links to directories
 // are not followed). Collected first, so renamed files are not met again.
@@ -68,6 +63,8 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
   return true;
 }
 
+}  // namespace
+
 Collected CollectJars(const BatchOptions& o) {
   Collected c;
   for (const std::string& p : o.paths) {
@@ -95,6 +92,8 @@ Collected CollectJars(const BatchOptions& o) {
                c.jars.end());
   return c;
 }
+
+namespace {
 
 // Why a JAR could not be done; called inside a catch block.
 std::string CurrentFailure() {
