@@ -184,6 +184,9 @@ JadUpdateResult UpdateJadForJar(const std::string& jadPath, const std::string& j
   } catch (const std::system_error& e) {
     r.message = "the JAD cannot be written: " + std::string(std::strerror(e.code().value()));
     return r;
+  } catch (const std::exception& e) {
+    r.message = "the JAD cannot be written: " + std::string(e.what());
+    return r;
   }
   r.status = JadUpdateResult::Status::Updated;
   r.message = changes;

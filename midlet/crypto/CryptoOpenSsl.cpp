@@ -63,6 +63,7 @@ X509Ptr ReadDer(const uint8_t* der, size_t size) {
   if (!der || size == 0 || size > size_t(INT32_MAX)) return nullptr;
   const unsigned char* p = der;
   X509Ptr cert(d2i_X509(nullptr, &p, long(size)));
+  if (cert && p != der + size) return nullptr;  // bytes after the certificate
   return cert;
 }
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Signed suites and JAD updates through the command line: a MIDP suite signed
-with the openssl command line and a JAR signed by the JDK's jarsigner are not
-saved without --break-signature (openssl and jarsigner tell whether the
-signature still holds), and `jad --update` is checked by a MIDP JAD parser of
-this script's own."""
+with the openssl command line and a JAR signed by the JDK's jarsigner verify
+as valid, are not saved without --break-signature, and verify as broken after
+a save with it (openssl and jarsigner agree each time); `jad --update` is
+checked by a MIDP JAD parser of this script's own. The signature checks run
+through parcelix-signature-probe, built beside the program, which loads the
+crypto module as the program does."""
+import datetime
 import json
 import os
 import shutil
@@ -15,6 +18,10 @@ from jars import Checker, have, midlet_manifest, require_program, run, scratch, 
 
 require_program()
 c = Checker()
+PROBE = os.path.join(os.path.dirname(os.environ["PARCELIX"]), "parcelix-signature-probe")
+if not os.access(PROBE, os.X_OK):
+    print("parcelix-signature-probe is not built beside the program", file=sys.stderr)
+    sys.exit(1)
 work, ENV = scratch("parcelix-signature-")
 write_ini(ENV["PARCELIX_INI"], rename=False, jad=False, backup=False)
 
@@ -65,6 +72,30 @@ def write(path, data):
 
 def tool(*args, **kw):
     return subprocess.run(list(args), capture_output=True, cwd=work, **kw)
+
+
+def verdicts(jar):
+    """The signature findings of a JAR: [(code, text)]."""
+    p = subprocess.run([PROBE, jar], capture_output=True)
+    c.eq(p.returncode, 0, f"probe on {jar}: {p.stderr!r}")
+    found = []
+    for line in p.stdout.decode("utf-8", "replace").splitlines():
+        rest = line[len(jar) + 2:].split(": ", 2)
+        found.append((rest[1], rest[2]))
+    return found
+
+
+def jarsigner_verifies(jar):
+    """jarsigner's verdict on the signature (a self-signed signer is no failure here)."""
+    r = tool("jarsigner", "-verify", jar)
+    return r.returncode == 0 and b"jar verified." in r.stdout
+
+
+def openssl_day(cert, which):
+    """notBefore/notAfter of a certificate as openssl prints it, as YYYY-MM-DD."""
+    out = tool("openssl", "x509", "-in", cert, "-noout", "-" + which, check=True).stdout.decode()
+    when = datetime.datetime.strptime(out.split("=", 1)[1].strip(), "%b %d %H:%M:%S %Y %Z")
+    return when.strftime("%Y-%m-%d")
 
 
 # ---- jad --update: table of JADs, each checked by the parser above ----
@@ -167,12 +198,19 @@ if have("openssl"):
         return tool("openssl", "dgst", "-sha1", "-verify", pub, "-signature", sig, jar).returncode == 0
 
     c.check(openssl_verifies(), "openssl verifies the suite as made")
+    found = verdicts(jar)
+    c.eq([code for code, _ in found], ["signature-valid"], f"the suite as made: {found}")
+    text = found[0][1] if found else ""
+    c.check("CN=Script Signer" in text and "O=Parcelix Tests" in text, f"the signer's subject: {text!r}")
+    span = "valid from %s to %s" % (openssl_day(cert, "startdate"), openssl_day(cert, "enddate"))
+    c.check(span in text, f"the validity as openssl reads it ({span}): {text!r}")
     # The JAD update touches the JAD only: the signature over the JAR still holds.
     code, out, err = run(["jad", "--update", jar], ENV)
     attrs = dict(parse_jad(read(jad)))
     c.eq(attrs["MIDlet-Jar-Size"], str(os.path.getsize(jar)), "signed JAD: size")
     c.eq(attrs["MIDlet-Jar-RSA-SHA1"], base64.b64encode(read(sig)).decode(), "signed JAD: signature kept")
     c.check(openssl_verifies(), "the JAR is unchanged by the JAD update")
+    c.eq([code for code, _ in verdicts(jar)], ["signature-valid"], "valid after the JAD update")
     jar_bytes = read(jar)
     code, out, err = run(["set", jar, "MIDlet-Vendor=Other"], ENV)
     c.check(code == 1 and "Game.jad holds its MIDP signature" in err and "--break-signature" in err,
@@ -183,6 +221,11 @@ if have("openssl"):
     code, out, err = run(["set", "--break-signature", jar, "MIDlet-Vendor=Other"], ENV)
     c.check(code == 0 and "signature will no longer hold" in err, f"set --break-signature: {code} {err!r}")
     c.check(not openssl_verifies(), "openssl no longer verifies the saved JAR")
+    found = verdicts(jar)
+    c.eq([code for code, _ in found], ["signature-broken"], f"broken after the save: {found}")
+    # A certificate damaged in the JAD: a warning, not a verdict on the JAR.
+    write(jad, read(jad).replace(b"MIDlet-Certificate-1-1: MII", b"MIDlet-Certificate-1-1: MIX"))
+    c.eq([code for code, _ in verdicts(jar)], ["signature-unverifiable"], "a damaged certificate")
 else:
     print("openssl is not installed: the MIDP suite is not checked")
 
@@ -201,10 +244,15 @@ if have("jarsigner") and have("keytool"):
     code, out, err = run(["edit", jar], dict(ENV, VISUAL="false", EDITOR="false"))
     c.check(code == 1 and "--break-signature" in err, f"edit refuses before the editor runs: {code} {err!r}")
     c.eq(read(jar), jar_bytes, "the refused saves left the JAR byte for byte")
-    c.eq(tool("jarsigner", "-verify", "-strict", jar).returncode, 0, "jarsigner still verifies it")
+    c.check(jarsigner_verifies(jar), "jarsigner still verifies it")
+    found = verdicts(jar)
+    c.eq([code for code, _ in found], ["signature-valid"], f"the jarsigner JAR: {found}")
+    c.check(found and "META-INF/ME.SF" in found[0][1] and "SHA-256 manifest digest matches" in found[0][1],
+            f"the digest checked is named: {found}")
     code, out, err = run(["unset", "--break-signature", jar, "MIDlet-Version"], ENV)
     c.eq(code, 0, f"unset --break-signature ({err})")
-    c.check(tool("jarsigner", "-verify", "-strict", jar).returncode != 0, "jarsigner no longer verifies it")
+    c.check(not jarsigner_verifies(jar), "jarsigner no longer verifies it")
+    c.eq([code for code, _ in verdicts(jar)], ["signature-broken"], "broken after the manifest save")
 else:
     print("no JDK: the jarsigner JAR is not checked")
 
