@@ -92,12 +92,13 @@ class SignatureTest : public ::testing::Test {
   std::string jarBytes = std::string("PK\3\4 a JAR's bytes\0 with a NUL", 30) + std::string(200000, 'x');
   void SetUp() override { ReplaceFileContents(jar, jarBytes); }
 
-  std::vector<AuditFinding> CheckJad(const JadAttributes& jad) {
+  SignatureSubject JadSubject(const JadAttributes& jad) {
     SignatureSubject s;
     s.jarPath = jar;
     s.jad = &jad;
-    return checker.Check(s);
+    return s;
   }
+  std::vector<AuditFinding> CheckJad(const JadAttributes& jad) { return checker.Check(JadSubject(jad)); }
 };
 
 // A JAD as a signer made it, then changed by the case's edit.
@@ -225,9 +226,7 @@ TEST_F(SignatureTest, MissingModuleIsToldNotFatal) {
   EXPECT_FALSE(none.Available());
   EXPECT_NE(none.Error().find("parcelix-crypto.so"), std::string::npos);
   const JadAttributes jad = {{"MIDlet-Certificate-1-1", "AAAA"}, {"MIDlet-Jar-RSA-SHA1", "AAAA"}};
-  SignatureSubject s;
-  s.jarPath = jar;
-  s.jad = &jad;
+  SignatureSubject s = JadSubject(jad);
   auto findings = none.Check(s);
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].code, "signature-unverifiable");
@@ -245,10 +244,7 @@ TEST_F(SignatureTest, ModuleBesideTheProgramLoads) {
   ASSERT_TRUE(loaded.Available()) << loaded.Error();
   const JadAttributes jad = {{"MIDlet-Certificate-1-1", RsaSigner().CertificateBase64()},
                              {"MIDlet-Jar-RSA-SHA1", RsaSigner().Sign(jarBytes)}};
-  SignatureSubject s;
-  s.jarPath = jar;
-  s.jad = &jad;
-  auto findings = loaded.Check(s);
+  auto findings = loaded.Check(JadSubject(jad));
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].code, "signature-valid");
 }

@@ -32,7 +32,7 @@ module="$prefix/lib/parcelix/parcelix-crypto.so"
 [ -f "$module" ] || fail "not installed: lib/parcelix/parcelix-crypto.so"
 head -c 300000 /dev/urandom >"$tmp/Some Game.jar"
 want="$(sha256sum "$tmp/Some Game.jar" | cut -c1-64)"
-got="$("$probe" --program "$prefix/bin/parcelix" --sha256 "$tmp/Some Game.jar" 2>&1 | head -n1 || true)"
+got="$("$probe" --program "$prefix/bin/parcelix" --sha256 "$tmp/Some Game.jar" 2>/dev/null | head -n1 || true)"
 [ "$got" = "$tmp/Some Game.jar: sha256: $want" ] || fail "the installed layout: $got"
 
 mv "$module" "$tmp/away.so"
