@@ -384,7 +384,12 @@ bool HasMidpSignature(const JadAttributes& jad) { return FindAttribute(jad, kJad
 bool HasJarSignature(const std::vector<std::string>& memberNames) { return !SignatureFiles(memberNames).empty(); }
 
 std::string SignatureASaveBreaks(TMidletSuite& suite, const std::string& jarFile) {
-  const std::vector<std::string> files = SignatureFiles(suite.MemberNames(jarFile));
+  std::vector<std::string> files;
+  try {
+    files = SignatureFiles(suite.MemberNames(jarFile));
+  } catch (const std::exception&) {
+    return {};
+  }
   if (!files.empty()) return files.front() + " signs the JAR";
   const std::string jadPath = JadPathOf(jarFile);
   std::string jad;

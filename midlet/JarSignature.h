@@ -67,7 +67,7 @@ bool HasJarSignature(const std::vector<std::string>& memberNames);
 class TMidletSuite;
 // What a manifest save of the JAR would break, in words ("META-INF/ME.SF
 // signs the JAR", "Game.jad holds its MIDP signature"); empty when it is not
-// signed. Throws EMidletError when the JAR cannot be opened.
+// signed, and when the JAR cannot be opened (the save then says why).
 std::string SignatureASaveBreaks(TMidletSuite& suite, const std::string& jarFile);
 
 }  // namespace parcelix

@@ -212,12 +212,7 @@ void TfrmManifestEditor::btnManifestSaveClick() {
 }
 
 bool TfrmManifestEditor::ConfirmSignatureBreak() {
-  std::string signedBy;
-  try {
-    signedBy = SignatureASaveBreaks(suite_, suite_.ManifestJarFile);
-  } catch (const std::exception&) {
-    return true;  // a JAR that cannot be opened: the save shows why
-  }
+  const std::string signedBy = SignatureASaveBreaks(suite_, suite_.ManifestJarFile);
   if (signedBy.empty()) return true;
   return services_.Ask(this, {"Warning!",
                               "The JAR is signed (" + signedBy +

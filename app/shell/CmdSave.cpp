@@ -79,12 +79,7 @@ bool LoadGrid(CliContext& ctx, TMidletSuite& suite, const SaveOptions& o, GridLi
 // manifest (and so the bytes) that the signature covers. False (reported)
 // when the save must not go on.
 bool SignatureAllowsSave(CliContext& ctx, TMidletSuite& suite, const SaveOptions& o) {
-  std::string signedBy;
-  try {
-    signedBy = SignatureASaveBreaks(suite, o.archive);
-  } catch (const std::exception&) {
-    return true;  // a JAR that cannot be opened: the save says why
-  }
+  const std::string signedBy = SignatureASaveBreaks(suite, o.archive);
   if (signedBy.empty()) return true;
   if (!o.breakSignature) {
     SaveFailed(ctx, o, o.archive,
