@@ -360,6 +360,12 @@ void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& gri
   CommitManifest(session, NewManifestText(session, grid));
 }
 
+std::vector<std::string> TMidletSuite::MemberNames(const std::string& jarFile) {
+  std::vector<std::string> names;
+  for (const ZipEntry& e : SessionFor(jarFile).old->Entries()) names.push_back(SlashName(e.name));
+  return names;
+}
+
 std::string BackupPathOf(const std::string& jarFile) {
   std::string bak = ChangeFileExt(jarFile, ".bak");
   return bak == jarFile ? jarFile + ".bak" : bak;

@@ -46,9 +46,9 @@ _parcelix() {
     local opts=""
     case $cmd in
         rename) opts="-r --recursive -n --dry-run --json --version --no-version" ;;
-        jad) opts="-r --recursive -n --dry-run --json" ;;
-        set) opts="--no-backup --no-rename --no-jad --json" ;;
-        unset | edit) opts="--no-backup --no-rename --no-jad" ;;
+        jad) opts="-r --recursive -n --dry-run --json --update" ;;
+        set) opts="--no-backup --no-rename --no-jad --break-signature --json" ;;
+        unset | edit) opts="--no-backup --no-rename --no-jad --break-signature" ;;
         check) opts="-r --recursive --json --csv --duplicates --trash-duplicates" ;;
         list | test) opts="--json" ;;
         create) opts="--store --level" ;;

@@ -40,6 +40,8 @@ std::shared_ptr<SaveOptions> SaveArguments(CLI::App& cmd) {
   cmd.add_flag("--no-backup", o->noBackup, "keep no copy of the JAR as it was");
   cmd.add_flag("--no-rename", o->noRename, "do not rename the JAR after its MIDlet-Name");
   cmd.add_flag("--no-jad", o->noJad, "do not write a JAD beside the saved JAR");
+  cmd.add_flag("--break-signature", o->breakSignature,
+               "save a signed JAR although its signature will no longer hold");
   cmd.add_option("JAR", o->archive, "the JAR whose manifest changes")->required();
   return o;
 }
@@ -87,8 +89,12 @@ CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
 }
 
 CommandRunner JadTable(CLI::App& cmd, CliContext& ctx) {
-  cmd.description("Writes a JAD beside each JAR, from its manifest, its size and the settings' URL.");
-  return Run(ctx, BatchArguments(cmd), RunJad);
+  cmd.description(
+      "Writes a JAD beside each JAR, from its manifest, its size and the settings' URL. With --update, sets "
+      "MIDlet-Jar-Size and MIDlet-Jar-URL of the JAD that is there to the JAR and keeps every other line.");
+  auto o = BatchArguments(cmd);
+  cmd.add_flag("--update", o->update, "update the JADs that exist (size and URL) instead of writing new ones");
+  return Run(ctx, o, RunJad);
 }
 
 CommandRunner SetTable(CLI::App& cmd, CliContext& ctx) {

@@ -24,12 +24,14 @@ struct BatchOptions {
   bool dryRun = false;
   bool json = false;
   int version = -1;  // rename: -1 as the settings say, 0/1: --no-version / --version
+  bool update = false;  // jad: bring the JADs that exist up to date instead of writing new ones
   std::vector<std::string> paths;
 };
 
 // set, unset, edit.
 struct SaveOptions {
   bool noBackup = false, noRename = false, noJad = false;
+  bool breakSignature = false;  // save a signed JAR all the same
   bool json = false;
   std::string archive;
   std::vector<std::string> rest;  // set: KEY=VALUE pairs, unset: keys
