@@ -129,6 +129,9 @@ CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx) {
   cmd.add_flag("--duplicates", o->duplicates, "also find identical JARs and copies of the same suite in other bytes");
   cmd.add_flag("--trash-duplicates", o->trashDuplicates,
                "of each group of identical JARs keep one and move the others to the Trash");
+  cmd.add_option("-j,--jobs", o->jobs, "examine N JARs at a time (default: one per core)")
+      ->check(CLI::Range(1, 256))
+      ->option_text("N");
   cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
   return Run(ctx, o, RunCheck);
 }

@@ -40,6 +40,7 @@ struct SaveOptions {
 // check.
 struct CheckOptions {
   bool recursive = false;
+  int jobs = 0;  // threads that examine JARs; 0: one per core
   bool json = false, csv = false;
   bool duplicates = false, trashDuplicates = false;
   std::vector<std::string> paths;
@@ -51,6 +52,9 @@ struct Collected {
   std::vector<std::pair<std::string, std::string>> problems;  // path, reason
 };
 Collected CollectJars(const BatchOptions& o);
+// The worker threads of a batch for -j N: none for 1 (all on this thread),
+// one per core for 0.
+int BatchWorkers(int jobs);
 
 int RunList(CliContext& ctx, const ArchiveOptions& o);
 int RunTest(CliContext& ctx, const ArchiveOptions& o);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <thread>
 
 #include "app/shell/CliCommands.h"
 #include "app/shell/CliJson.h"
@@ -65,6 +66,11 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
 }
 
 }  // namespace
+
+int BatchWorkers(int jobs) {
+  if (jobs <= 0) jobs = int(std::max(1u, std::thread::hardware_concurrency()));
+  return jobs == 1 ? 0 : jobs;
+}
 
 Collected CollectJars(const BatchOptions& o) {
   Collected c;

@@ -1,11 +1,13 @@
 // The check command: the collection audit of every JAR named or found, its
 // findings as lines, JSON lines or CSV rows, and the duplicate search.
-// Each JAR is examined (a pure function of the files, fit for a worker
-// thread) and then reported, in path order.
+// Each JAR is examined on a worker thread (a pure function of the files) and
+// then reported on this thread, in path order.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <tuple>
@@ -16,6 +18,7 @@
 #include "app/shell/ContextMenu.h"
 #include "app/shell/Progress.h"
 #include "engine/common/FileSystem.h"
+#include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/Audit.h"
 #include "midlet/JarSignature.h"
@@ -32,12 +35,53 @@ struct CheckTotals {
   bool failed = false;  // an error finding, or a JAR that could not be taken
 };
 
+// JARs examined ahead of the report, at most: bounds the memory a batch holds.
+constexpr size_t kExamineAhead = 64;
+
 // The audit of one JAR, and its digest when duplicates are looked for.
-AuditResult ExamineJar(const std::string& path, TSignatureChecker& signatures, bool digest, std::string& digestError) {
-  AuditResult r = AuditJar(path, &signatures);
-  if (digest && r.size >= 0) r.sha256 = signatures.Sha256File(path, &digestError);
-  return r;
+struct Examined {
+  AuditResult audit;
+  std::string digestError;
+};
+Examined ExamineJar(const std::string& path, TSignatureChecker& signatures, bool digest) {
+  Examined e{AuditJar(path, &signatures), {}};
+  if (digest && e.audit.size >= 0) e.audit.sha256 = signatures.Sha256File(path, &e.digestError);
+  return e;
 }
+
+// Signature checkers for the worker threads: each is used by one thread at a
+// time and kept for the next JAR, so the crypto module is loaded once per
+// checker, not once per JAR.
+class TCheckerPool {
+ public:
+  explicit TCheckerPool(std::string program) : program_(std::move(program)) {}
+  template <class F>
+  auto With(F&& f) {
+    std::unique_ptr<TSignatureChecker> checker;
+    {
+      std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        checker = std::move(idle_.back());
+        idle_.pop_back();
+      }
+    }
+    if (!checker) checker = std::make_unique<TSignatureChecker>(program_);
+    struct GiveBack {
+      TCheckerPool& pool;
+      std::unique_ptr<TSignatureChecker>& checker;
+      ~GiveBack() {
+        std::lock_guard lock(pool.mutex_);
+        pool.idle_.push_back(std::move(checker));
+      }
+    } giveBack{*this, checker};
+    return f(*checker);
+  }
+
+ private:
+  std::string program_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<TSignatureChecker>> idle_;
+};
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -194,22 +238,28 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
     totals.failed = true;
   }
   const bool duplicates = o.duplicates || o.trashDuplicates;
-  TSignatureChecker signatures(ProgramPath());
+  TCheckerPool checkers(ProgramPath());
   if (o.csv) *ctx.out << "path,size,sha256,name,vendor,version,jad,errors,warnings,codes\n";
   std::vector<AuditResult> kept;  // with duplicates: reported once all are known
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
-  for (size_t i = 0; i < c.jars.size(); ++i) {
-    progress.Update(i, ExtractFileName(c.jars[i]));
-    std::string digestError;
-    AuditResult r = ExamineJar(c.jars[i], signatures, duplicates, digestError);
-    progress.Clear();
-    if (duplicates && !r.sha256 && r.size >= 0) {
-      ReportError(ctx, r.path, "no SHA-256: " + digestError);
-      totals.failed = true;
-    }
-    if (duplicates) kept.push_back(std::move(r));
-    else ReportJar(ctx, o, r, totals);
-  }
+  // Workers examine the JARs; this thread reports them in path order.
+  TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
+  run.Run(
+      c.jars.size(),
+      [&](size_t i) { return checkers.With([&](TSignatureChecker& s) { return ExamineJar(c.jars[i], s, duplicates); }); },
+      [&](size_t i, TOrderedResult<Examined>& result) {
+        progress.Update(i, ExtractFileName(c.jars[i]));
+        Examined e = result.Take();
+        progress.Clear();
+        AuditResult& r = e.audit;
+        if (duplicates && !r.sha256 && r.size >= 0) {
+          ReportError(ctx, r.path, "no SHA-256: " + e.digestError);
+          totals.failed = true;
+        }
+        if (duplicates) kept.push_back(std::move(r));
+        else ReportJar(ctx, o, r, totals);
+        return true;
+      });
   progress.Clear();
   if (duplicates) {
     const auto groups = MarkDuplicates(kept);

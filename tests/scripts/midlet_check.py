@@ -396,4 +396,19 @@ else:
         rewrite_manifest(java, b"X-Changed: 1")
         c.check("signature-broken" in codes_of(java)[1], "Java signature: broken after the manifest changed")
 
+# Workers examine the JARs, the report keeps the path order: any number of
+# threads prints the same bytes as one, over every JAR made above (damaged,
+# signed, duplicated, with and without JADs).
+outputs = {}
+for jobs in ("1", "2", "7"):
+    for form in ("--json", "--csv", "--duplicates"):
+        outputs[(jobs, form)] = check("-r", "-j", jobs, form, work)
+for form in ("--json", "--csv", "--duplicates"):
+    one = outputs[("1", form)]
+    c.check(len(one[1].splitlines()) > 30, f"check -r {form}: the whole corpus was reported")
+    for jobs in ("2", "7"):
+        c.eq(outputs[(jobs, form)], one, f"check -r -j {jobs} {form} prints what -j 1 prints")
+code, out, err = check("-j", "0", work)
+c.eq(code, 2, f"-j 0 is refused as a usage error ({err.strip()})")
+
 c.finish()
