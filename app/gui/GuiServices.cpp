@@ -6,7 +6,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QStringDecoder>
+
+#include "midlet/CodePage.h"
 
 namespace parcelix {
 
@@ -62,11 +63,8 @@ QString FromNativePath(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-QString FromManifestBytes(const std::string& bytes) {
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-  if (!utf8.hasError()) return text;
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+QString FromManifestBytes(const std::string& bytes, const std::string& codePage) {
+  return QString::fromStdString(DecodeText(bytes, codePage));
 }
 
 }  // namespace parcelix

@@ -12,13 +12,14 @@
 
 namespace parcelix {
 
-std::string TManifestGridModel::Cell::Bytes() const {
-  if (text == FromManifestBytes(bytes)) return bytes;
-  return text.toStdString();
+std::string TManifestGridModel::Cell::Bytes(const std::string& codePage) const {
+  if (text == FromManifestBytes(bytes, codePage)) return bytes;
+  return EncodeEdited(text.toStdString(), codePage);
 }
 
-void TManifestGridModel::SetLines(const GridLines& lines) {
+void TManifestGridModel::SetLines(const GridLines& lines, const std::string& codePage) {
   beginResetModel();
+  codePage_ = codePage;
   rows_.clear();
   rows_.reserve(lines.size());
   for (const std::string& line : lines) {
@@ -28,8 +29,8 @@ void TManifestGridModel::SetLines(const GridLines& lines) {
     Row row;
     row.key.bytes = line.substr(0, eq);
     row.value.bytes = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-    row.key.text = FromManifestBytes(row.key.bytes);
-    row.value.text = FromManifestBytes(row.value.bytes);
+    row.key.text = FromManifestBytes(row.key.bytes, codePage);
+    row.value.text = FromManifestBytes(row.value.bytes, codePage);
     rows_.push_back(std::move(row));
   }
   endResetModel();
@@ -38,7 +39,7 @@ void TManifestGridModel::SetLines(const GridLines& lines) {
 GridLines TManifestGridModel::Lines() const {
   GridLines lines;
   lines.reserve(rows_.size());
-  for (const Row& row : rows_) lines.push_back(row.key.Bytes() + "=" + row.value.Bytes());
+  for (const Row& row : rows_) lines.push_back(row.key.Bytes(codePage_) + "=" + row.value.Bytes(codePage_));
   return lines;
 }
 
@@ -173,15 +174,25 @@ void TfrmManifestEditor::showEvent(QShowEvent* e) {
 void TfrmManifestEditor::FormShow() {
   model_.SetLines({});
   // A JAR without a manifest opens with an empty grid after the error.
-  services_.Guard(this, [this] { model_.SetLines(suite_.LoadManifest(suite_.ManifestJarFile)); });
+  services_.Guard(this, [this] {
+    const GridLines lines = suite_.LoadManifest(suite_.ManifestJarFile);
+    model_.SetLines(lines, suite_.ManifestCodePage(suite_.ManifestJarFile));
+  });
   if (model_.RowCount() > 0) Manifest.setCurrentIndex(model_.index(0, 1));
 }
 
 void TfrmManifestEditor::btnManifestSaveClick() {
   if (busy_) return;
   Manifest.CommitEdits();
-  const GridLines lines = model_.Lines();
+  GridLines lines;
   QString error;
+  try {
+    lines = model_.Lines();
+  } catch (const std::exception& e) {
+    // The edits stay in the grid so the user can change the character.
+    services_.ShowError(this, QString::fromUtf8(e.what()));
+    return;
+  }
   {
     // The engine lets events through during the rebuild: nothing here may
     // start a second save or close the window meanwhile.

@@ -18,12 +18,15 @@ namespace parcelix {
 
 class TChmHelpViewer;
 
-// The grid's rows: key and value. Manifest text is 8-bit; a cell keeps the
-// bytes it was loaded from and gives them back unchanged unless it was edited
-// (an edited cell is written as UTF-8).
+// The grid's rows: key and value. Manifest text is 8-bit in the manifest's
+// code page; a cell shows it as text, keeps the bytes it was loaded from and
+// gives them back unchanged unless it was edited (an edited cell is written
+// in that code page).
 class TManifestGridModel : public QAbstractTableModel {
  public:
-  void SetLines(const GridLines& lines);
+  void SetLines(const GridLines& lines, const std::string& codePage = kUtf8);
+  // Throws std::range_error when an edited cell holds a character the code
+  // page cannot hold.
   GridLines Lines() const;
   void AppendEmptyRow();
   void DeleteRow(int row);
@@ -41,13 +44,14 @@ class TManifestGridModel : public QAbstractTableModel {
   struct Cell {
     QString text;
     std::string bytes;  // as loaded
-    std::string Bytes() const;
+    std::string Bytes(const std::string& codePage) const;
   };
   struct Row {
     Cell key;
     Cell value;
   };
   std::vector<Row> rows_;
+  std::string codePage_ = kUtf8;
 };
 
 class TManifestGrid : public QTableView {

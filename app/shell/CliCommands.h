@@ -23,6 +23,9 @@ struct BatchOptions {
   bool dryRun = false;
   bool json = false;
   int version = -1;  // rename: -1 as the settings say, 0/1: --no-version / --version
+  std::string nameTemplate;  // rename --template (the settings' Template when empty)
+  std::string codePage;      // rename --codepage (the settings' CodePage when empty)
+  bool numberOnConflict = false;  // rename --on-conflict=number
   std::vector<std::string> paths;
 };
 

@@ -1,0 +1,437 @@
+// Code pages of manifest text: UTF-8 test, detection among the legacy code
+// pages (the charset detector's answer weighed by how plausible each reading
+// is), and conversion through glibc iconv.
+#include "midlet/CodePage.h"
+
+#include <dlfcn.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+#include "engine/common/arxGbls.h"
+#include "midlet/MidletSuite.h"
+
+namespace parcelix {
+
+namespace {
+
+struct CodePageName {
+  const char* name;   // as Parcelix spells it
+  const char* iconv;  // as glibc iconv knows it
+};
+
+constexpr CodePageName kCodePages[] = {
+    {"UTF-8", "UTF-8"},         {"windows-1251", "CP1251"}, {"KOI8-R", "KOI8-R"},
+    {"GBK", "GBK"},             {"Big5", "BIG5"},           {"Shift_JIS", "SHIFT_JIS"},
+    {"windows-1250", "CP1250"}, {"windows-1252", "CP1252"},
+};
+
+// Other spellings, compared without case after '-', '_' and ' ' are dropped.
+struct Alias {
+  const char* alias;
+  const char* name;
+};
+constexpr Alias kAliases[] = {
+    {"utf8", "UTF-8"},          {"cp1251", "windows-1251"},  {"win1251", "windows-1251"},
+    {"koi8r", "KOI8-R"},        {"koi8", "KOI8-R"},          {"cp936", "GBK"},
+    {"gb2312", "GBK"},          {"euccn", "GBK"},            {"big5hkscs", "Big5"},
+    {"cp950", "Big5"},          {"sjis", "Shift_JIS"},       {"cp932", "Shift_JIS"},
+    {"mskanji", "Shift_JIS"},   {"cp1250", "windows-1250"},  {"win1250", "windows-1250"},
+    {"cp1252", "windows-1252"}, {"win1252", "windows-1252"}, {"latin1", "windows-1252"},
+    {"iso88591", "windows-1252"},
+};
+
+// What charset detectors answer, onto the legacy code page whose readers
+// wrote such text (the neighbours of a code page are confused with it on
+// short texts).
+constexpr Alias kDetected[] = {
+    {"windows1251", "windows-1251"}, {"iso88595", "windows-1251"},  {"ibm855", "windows-1251"},
+    {"ibm866", "windows-1251"},      {"maccyrillic", "windows-1251"}, {"koi8r", "KOI8-R"},
+    {"gb18030", "GBK"},              {"gbk", "GBK"},                {"gb2312", "GBK"},
+    {"hzgb2312", "GBK"},             {"euccn", "GBK"},              {"big5", "Big5"},
+    {"euctw", "Big5"},               {"shiftjis", "Shift_JIS"},     {"eucjp", "Shift_JIS"},
+    {"iso2022jp", "Shift_JIS"},      {"windows1250", "windows-1250"}, {"iso88592", "windows-1250"},
+    {"ibm852", "windows-1250"},      {"maccentraleurope", "windows-1250"},
+    {"windows1252", "windows-1252"}, {"iso88591", "windows-1252"},  {"iso885915", "windows-1252"},
+};
+
+std::string Squeezed(std::string_view name) {
+  std::string out;
+  for (char c : name)
+    if (c != '-' && c != '_' && c != ' ') out += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return out;
+}
+
+const char* IconvName(const std::string& codePage) {
+  for (const auto& c : kCodePages)
+    if (codePage == c.name) return c.iconv;
+  return nullptr;
+}
+
+// An iconv conversion descriptor, closed with the object.
+class TIconv {
+ public:
+  TIconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~TIconv() {
+    if (Ok()) iconv_close(cd_);
+  }
+  TIconv(const TIconv&) = delete;
+  TIconv& operator=(const TIconv&) = delete;
+  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // Converts as much of in as it can into out; advances in. Returns errno
+  // of the stop (0 when all of in was converted).
+  int Step(std::string_view& in, std::string& out) {
+    char buf[4096];
+    char* src = const_cast<char*>(in.data());
+    size_t left = in.size();
+    char* dst = buf;
+    size_t room = sizeof buf;
+    const size_t r = iconv(cd_, &src, &left, &dst, &room);
+    const int err = r == size_t(-1) ? errno : 0;
+    out.append(buf, size_t(dst - buf));
+    in.remove_prefix(in.size() - left);
+    return err == E2BIG ? (in.empty() ? 0 : E2BIG) : err;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+// Converts in; a sequence the source does not define calls onInvalid with
+// the rest of the input (which it may advance) and stops the conversion when
+// onInvalid returns false. An incomplete sequence at the end stops it too.
+template <class OnInvalid>
+bool Convert(const char* to, const char* from, std::string_view in, std::string& out, OnInvalid onInvalid) {
+  TIconv cd(to, from);
+  if (!cd.Ok()) return false;
+  while (!in.empty()) {
+    const int err = cd.Step(in, out);
+    if (err == 0 || err == E2BIG) continue;
+    if (err == EILSEQ && onInvalid(in)) continue;
+    return false;
+  }
+  return true;
+}
+
+// --------------------------------------------------------------- code points
+
+// The next code point of valid UTF-8 text; advances pos.
+char32_t NextCodePoint(std::string_view s, size_t& pos) {
+  const auto b = uint8_t(s[pos]);
+  const int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+  char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+  for (int i = 1; i < len && pos + size_t(i) < s.size(); ++i) cp = (cp << 6) | (uint8_t(s[pos + size_t(i)]) & 0x3F);
+  pos += size_t(len);
+  return cp;
+}
+
+enum class Script { None, Latin, Greek, Cyrillic, Cjk };
+
+Script ScriptOf(char32_t c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= 0xC0 && c < 0x250 && c != 0xD7 && c != 0xF7))
+    return Script::Latin;
+  if (c >= 0x386 && c < 0x400) return Script::Greek;
+  if (c >= 0x400 && c < 0x530) return Script::Cyrillic;
+  if ((c >= 0x3040 && c < 0x3100) || (c >= 0x3400 && c < 0x4DC0) || (c >= 0x4E00 && c < 0xA000) ||
+      (c >= 0xF900 && c < 0xFB00) || (c >= 0xAC00 && c < 0xD7A4) || (c >= 0xFF21 && c < 0xFF3B) ||
+      (c >= 0xFF41 && c < 0xFF5B) || (c >= 0xFF66 && c < 0xFFA0))
+    return Script::Cjk;
+  return Script::None;
+}
+
+// Capital letters of the alphabets the legacy code pages hold.
+bool IsCapital(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return true;
+  if (c >= 0xC0 && c <= 0xDE) return c != 0xD7;
+  if (c >= 0x100 && c < 0x138) return c % 2 == 0;
+  if (c >= 0x139 && c < 0x149) return c % 2 == 1;
+  if (c >= 0x14A && c < 0x178) return c % 2 == 0;
+  if (c == 0x178) return true;
+  if (c >= 0x179 && c < 0x17F) return c % 2 == 1;
+  if (c >= 0x386 && c < 0x3AC) return true;
+  if (c >= 0x400 && c < 0x430) return true;
+  if (c >= 0x460 && c < 0x530) return c % 2 == 0;
+  return false;
+}
+
+// Signs that ordinary names and descriptions hold besides letters.
+bool IsUsualSign(char32_t c) {
+  static constexpr char32_t kSigns[] = {0xA0,   0xA9,   0xAB,   0xAE,   0xB0,   0xBB,   0x2013, 0x2014,
+                                        0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2026, 0x2116, 0x2122};
+  if (std::find(std::begin(kSigns), std::end(kSigns), c) != std::end(kSigns)) return true;
+  return (c >= 0x3000 && c < 0x3040) || c == 0x30FB || c == 0x30FC || (c >= 0xFF01 && c < 0xFF21) ||
+         (c >= 0xFF3B && c < 0xFF41) || (c >= 0xFF5B && c < 0xFF66);
+}
+
+// Double-byte characters that texts seldom hold: outside GB2312 for GBK,
+// the less frequent level for Big5 and Shift_JIS; half-width katakana.
+int RareDoubleBytes(std::string_view bytes, const std::string& codePage) {
+  const bool gbk = codePage == "GBK", big5 = codePage == "Big5", sjis = codePage == "Shift_JIS";
+  if (!gbk && !big5 && !sjis) return 0;
+  int rare = 0;
+  for (size_t i = 0; i < bytes.size();) {
+    const auto lead = uint8_t(bytes[i]);
+    const auto trail = i + 1 < bytes.size() ? uint8_t(bytes[i + 1]) : 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    if (sjis && lead >= 0xA1 && lead <= 0xDF) {
+      ++rare;
+      ++i;
+      continue;
+    }
+    if (gbk && !((lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) || (lead >= 0xA1 && lead <= 0xA9 && trail >= 0xA1)))
+      ++rare;
+    if (big5 && lead >= 0xC9) ++rare;
+    if (sjis && lead >= 0xE0) ++rare;
+    i += 2;
+  }
+  return rare;
+}
+
+// The values of the manifest's lines (continuations joined) that hold bytes
+// above ASCII, one per line: what tells one code page from another.
+std::string NonAsciiValues(std::span<const uint8_t> manifest) {
+  std::string out;
+  for (const std::string& line : ParseManifestLines(manifest)) {
+    if (IsAscii(line)) continue;
+    const size_t colon = line.find(':');
+    out.append(colon == std::string::npos ? line : line.substr(colon + 1));
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- UTF-8
+
+size_t Utf8CompleteLength(std::string_view s) {
+  // Walk back over at most three continuation bytes to the last lead byte.
+  size_t lead = s.size();
+  for (int k = 0; k < 4 && lead > 0; ++k) {
+    const auto b = uint8_t(s[lead - 1]);
+    --lead;
+    if ((b & 0xC0) != 0x80) break;
+  }
+  if (lead >= s.size()) return s.size();
+  const auto b = uint8_t(s[lead]);
+  const size_t need = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+  return s.size() - lead < need ? lead : s.size();
+}
+
+std::string CutUtf8(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  return std::string(text.substr(0, Utf8CompleteLength(text.substr(0, maxBytes))));
+}
+
+// ------------------------------------------------------------ names
+
+const std::vector<std::string>& LegacyCodePages() {
+  // Double-byte pages first: their readings of each other's text are rare
+  // characters, which the plausibility weighs; then the single-byte pages,
+  // KOI8-R last since it reads every byte.
+  static const std::vector<std::string> kOrder = {"GBK",          "Big5",         "Shift_JIS", "windows-1251",
+                                                  "windows-1250", "windows-1252", "KOI8-R"};
+  return kOrder;
+}
+
+std::string CanonicalCodePage(std::string_view name) {
+  const std::string key = Squeezed(name);
+  for (const auto& c : kCodePages)
+    if (key == Squeezed(c.name)) return c.name;
+  for (const auto& a : kAliases)
+    if (key == a.alias) return a.name;
+  return {};
+}
+
+std::string CodePageOfDetected(std::string_view detected) {
+  const std::string key = Squeezed(detected);
+  for (const auto& d : kDetected)
+    if (key == d.alias) return d.name;
+  return {};
+}
+
+// ------------------------------------------------------------ conversion
+
+std::optional<std::string> DecodeStrict(std::string_view bytes, const std::string& codePage) {
+  const char* from = IconvName(codePage);
+  if (!from) return std::nullopt;
+  if (codePage == kUtf8) return IsValidUtf8(bytes) ? std::optional<std::string>(std::string(bytes)) : std::nullopt;
+  std::string out;
+  if (!Convert("UTF-8", from, bytes, out, [](std::string_view&) { return false; })) return std::nullopt;
+  return out;
+}
+
+std::string DecodeText(std::string_view bytes, const std::string& codePage, std::string_view replacement) {
+  if (IsAscii(bytes)) return std::string(bytes);
+  const char* from = IconvName(codePage);
+  if (!from) from = "CP1252";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  // A stop at an incomplete sequence at the end leaves out as converted so far.
+  Convert("UTF-8", codePage == kUtf8 ? "UTF-8" : from, bytes, out, [&](std::string_view& rest) {
+    out.append(replacement);
+    rest.remove_prefix(1);
+    return true;
+  });
+  return out;
+}
+
+std::optional<std::string> EncodeStrict(std::string_view utf8, const std::string& codePage, std::string* unencodable) {
+  const char* to = IconvName(codePage);
+  if (!to) return std::nullopt;
+  if (codePage == kUtf8 || IsAscii(utf8)) return std::string(utf8);
+  std::string out;
+  std::string bad;
+  const bool ok = Convert(to, "UTF-8", utf8, out, [&](std::string_view& rest) {
+    size_t pos = 0;
+    if (!rest.empty()) NextCodePoint(rest, pos);
+    bad.assign(rest.substr(0, std::min(pos, rest.size())));
+    return false;
+  });
+  if (ok) return out;
+  if (unencodable) *unencodable = bad;
+  return std::nullopt;
+}
+
+std::string EncodeEdited(std::string_view utf8, const std::string& codePage) {
+  std::string bad;
+  if (auto bytes = EncodeStrict(utf8, codePage, &bad)) return *bytes;
+  char code[16];
+  size_t pos = 0;
+  const char32_t cp = bad.empty() ? 0 : NextCodePoint(bad, pos);
+  std::snprintf(code, sizeof code, "U+%04X", unsigned(cp));
+  throw std::range_error("The character '" + bad + "' (" + code + ") cannot be written in " + codePage +
+                         ", the code page of this manifest");
+}
+
+int Implausibility(std::string_view bytes, std::string_view utf8, const std::string& codePage) {
+  int score = RareDoubleBytes(bytes, codePage);
+  char32_t prev = ' ';
+  for (size_t pos = 0; pos < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, pos);
+    const Script s = ScriptOf(c), ps = ScriptOf(prev);
+    if (c >= 0x80 && s == Script::None && !IsUsualSign(c)) score += 2;
+    // Latin, Greek and Cyrillic letters do not meet inside a word.
+    if (s != ps && s != Script::None && ps != Script::None && s != Script::Cjk && ps != Script::Cjk) score += 2;
+    // Nor does a capital follow a small letter.
+    if (c >= 0x80 && s != Script::Cjk && ps != Script::None && ps != Script::Cjk && IsCapital(c) && !IsCapital(prev))
+      score += 1;
+    prev = c;
+  }
+  return score;
+}
+
+// ------------------------------------------------------------ detector
+
+struct TCharsetDetector::Api {
+  using New = void* (*)();
+  using Delete = void (*)(void*);
+  using HandleData = int (*)(void*, const char*, size_t);
+  using DataEnd = void (*)(void*);
+  using GetCharset = const char* (*)(void*);
+  std::unique_ptr<void, int (*)(void*)> lib{nullptr, dlclose};
+  New create = nullptr;
+  Delete destroy = nullptr;
+  HandleData handleData = nullptr;
+  DataEnd dataEnd = nullptr;
+  GetCharset charset = nullptr;
+};
+
+TCharsetDetector::TCharsetDetector() {
+  auto api = std::make_unique<Api>();
+  api->lib.reset(dlopen("libuchardet.so.0", RTLD_NOW | RTLD_LOCAL));
+  if (!api->lib) {
+    const char* why = dlerror();
+    error_ = why ? why : "libuchardet.so.0 cannot be loaded";
+    return;
+  }
+  void* h = api->lib.get();
+  api->create = reinterpret_cast<Api::New>(dlsym(h, "uchardet_new"));
+  api->destroy = reinterpret_cast<Api::Delete>(dlsym(h, "uchardet_delete"));
+  api->handleData = reinterpret_cast<Api::HandleData>(dlsym(h, "uchardet_handle_data"));
+  api->dataEnd = reinterpret_cast<Api::DataEnd>(dlsym(h, "uchardet_data_end"));
+  api->charset = reinterpret_cast<Api::GetCharset>(dlsym(h, "uchardet_get_charset"));
+  if (!api->create || !api->destroy || !api->handleData || !api->dataEnd || !api->charset) {
+    error_ = "libuchardet.so.0 lacks the functions of its interface";
+    return;
+  }
+  api_ = std::move(api);
+}
+
+TCharsetDetector::~TCharsetDetector() = default;
+
+std::string TCharsetDetector::Detect(std::string_view bytes) const {
+  if (!api_) return {};
+  std::unique_ptr<void, void (*)(void*)> d(api_->create(), api_->destroy);
+  if (!d) return {};
+  if (api_->handleData(d.get(), bytes.data(), bytes.size()) != 0) return {};
+  api_->dataEnd(d.get());
+  const char* name = api_->charset(d.get());
+  return name ? name : "";
+}
+
+// ------------------------------------------------------------ manifest codec
+
+TManifestCodec::TManifestCodec(std::string_view codePage) {
+  if (codePage.empty() || SameTextAscii(std::string(codePage), "auto")) return;
+  fixed_ = CanonicalCodePage(codePage);
+  if (fixed_.empty())
+    throw std::invalid_argument("unknown code page '" + std::string(codePage) +
+                                "' (auto, UTF-8, windows-1251, KOI8-R, GBK, Big5, Shift_JIS, windows-1250, "
+                                "windows-1252)");
+}
+
+TManifestCodec::~TManifestCodec() = default;
+TManifestCodec::TManifestCodec(TManifestCodec&&) noexcept = default;
+TManifestCodec& TManifestCodec::operator=(TManifestCodec&&) noexcept = default;
+
+std::string TManifestCodec::CodePageOf(std::span<const uint8_t> manifest) {
+  const std::string_view raw(reinterpret_cast<const char*>(manifest.data()), manifest.size());
+  if (IsValidUtf8(raw)) return kUtf8;
+  if (!fixed_.empty()) return fixed_;
+  const std::string values = NonAsciiValues(manifest);
+  // A value folded inside a character is UTF-8 once its lines are joined.
+  if (IsValidUtf8(values)) return kUtf8;
+  return Detect(values);
+}
+
+std::string TManifestCodec::Detect(std::string_view bytes) {
+  if (!detector_) detector_ = std::make_unique<TCharsetDetector>();
+  const std::string guess = CodePageOfDetected(detector_->Detect(bytes));
+  // The detector's answer first, so that it wins a tie; then the others.
+  std::vector<std::string> order;
+  if (!guess.empty()) order.push_back(guess);
+  for (const std::string& cp : LegacyCodePages())
+    if (cp != guess) order.push_back(cp);
+  std::string best;
+  int bestScore = 0;
+  for (const std::string& cp : order) {
+    const auto text = DecodeStrict(bytes, cp);
+    if (!text) continue;
+    const int score = Implausibility(bytes, *text, cp);
+    if (best.empty() || score < bestScore) best = cp, bestScore = score;
+  }
+  // Bytes that no legacy code page reads: the detector's word, else the
+  // Western page, with the undefined bytes replaced when shown.
+  if (best.empty()) best = guess.empty() ? "windows-1252" : guess;
+  return best;
+}
+
+std::string TManifestCodec::Text(std::string_view value, const std::string& codePage, std::string_view replacement) {
+  return DecodeText(value, codePage, replacement);
+}
+
+std::string TManifestCodec::TakeNotice() {
+  if (noticeGiven_ || !detector_ || detector_->Available()) return {};
+  noticeGiven_ = true;
+  return "the charset detector (libuchardet.so.0) is not installed; code pages are chosen without it: " +
+         detector_->LoadError();
+}
+
+}  // namespace parcelix
