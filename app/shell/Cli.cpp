@@ -66,29 +66,40 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 }
 
 // Runs one command through its option table; --help, -h and every usage
-// error are answered here, in one form for all commands.
+// error are answered here, in one form for all commands. args holds the
+// common flags, the command's name and the command's own words; the flags in
+// front of the name are parsed with the rest, so one parser (named
+// "parcelix NAME" for its usage line) serves the whole line.
 int RunTable(CliContext& ctx, const CommandEntry& entry, const std::vector<std::string>& args) {
-  CLI::App root("Parcelix", "parcelix");
-  root.set_help_flag();
-  AddCommonFlags(root, ctx);
-  CLI::App* cmd = root.add_subcommand(entry.name, entry.summary);
-  cmd->set_help_flag("-h,--help", "show this help and exit");
-  AddCommonFlags(*cmd, ctx);
-  const CommandRunner run = entry.table(*cmd, ctx);
-  cmd->footer("'man parcelix' tells more.");
-  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
-  cmd->allow_extras();  // reported below, in plainer words than the parser's
+  CLI::App cmd(entry.summary, std::string("parcelix ") + entry.name);
+  cmd.set_help_flag("-h,--help", "show this help and exit");
+  AddCommonFlags(cmd, ctx);
+  const CommandRunner run = entry.table(cmd, ctx);
+  cmd.footer("'man parcelix' tells more.");
+  cmd.allow_extras();  // reported below, in plainer words than the parser's
+  // CLI11 takes the words last first; the command's name is left out.
+  std::vector<std::string> reversed;
+  reversed.reserve(args.size());
+  bool named = false;
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (!named && *it == entry.name) {
+      named = true;
+      continue;
+    }
+    reversed.push_back(*it);
+  }
+  std::reverse(reversed.begin(), reversed.end());
   std::string problem;
   try {
-    root.parse(reversed);
+    cmd.parse(reversed);
     // The parser keeps a "--" it met among the extras; it is no argument.
-    for (const std::string& extra : cmd->remaining()) {
+    for (const std::string& extra : cmd.remaining()) {
       if (extra == "--") continue;
       problem = (extra.size() > 1 && extra[0] == '-' ? "unknown option " : "unexpected argument ") + extra;
       break;
     }
   } catch (const CLI::CallForHelp&) {
-    *ctx.out << root.help();
+    *ctx.out << cmd.help();
     return 0;
   } catch (const CLI::ParseError& e) {
     problem = e.what();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "engine/codec/Crc32.h"
 #include "engine/codec/arxStreams.h"
@@ -116,15 +117,27 @@ int64_t ChooseDirectoryStart(TArchiveSource& s, EndLocation& loc, int64_t c, int
 
 // True when an end record lies anywhere an archive comment could hide it.
 bool EndRecordAnywhere(TArchiveSource& s) {
-  const int64_t w = std::min<int64_t>(s.Size(), int64_t(kEndRecordSize) + 0xFFFF);
-  std::vector<uint8_t> buf(static_cast<size_t>(w));
-  const size_t got = s.ReadAt(s.Size() - w, buf.data(), buf.size());
-  for (size_t i = got >= kEndRecordSize ? got - kEndRecordSize + 1 : 0; i-- > 0;)
-    if (buf[i] == 'P' && IsSignature(std::span<const uint8_t>(buf).subspan(i, 4), htEnding)) return true;
-  return false;
+  const int64_t size = s.Size();
+  return FindEndRecordIn(s, size - int64_t(kEndRecordSize) - 0xFFFF, size, [](int64_t, const EndRecord&) { return true; }) >= 0;
 }
 
 }  // namespace
+
+int64_t FindEndRecordIn(TArchiveSource& s, int64_t from, int64_t to,
+                        const std::function<bool(int64_t pos, const EndRecord& record)>& accept) {
+  from = std::max<int64_t>(from, 0);
+  to = std::min(to, s.Size());
+  if (to - from < int64_t(kEndRecordSize) || to - from > int64_t(kEndRecordSize) + 0xFFFF) return -1;
+  std::vector<uint8_t> buf(size_t(to - from));
+  if (s.ReadAt(from, buf.data(), buf.size()) != buf.size()) return -1;
+  EndRecord record;
+  for (size_t i = buf.size() - kEndRecordSize + 1; i-- > 0;) {
+    const auto at = std::span<const uint8_t>(buf).subspan(i);
+    if (buf[i] == 'P' && IsSignature(at.first(4), htEnding) && record.Parse(at) && accept(from + int64_t(i), record))
+      return from + int64_t(i);
+  }
+  return -1;
+}
 
 EndLocation LocateEndRecord(TArchiveSource& s) {
   EndLocation loc;
@@ -187,6 +200,13 @@ EndLocation LocateEndRecord(TArchiveSource& s) {
 
 bool ZipArchive::HasError() const {
   return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return f.severity == TSeverity::error; });
+}
+
+bool FindingBlocksCopy(std::string_view code) {
+  static constexpr std::string_view kCodes[] = {"local-header-missing", "data-beyond-file", "local-name",
+                                                "local-method",         "local-size",       "zip64-extra-duplicated",
+                                                "descriptor-missing",   "descriptor-mismatch"};
+  return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
 }
 
 bool ZipArchive::CanCopy(const ZipEntry& e) const {

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/read/ZipRecords.h"
@@ -54,6 +56,11 @@ struct EndLocation {
 // records give (or at end record - directory size, which also measures a
 // prefix), else the first local header in the first four windows.
 EndLocation LocateEndRecord(TArchiveSource& source);
+// The last end record that starts in [from, to) (a window of at most one
+// record and a full comment, cut to the file) and that `accept` takes: its
+// position, or -1. Every search for an end record goes through here.
+int64_t FindEndRecordIn(TArchiveSource& source, int64_t from, int64_t to,
+                        const std::function<bool(int64_t pos, const EndRecord& record)>& accept);
 
 // The immutable layout of an opened archive.
 struct ZipLayout {
@@ -113,6 +120,10 @@ struct ZipArchive {
   bool CanCopyAll() const;
   void Add(std::string code, TSeverity severity, std::string member, std::string text);
 };
+
+// A finding that says an entry's bytes do not lie where, or as, its central
+// record says: copying them as they are would not give the entry back.
+bool FindingBlocksCopy(std::string_view code);
 
 struct OpenOptions {
   bool translateOemChar = true;

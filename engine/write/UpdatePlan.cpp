@@ -117,31 +117,13 @@ bool TOldArchive::Open(const std::string& path) {
 bool TOldArchive::InsideAnotherComment() const {
   // Only the last 64 KiB can hold such a record; an entry's recorded offset
   // may lie anywhere, even past the end, so the window is cut to the file.
-  const int64_t from = std::max<int64_t>(0, Size() - int64_t(kEndRecordSize) - 0xFFFF);
-  const int64_t to = std::min(prefix_, Size()) - int64_t(kEndRecordSize);
-  if (to < from) return false;
-  std::vector<uint8_t> buf(size_t(to - from) + kEndRecordSize);
-  if (source_->ReadAt(from, buf.data(), buf.size()) != buf.size()) return false;
-  EndRecord outer;
-  for (size_t i = 0; i + kEndRecordSize <= buf.size(); ++i)
-    if (GetLE32(&buf[i]) == kSigEnding && outer.Parse(std::span<const uint8_t>(buf).subspan(i)) &&
-        from + int64_t(i + kEndRecordSize) + outer.commentLength == Size())
-      return true;
-  return false;
+  const int64_t size = Size();
+  const int64_t to = std::min(prefix_, size);
+  return FindEndRecordIn(*source_, size - int64_t(kEndRecordSize) - 0xFFFF, to,
+                         [size](int64_t pos, const EndRecord& outer) {
+                           return pos + int64_t(kEndRecordSize) + outer.commentLength == size;
+                         }) >= 0;
 }
-
-namespace {
-
-// Findings that say an entry's bytes do not lie where, or as, its central
-// record says: copying them as they are would not give the entry back.
-bool BlocksCopy(const std::string& code) {
-  static constexpr std::string_view kCodes[] = {"local-header-missing", "data-beyond-file", "local-name",
-                                                "local-method",         "local-size",       "zip64-extra-duplicated",
-                                                "descriptor-missing",   "descriptor-mismatch"};
-  return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
-}
-
-}  // namespace
 
 // Reads every local header and keeps, per entry, why its bytes cannot be
 // copied exactly: the reader's verdict, in the words of its finding.
@@ -155,7 +137,7 @@ void TOldArchive::JudgeEntries() {
     std::vector<const Finding*> blocking;
     bool crcDiffers = false;
     for (size_t k = before; k < zip_.findings.size(); ++k) {
-      if (BlocksCopy(zip_.findings[k].code)) blocking.push_back(&zip_.findings[k]);
+      if (FindingBlocksCopy(zip_.findings[k].code)) blocking.push_back(&zip_.findings[k]);
       crcDiffers |= zip_.findings[k].code == "local-crc";
     }
     // A local header whose name was left out but that agrees on everything
