@@ -81,6 +81,8 @@ class TIconv {
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
   bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // Back to the initial state, for a new text.
+  void Reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
   // Converts as much of in as it can into out; advances in. Returns errno
   // of the stop (0 when all of in was converted).
   int Step(std::string_view& in, std::string& out) {
@@ -99,22 +101,6 @@ class TIconv {
  private:
   iconv_t cd_;
 };
-
-// Converts in; a sequence the source does not define calls onInvalid with
-// the rest of the input (which it may advance) and stops the conversion when
-// onInvalid returns false. An incomplete sequence at the end stops it too.
-template <class OnInvalid>
-bool Convert(const char* to, const char* from, std::string_view in, std::string& out, OnInvalid onInvalid) {
-  TIconv cd(to, from);
-  if (!cd.Ok()) return false;
-  while (!in.empty()) {
-    const int err = cd.Step(in, out);
-    if (err == 0 || err == E2BIG) continue;
-    if (err == EILSEQ && onInvalid(in)) continue;
-    return false;
-  }
-  return true;
-}
 
 // --------------------------------------------------------------- code points
 
@@ -258,23 +244,63 @@ std::string CodePageOfDetected(std::string_view detected) {
 
 // ------------------------------------------------------------ conversion
 
-std::optional<std::string> DecodeStrict(std::string_view bytes, const std::string& codePage) {
+struct TConverters::Impl {
+  std::vector<std::pair<std::string, std::unique_ptr<TIconv>>> open;  // by "to<from"
+
+  TIconv* Get(const char* to, const char* from) {
+    const std::string key = std::string(to) + "<" + from;
+    for (auto& [k, cd] : open)
+      if (k == key) {
+        cd->Reset();
+        return cd.get();
+      }
+    auto cd = std::make_unique<TIconv>(to, from);
+    if (!cd->Ok()) return nullptr;
+    open.emplace_back(key, std::move(cd));
+    return open.back().second.get();
+  }
+
+  // Converts in; a sequence the source does not define calls onInvalid with
+  // the rest of the input (which it may advance) and stops the conversion
+  // when onInvalid returns false. An incomplete sequence at the end stops
+  // it too.
+  template <class OnInvalid>
+  bool Convert(const char* to, const char* from, std::string_view in, std::string& out, OnInvalid onInvalid) {
+    TIconv* cd = Get(to, from);
+    if (!cd) return false;
+    while (!in.empty()) {
+      const int err = cd->Step(in, out);
+      if (err == 0 || err == E2BIG) continue;
+      if (err == EILSEQ && onInvalid(in)) continue;
+      return false;
+    }
+    return true;
+  }
+};
+
+TConverters::TConverters() : impl_(std::make_unique<Impl>()) {}
+TConverters::~TConverters() = default;
+TConverters::TConverters(TConverters&&) noexcept = default;
+TConverters& TConverters::operator=(TConverters&&) noexcept = default;
+
+std::optional<std::string> TConverters::DecodeStrict(std::string_view bytes, const std::string& codePage) {
   const char* from = IconvName(codePage);
   if (!from) return std::nullopt;
   if (codePage == kUtf8) return IsValidUtf8(bytes) ? std::optional<std::string>(std::string(bytes)) : std::nullopt;
   std::string out;
-  if (!Convert("UTF-8", from, bytes, out, [](std::string_view&) { return false; })) return std::nullopt;
+  if (!impl_->Convert("UTF-8", from, bytes, out, [](std::string_view&) { return false; })) return std::nullopt;
   return out;
 }
 
-std::string DecodeText(std::string_view bytes, const std::string& codePage, std::string_view replacement) {
+std::string TConverters::DecodeText(std::string_view bytes, const std::string& codePage,
+                                    std::string_view replacement) {
   if (IsAscii(bytes)) return std::string(bytes);
   const char* from = IconvName(codePage);
   if (!from) from = "CP1252";
   std::string out;
   out.reserve(bytes.size() * 2);
   // A stop at an incomplete sequence at the end leaves out as converted so far.
-  Convert("UTF-8", codePage == kUtf8 ? "UTF-8" : from, bytes, out, [&](std::string_view& rest) {
+  impl_->Convert("UTF-8", from, bytes, out, [&](std::string_view& rest) {
     out.append(replacement);
     rest.remove_prefix(1);
     return true;
@@ -282,13 +308,14 @@ std::string DecodeText(std::string_view bytes, const std::string& codePage, std:
   return out;
 }
 
-std::optional<std::string> EncodeStrict(std::string_view utf8, const std::string& codePage, std::string* unencodable) {
+std::optional<std::string> TConverters::EncodeStrict(std::string_view utf8, const std::string& codePage,
+                                                     std::string* unencodable) {
   const char* to = IconvName(codePage);
   if (!to) return std::nullopt;
   if (codePage == kUtf8 || IsAscii(utf8)) return std::string(utf8);
   std::string out;
   std::string bad;
-  const bool ok = Convert(to, "UTF-8", utf8, out, [&](std::string_view& rest) {
+  const bool ok = impl_->Convert(to, "UTF-8", utf8, out, [&](std::string_view& rest) {
     size_t pos = 0;
     if (!rest.empty()) NextCodePoint(rest, pos);
     bad.assign(rest.substr(0, std::min(pos, rest.size())));
@@ -297,6 +324,18 @@ std::optional<std::string> EncodeStrict(std::string_view utf8, const std::string
   if (ok) return out;
   if (unencodable) *unencodable = bad;
   return std::nullopt;
+}
+
+std::optional<std::string> DecodeStrict(std::string_view bytes, const std::string& codePage) {
+  return TConverters().DecodeStrict(bytes, codePage);
+}
+
+std::string DecodeText(std::string_view bytes, const std::string& codePage, std::string_view replacement) {
+  return TConverters().DecodeText(bytes, codePage, replacement);
+}
+
+std::optional<std::string> EncodeStrict(std::string_view utf8, const std::string& codePage, std::string* unencodable) {
+  return TConverters().EncodeStrict(utf8, codePage, unencodable);
 }
 
 std::string EncodeEdited(std::string_view utf8, const std::string& codePage) {
@@ -412,7 +451,7 @@ std::string TManifestCodec::Detect(std::string_view bytes) {
   std::string best;
   int bestScore = 0;
   for (const std::string& cp : order) {
-    const auto text = DecodeStrict(bytes, cp);
+    const auto text = converters_.DecodeStrict(bytes, cp);
     if (!text) continue;
     const int score = Implausibility(bytes, *text, cp);
     if (best.empty() || score < bestScore) best = cp, bestScore = score;
@@ -424,7 +463,7 @@ std::string TManifestCodec::Detect(std::string_view bytes) {
 }
 
 std::string TManifestCodec::Text(std::string_view value, const std::string& codePage, std::string_view replacement) {
-  return DecodeText(value, codePage, replacement);
+  return converters_.DecodeText(value, codePage, replacement);
 }
 
 std::string TManifestCodec::TakeNotice() {

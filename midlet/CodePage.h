@@ -41,6 +41,29 @@ std::string CanonicalCodePage(std::string_view name);
 // GB18030 as GBK, EUC-JP as Shift_JIS); empty when none fits.
 std::string CodePageOfDetected(std::string_view detected);
 
+// Conversion to and from the code pages, with the iconv descriptors kept
+// open for the object's life: opening one loads the code page's module and
+// closing the last one unloads it again, which costs more than converting a
+// manifest. An operation that converts many texts keeps one of these; the
+// free functions below open and close theirs for one text.
+class TConverters {
+ public:
+  TConverters();
+  ~TConverters();
+  TConverters(TConverters&&) noexcept;
+  TConverters& operator=(TConverters&&) noexcept;
+
+  std::optional<std::string> DecodeStrict(std::string_view bytes, const std::string& codePage);
+  std::string DecodeText(std::string_view bytes, const std::string& codePage,
+                         std::string_view replacement = "\xEF\xBF\xBD");
+  std::optional<std::string> EncodeStrict(std::string_view utf8, const std::string& codePage,
+                                          std::string* unencodable = nullptr);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 // The bytes as UTF-8 when every byte sequence is valid in codePage;
 // nothing otherwise.
 std::optional<std::string> DecodeStrict(std::string_view bytes, const std::string& codePage);
@@ -102,13 +125,14 @@ class TManifestCodec {
   // The legacy code page that reads these bytes best.
   std::string Detect(std::string_view bytes);
   // A value of a manifest read in codePage, as UTF-8 text.
-  static std::string Text(std::string_view value, const std::string& codePage,
+  std::string Text(std::string_view value, const std::string& codePage,
                           std::string_view replacement = "\xEF\xBF\xBD");
   // Said once when detection had to do without its library; empty otherwise.
   std::string TakeNotice();
 
  private:
   std::string fixed_;
+  TConverters converters_;
   std::unique_ptr<TCharsetDetector> detector_;
   bool noticeGiven_ = false;
 };

@@ -214,12 +214,12 @@ namespace {
 
 // The main-section attributes for a template, by name without case, as
 // UTF-8 text (bytes no code page reads become '_').
-TNameTemplate::Lookup AttributeLookup(const ManifestDoc& main, const std::string& codePage) {
-  return [&main, codePage](const std::string& name) -> std::optional<std::string> {
+TNameTemplate::Lookup AttributeLookup(const ManifestDoc& main, TManifestCodec& codec, const std::string& codePage) {
+  return [&main, &codec, codePage](const std::string& name) -> std::optional<std::string> {
     for (const std::string& line : main) {
       const size_t colon = line.find(':');
       if (colon == std::string::npos || !SameTextAscii(std::string_view(line).substr(0, colon), name)) continue;
-      return TManifestCodec::Text(std::string_view(line).substr(colon + 1), codePage, "_");
+      return codec.Text(std::string_view(line).substr(colon + 1), codePage, "_");
     }
     return std::nullopt;
   };
@@ -309,19 +309,19 @@ std::string TMidletSuite::NewName(const std::vector<uint8_t>& bytes, const std::
       throw EMidletError(std::string("template: ") + e.what());
     }
     const ManifestDoc main = SplitManifest(bytes).main;
-    TNameTemplate::Result r = tmpl->Apply(AttributeLookup(main, codePage), ExtractFileName(fileName));
+    TNameTemplate::Result r = tmpl->Apply(AttributeLookup(main, Codec(), codePage), ExtractFileName(fileName));
     reason = r.reason;
     return r.path;
   }
   bool found = false;
-  std::string name = MakeValidFileName(TManifestCodec::Text(ReadMIDletName(bytes, &found), codePage, "_"));
+  std::string name = MakeValidFileName(Codec().Text(ReadMIDletName(bytes, &found), codePage, "_"));
   if (!found) reason = "no MIDlet-Name";
   else if (name.empty()) reason = "empty MIDlet-Name";
   if (!reason.empty()) return {};
   if (Options.AddVersion) {
     // The version goes through the same replacement as the name: a value
     // such as "1.0/../../x" must not lead the file into another directory.
-    std::string version = MakeValidFileName(TManifestCodec::Text(ReadMIDletVersion(bytes), codePage, "_"));
+    std::string version = MakeValidFileName(Codec().Text(ReadMIDletVersion(bytes), codePage, "_"));
     if (!version.empty()) name += " " + version;
   }
   return FitFileName(name, ".jar");

@@ -6,8 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-
-#include "midlet/CodePage.h"
+#include <QStringDecoder>
 
 namespace parcelix {
 
@@ -63,8 +62,11 @@ QString FromNativePath(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-QString FromManifestBytes(const std::string& bytes, const std::string& codePage) {
-  return QString::fromStdString(DecodeText(bytes, codePage));
+QString FromManifestBytes(const std::string& bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (!utf8.hasError()) return text;
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 }  // namespace parcelix

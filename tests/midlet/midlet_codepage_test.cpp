@@ -102,6 +102,21 @@ TEST(CodePageConvert, BadBytesAndCutValues) {
   EXPECT_EQ(DecodeText("plain", "no such page"), "plain");
 }
 
+// One set of open converters serves text after text: a conversion that
+// stopped inside a character or at a bad byte leaves nothing behind.
+TEST(CodePageConvert, ConvertersKeptOpenStartEachTextAfresh) {
+  TConverters conv;
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& c : kWords) {
+      EXPECT_TRUE(IsValidUtf8(conv.DecodeText(c.bytes + "\xFF", c.codePage, "?"))) << c.codePage;
+      conv.DecodeStrict(c.bytes.substr(0, c.bytes.size() - 1), c.codePage);  // stops inside a character
+      EXPECT_EQ(conv.DecodeStrict(c.bytes, c.codePage).value_or("<none>"), c.text) << c.codePage;
+      EXPECT_FALSE(conv.EncodeStrict(c.text + "\xF0\x9F\x8E\xAE", c.codePage));  // no page holds an emoji
+      EXPECT_EQ(conv.EncodeStrict(c.text, c.codePage).value_or("<none>"), c.bytes) << c.codePage;
+    }
+  }
+}
+
 TEST(CodePageConvert, CharacterTheCodePageCannotHold) {
   std::string bad;
   EXPECT_FALSE(EncodeStrict("Игра 贪", "windows-1251", &bad));
