@@ -218,11 +218,12 @@ std::string CutUtf8(std::string_view text, size_t maxBytes) {
 // ------------------------------------------------------------ names
 
 const std::vector<std::string>& LegacyCodePages() {
-  // Double-byte pages first: their readings of each other's text are rare
-  // characters, which the plausibility weighs; then the single-byte pages,
-  // KOI8-R last since it reads every byte.
-  static const std::vector<std::string> kOrder = {"GBK",          "Big5",         "Shift_JIS", "windows-1251",
-                                                  "windows-1250", "windows-1252", "KOI8-R"};
+  // The single-byte pages first: a short Cyrillic or Central European name
+  // is also a row of common Chinese characters, while Chinese or Japanese
+  // read in a single-byte page shows the signs and mixed cases that the
+  // plausibility weighs. KOI8-R last since it reads every byte.
+  static const std::vector<std::string> kOrder = {"windows-1251", "windows-1250", "windows-1252", "GBK",
+                                                  "Big5",         "Shift_JIS",    "KOI8-R"};
   return kOrder;
 }
 
@@ -351,16 +352,22 @@ std::string EncodeEdited(std::string_view utf8, const std::string& codePage) {
 
 int Implausibility(std::string_view bytes, std::string_view utf8, const std::string& codePage) {
   int score = RareDoubleBytes(bytes, codePage);
-  char32_t prev = ' ';
+  char32_t before = ' ', prev = ' ';
   for (size_t pos = 0; pos < utf8.size();) {
     const char32_t c = NextCodePoint(utf8, pos);
     const Script s = ScriptOf(c), ps = ScriptOf(prev);
     if (c >= 0x80 && s == Script::None && !IsUsualSign(c)) score += 2;
+    // A sign such as (R), a degree or a guillemet stands beside words, not
+    // between two letters of one (an apostrophe or a dash may).
+    if (s != Script::None && s != Script::Cjk && ps == Script::None && prev >= 0x80 && prev != 0x2019 &&
+        prev != 0x2013 && prev != 0x2014 && ScriptOf(before) != Script::None && ScriptOf(before) != Script::Cjk)
+      score += 2;
     // Latin, Greek and Cyrillic letters do not meet inside a word.
     if (s != ps && s != Script::None && ps != Script::None && s != Script::Cjk && ps != Script::Cjk) score += 2;
     // Nor does a capital follow a small letter.
     if (c >= 0x80 && s != Script::Cjk && ps != Script::None && ps != Script::Cjk && IsCapital(c) && !IsCapital(prev))
       score += 1;
+    before = prev;
     prev = c;
   }
   return score;

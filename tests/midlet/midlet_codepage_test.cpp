@@ -149,9 +149,11 @@ TEST(CodePageDetect, ReadsEachCodePageRight) {
       {"Russian KOI8", "KOI8-R", {"Морской бой", "Студия Вектор"}},
       {"Ukrainian", "windows-1251", {"Козацькі війни", "Україна Ігри"}},
       {"Chinese", "GBK", {"俄罗斯方块", "游戏工作室", "消除方块，挑战最高分"}},
+      {"Chinese name only, signs in windows-1251", "GBK", {"水浒传"}},
       {"Chinese traditional", "Big5", {"俄羅斯方塊", "遊戲工作室", "消除方塊，挑戰最高分"}},
       {"Japanese", "Shift_JIS", {"テトリス", "モバイルゲーム", "ブロックを消して高得点を目指そう"}},
       {"Polish", "windows-1250", {"Wiedźmin", "Studio Gier", "Przygody łowcy potworów"}},
+      {"Polish name only", "windows-1250", {"Wąż"}},
       {"Czech", "windows-1250", {"Žížala", "Zábava", "Hra pro děti i dospělé"}},
       {"French", "windows-1252", {"Le Château hanté", "Aventure", "Échappez-vous avant minuit"}},
   };
