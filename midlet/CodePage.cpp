@@ -381,12 +381,17 @@ struct TCharsetDetector::Api {
   using HandleData = int (*)(void*, const char*, size_t);
   using DataEnd = void (*)(void*);
   using GetCharset = const char* (*)(void*);
+  using Reset = void (*)(void*);
   std::unique_ptr<void, int (*)(void*)> lib{nullptr, dlclose};
   New create = nullptr;
   Delete destroy = nullptr;
   HandleData handleData = nullptr;
   DataEnd dataEnd = nullptr;
   GetCharset charset = nullptr;
+  Reset reset = nullptr;
+  // One detector for every text, reset in between (declared after lib so
+  // that it is deleted before the library is closed).
+  std::unique_ptr<void, Delete> handle{nullptr, nullptr};
 };
 
 TCharsetDetector::TCharsetDetector() {
@@ -403,8 +408,14 @@ TCharsetDetector::TCharsetDetector() {
   api->handleData = reinterpret_cast<Api::HandleData>(dlsym(h, "uchardet_handle_data"));
   api->dataEnd = reinterpret_cast<Api::DataEnd>(dlsym(h, "uchardet_data_end"));
   api->charset = reinterpret_cast<Api::GetCharset>(dlsym(h, "uchardet_get_charset"));
-  if (!api->create || !api->destroy || !api->handleData || !api->dataEnd || !api->charset) {
+  api->reset = reinterpret_cast<Api::Reset>(dlsym(h, "uchardet_reset"));
+  if (!api->create || !api->destroy || !api->handleData || !api->dataEnd || !api->charset || !api->reset) {
     error_ = "libuchardet.so.0 lacks the functions of its interface";
+    return;
+  }
+  api->handle = std::unique_ptr<void, Api::Delete>(api->create(), api->destroy);
+  if (!api->handle) {
+    error_ = "libuchardet.so.0 could not make a detector";
     return;
   }
   api_ = std::move(api);
@@ -412,13 +423,13 @@ TCharsetDetector::TCharsetDetector() {
 
 TCharsetDetector::~TCharsetDetector() = default;
 
-std::string TCharsetDetector::Detect(std::string_view bytes) const {
+std::string TCharsetDetector::Detect(std::string_view bytes) {
   if (!api_) return {};
-  std::unique_ptr<void, void (*)(void*)> d(api_->create(), api_->destroy);
-  if (!d) return {};
-  if (api_->handleData(d.get(), bytes.data(), bytes.size()) != 0) return {};
-  api_->dataEnd(d.get());
-  const char* name = api_->charset(d.get());
+  void* d = api_->handle.get();
+  api_->reset(d);
+  if (api_->handleData(d, bytes.data(), bytes.size()) != 0) return {};
+  api_->dataEnd(d);
+  const char* name = api_->charset(d);
   return name ? name : "";
 }
 
@@ -462,6 +473,7 @@ std::string TManifestCodec::Detect(std::string_view bytes) {
     if (!text) continue;
     const int score = Implausibility(bytes, *text, cp);
     if (best.empty() || score < bestScore) best = cp, bestScore = score;
+    if (bestScore == 0) break;  // no later page can do better than a plain reading
   }
   // Bytes that no legacy code page reads: the detector's word, else the
   // Western page, with the undefined bytes replaced when shown.

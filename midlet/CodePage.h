@@ -100,7 +100,7 @@ class TCharsetDetector {
   // Why the library could not be used (empty when it can).
   const std::string& LoadError() const { return error_; }
   // The detector's charset name for the text, "" when it guesses nothing.
-  std::string Detect(std::string_view bytes) const;
+  std::string Detect(std::string_view bytes);
 
  private:
   struct Api;
