@@ -1,6 +1,8 @@
 // The manifest editor window: a JAR's manifest attributes in a key/value grid, saved back into the JAR.
 #include "app/gui/ManifestEditorUnit.h"
 
+#include <stdexcept>
+
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -12,10 +14,15 @@
 
 namespace parcelix {
 
-std::string TManifestGridModel::Cell::Bytes(const std::string& codePage) const {
-  if (text == FromManifestBytes(bytes, codePage)) return bytes;
-  return EncodeEdited(text.toStdString(), codePage);
+namespace {
+
+// A cell's bytes as text in the manifest's code page; bytes the code page
+// does not define show as U+FFFD.
+QString CellText(const std::string& bytes, const std::string& codePage) {
+  return QString::fromStdString(DecodeText(bytes, codePage));
 }
+
+}  // namespace
 
 void TManifestGridModel::SetLines(const GridLines& lines, const std::string& codePage) {
   beginResetModel();
@@ -29,8 +36,8 @@ void TManifestGridModel::SetLines(const GridLines& lines, const std::string& cod
     Row row;
     row.key.bytes = line.substr(0, eq);
     row.value.bytes = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-    row.key.text = FromManifestBytes(row.key.bytes, codePage);
-    row.value.text = FromManifestBytes(row.value.bytes, codePage);
+    row.key.text = CellText(row.key.bytes, codePage);
+    row.value.text = CellText(row.value.bytes, codePage);
     rows_.push_back(std::move(row));
   }
   endResetModel();
@@ -39,7 +46,7 @@ void TManifestGridModel::SetLines(const GridLines& lines, const std::string& cod
 GridLines TManifestGridModel::Lines() const {
   GridLines lines;
   lines.reserve(rows_.size());
-  for (const Row& row : rows_) lines.push_back(row.key.Bytes(codePage_) + "=" + row.value.Bytes(codePage_));
+  for (const Row& row : rows_) lines.push_back(row.key.bytes + "=" + row.value.bytes);
   return lines;
 }
 
@@ -81,7 +88,17 @@ bool TManifestGridModel::setData(const QModelIndex& index, const QVariant& value
   text.replace(QLatin1String("\r\n"), QLatin1String(" "));
   text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
   text.remove(QChar(0));
-  (index.column() == 0 ? row.key : row.value).text = text;
+  Cell& cell = index.column() == 0 ? row.key : row.value;
+  if (text == cell.text) return true;  // unedited: its bytes stay as loaded
+  // An edited cell is written in the manifest's code page; a character that
+  // code page cannot hold is refused here, while the user still sees it.
+  try {
+    cell.bytes = EncodeEdited(text.toStdString(), codePage_);
+  } catch (const std::range_error& e) {
+    if (OnRefused) OnRefused(e.what());
+    return false;
+  }
+  cell.text = text;
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
 }
@@ -128,6 +145,7 @@ TfrmManifestEditor::TfrmManifestEditor(TMidletSuite& suite, const TGuiServices& 
 
   Manifest.setObjectName(QStringLiteral("Manifest"));
   Manifest.setModel(&model_);
+  model_.OnRefused = [this](const std::string& why) { services_.ShowError(this, QString::fromStdString(why)); };
   Manifest.setContextMenuPolicy(Qt::ActionsContextMenu);
   QAction* add = Manifest.addAction(QStringLiteral("Add Attribute"));
   add->setObjectName(QStringLiteral("AddAttribute1"));
@@ -184,15 +202,8 @@ void TfrmManifestEditor::FormShow() {
 void TfrmManifestEditor::btnManifestSaveClick() {
   if (busy_) return;
   Manifest.CommitEdits();
-  GridLines lines;
+  const GridLines lines = model_.Lines();
   QString error;
-  try {
-    lines = model_.Lines();
-  } catch (const std::exception& e) {
-    // The edits stay in the grid so the user can change the character.
-    services_.ShowError(this, QString::fromUtf8(e.what()));
-    return;
-  }
   {
     // The engine lets events through during the rebuild: nothing here may
     // start a second save or close the window meanwhile.

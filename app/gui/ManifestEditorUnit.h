@@ -1,6 +1,7 @@
 // The manifest editor window: a JAR's manifest attributes in a key/value grid, saved back into the JAR.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "app/gui/GuiServices.h"
 #include "app/gui/WindowFader.h"
+#include "midlet/CodePage.h"
 #include "midlet/MidletSuite.h"
 
 namespace parcelix {
@@ -25,9 +27,9 @@ class TChmHelpViewer;
 class TManifestGridModel : public QAbstractTableModel {
  public:
   void SetLines(const GridLines& lines, const std::string& codePage = kUtf8);
-  // Throws std::range_error when an edited cell holds a character the code
-  // page cannot hold.
   GridLines Lines() const;
+  // Told why an edit was refused: a character the code page cannot hold.
+  std::function<void(const std::string& why)> OnRefused;
   void AppendEmptyRow();
   void DeleteRow(int row);
   int RowCount() const { return static_cast<int>(rows_.size()); }
@@ -43,8 +45,7 @@ class TManifestGridModel : public QAbstractTableModel {
  private:
   struct Cell {
     QString text;
-    std::string bytes;  // as loaded
-    std::string Bytes(const std::string& codePage) const;
+    std::string bytes;  // as loaded, or the edited text in the code page
   };
   struct Row {
     Cell key;
