@@ -350,12 +350,35 @@ std::string EncodeEdited(std::string_view utf8, const std::string& codePage) {
                          ", the code page of this manifest");
 }
 
+namespace {
+
+// A Latin word of two letters or more in which every letter carries an
+// accent: how Cyrillic text reads in a Western or Central European page.
+struct TAccentedWord {
+  int letters = 0;
+  int plain = 0;
+  void Add(char32_t c) {
+    ++letters;
+    if (c < 0x80) ++plain;
+  }
+  int End() {
+    const bool odd = letters >= 2 && plain == 0;
+    letters = plain = 0;
+    return odd ? 2 : 0;
+  }
+};
+
+}  // namespace
+
 int Implausibility(std::string_view bytes, std::string_view utf8, const std::string& codePage) {
   int score = RareDoubleBytes(bytes, codePage);
   char32_t before = ' ', prev = ' ';
+  TAccentedWord word;
   for (size_t pos = 0; pos < utf8.size();) {
     const char32_t c = NextCodePoint(utf8, pos);
     const Script s = ScriptOf(c), ps = ScriptOf(prev);
+    if (s == Script::Latin) word.Add(c);
+    else score += word.End();
     if (c >= 0x80 && s == Script::None && !IsUsualSign(c)) score += 2;
     // A sign such as (R), a degree or a guillemet stands beside words, not
     // between two letters of one (an apostrophe or a dash may).
@@ -370,7 +393,7 @@ int Implausibility(std::string_view bytes, std::string_view utf8, const std::str
     before = prev;
     prev = c;
   }
-  return score;
+  return score + word.End();
 }
 
 // ------------------------------------------------------------ detector
@@ -459,26 +482,28 @@ std::string TManifestCodec::CodePageOf(std::span<const uint8_t> manifest) {
 }
 
 std::string TManifestCodec::Detect(std::string_view bytes) {
-  if (!detector_) detector_ = std::make_unique<TCharsetDetector>();
-  const std::string guess = CodePageOfDetected(detector_->Detect(bytes));
-  // The detector's answer first, so that it wins a tie; then the others.
-  std::vector<std::string> order;
-  if (!guess.empty()) order.push_back(guess);
-  for (const std::string& cp : LegacyCodePages())
-    if (cp != guess) order.push_back(cp);
-  std::string best;
+  // Each legacy page's reading, weighed; the plainest one wins.
+  std::vector<std::string> plainest;
   int bestScore = 0;
-  for (const std::string& cp : order) {
+  for (const std::string& cp : LegacyCodePages()) {
     const auto text = converters_.DecodeStrict(bytes, cp);
     if (!text) continue;
     const int score = Implausibility(bytes, *text, cp);
-    if (best.empty() || score < bestScore) best = cp, bestScore = score;
-    if (bestScore == 0) break;  // no later page can do better than a plain reading
+    if (plainest.empty() || score < bestScore) {
+      plainest = {cp};
+      bestScore = score;
+    } else if (score == bestScore) {
+      plainest.push_back(cp);
+    }
   }
-  // Bytes that no legacy code page reads: the detector's word, else the
-  // Western page, with the undefined bytes replaced when shown.
-  if (best.empty()) best = guess.empty() ? "windows-1252" : guess;
-  return best;
+  // Only when several pages read the bytes equally well, or none reads them,
+  // is the charset detector asked (and loaded): its word decides the tie.
+  if (plainest.size() == 1) return plainest.front();
+  if (!detector_) detector_ = std::make_unique<TCharsetDetector>();
+  const std::string guess = CodePageOfDetected(detector_->Detect(bytes));
+  if (plainest.empty()) return guess.empty() ? "windows-1252" : guess;
+  if (std::find(plainest.begin(), plainest.end(), guess) != plainest.end()) return guess;
+  return plainest.front();
 }
 
 std::string TManifestCodec::Text(std::string_view value, const std::string& codePage, std::string_view replacement) {

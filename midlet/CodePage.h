@@ -86,9 +86,10 @@ std::string EncodeEdited(std::string_view utf8, const std::string& codePage);
 // word, rare double-byte characters. 0 for ordinary text.
 int Implausibility(std::string_view bytes, std::string_view utf8, const std::string& codePage);
 
-// The charset detector, loaded when first needed (a command that reads only
-// UTF-8 manifests never loads it). Without the library, detection still
-// chooses among the legacy code pages by how plausible each reading is.
+// The charset detector, loaded when first needed: a command that reads only
+// UTF-8 manifests, or manifests that one legacy page reads plainer than all
+// others, never loads it. Without the library, detection still chooses
+// among the legacy code pages by how plausible each reading is.
 class TCharsetDetector {
  public:
   TCharsetDetector();
@@ -122,11 +123,12 @@ class TManifestCodec {
   // "UTF-8" for a manifest that is valid UTF-8 (no detection at all); else
   // the fixed code page, or the one detected over all its values together.
   std::string CodePageOf(std::span<const uint8_t> manifest);
-  // The legacy code page that reads these bytes best.
+  // The legacy code page that reads these bytes best (the least
+  // implausible reading; the detector decides between equally good ones).
   std::string Detect(std::string_view bytes);
   // A value of a manifest read in codePage, as UTF-8 text.
   std::string Text(std::string_view value, const std::string& codePage,
-                          std::string_view replacement = "\xEF\xBF\xBD");
+                   std::string_view replacement = "\xEF\xBF\xBD");
   // Said once when detection had to do without its library; empty otherwise.
   std::string TakeNotice();
 
