@@ -402,9 +402,10 @@ std::optional<std::string> TConverters::DecodeStrict(std::string_view bytes, con
 std::string TConverters::DecodeText(std::string_view bytes, const std::string& codePage,
                                     std::string_view replacement) {
   if (IsAscii(bytes)) return std::string(bytes);
-  if (const SingleBytePage* page = SingleByte(codePage)) return *DecodeSingleByte(bytes, *page, &replacement);
   const char* from = IconvName(codePage);
-  if (!from) from = "CP1252";
+  // A name that is no code page reads as the Western one.
+  const SingleBytePage* page = from ? SingleByte(codePage) : SingleByte("windows-1252");
+  if (page) return *DecodeSingleByte(bytes, *page, &replacement);
   std::string out;
   out.reserve(bytes.size() * 2);
   // A stop at an incomplete sequence at the end leaves out as converted so far.
