@@ -99,7 +99,7 @@ CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
             }
             return std::string();
           },
-          "TEXT"));
+          ""));
   cmd.add_option("--codepage", o->codePage, "read manifests that are not UTF-8 in this code page (or auto)")
       ->type_name("NAME")
       ->check(CLI::Validator(
@@ -108,7 +108,7 @@ CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
             return "unknown code page '" + name +
                    "' (auto, UTF-8, windows-1251, KOI8-R, GBK, Big5, Shift_JIS, windows-1250, windows-1252)";
           },
-          "NAME"));
+          ""));
   cmd.add_option_function<std::string>(
          "--on-conflict", [o](const std::string& mode) { o->numberOnConflict = mode == "number"; },
          "when the new name is taken: keep the JAR's name (keep, the default) or add \" (2)\", \" (3)\" (number)")
