@@ -138,6 +138,9 @@ std::string MakeValidFileName(std::string text) {
         c = '_';
         break;
       default:
+        // Control characters are legal in a Linux name but break every
+        // listing and script that meets them.
+        if (uint8_t(c) < 0x20 || c == 0x7F) c = '_';
         break;
     }
   }

@@ -10,10 +10,12 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "engine/common/arxGbls.h"
 #include "midlet/FileUtil.h"
 #include "midlet/ManifestModel.h"
+#include "midlet/NameTemplate.h"
 
 namespace parcelix {
 
@@ -182,54 +184,188 @@ ManifestDoc TMidletSuite::LoadManifestDoc(const std::string& jarFile) {
   return LoadManifestParts(jarFile).main;
 }
 
-RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName) {
-  std::vector<uint8_t> bytes = ReadManifestBytes(fileName);
-  RenameResult r;
-  r.newPath = fileName;
+TManifestCodec& TMidletSuite::Codec() {
+  if (!codec_ || codecFor_ != Options.CodePage) {
+    try {
+      codec_ = std::make_shared<TManifestCodec>(Options.CodePage);
+    } catch (const std::invalid_argument& e) {
+      throw EMidletError(e.what());
+    }
+    codecFor_ = Options.CodePage;
+  }
+  return *codec_;
+}
+
+std::string TMidletSuite::ManifestCodePage(const std::string& jarFile) {
+  return Codec().CodePageOf(ReadManifestBytes(jarFile));
+}
+
+namespace {
+
+// The main-section attributes for a template, by name without case, as
+// UTF-8 text (bytes no code page reads become '_').
+TNameTemplate::Lookup AttributeLookup(const ManifestDoc& main, TManifestCodec& codec, const std::string& codePage) {
+  return [&main, &codec, codePage](const std::string& name) -> std::optional<std::string> {
+    for (const std::string& line : main) {
+      const size_t colon = line.find(':');
+      if (colon == std::string::npos || !SameTextAscii(std::string_view(line).substr(0, colon), name)) continue;
+      return codec.Text(std::string_view(line).substr(colon + 1), codePage, "_");
+    }
+    return std::nullopt;
+  };
+}
+
+bool PathTaken(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Two regular files of the same size and bytes (or one file by two names).
+bool SameBytes(const std::string& a, const std::string& b) {
+  if (SameFile(a, b)) return true;
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0 || !S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) ||
+      sa.st_size != sb.st_size)
+    return false;
+  TFd fa(open(a.c_str(), O_RDONLY | O_CLOEXEC)), fb(open(b.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fa.IsOpen() || !fb.IsOpen()) return false;
+  std::vector<char> ba(1 << 16), bb(1 << 16);
+  for (;;) {
+    const ssize_t na = read(fa.Get(), ba.data(), ba.size());
+    if (na <= 0) return na == 0 && read(fb.Get(), bb.data(), 1) == 0;
+    ssize_t got = 0;
+    while (got < na) {
+      const ssize_t nb = read(fb.Get(), bb.data() + got, size_t(na - got));
+      if (nb <= 0) return false;
+      got += nb;
+    }
+    if (std::memcmp(ba.data(), bb.data(), size_t(na)) != 0) return false;
+  }
+}
+
+constexpr int kMaxNumber = 999;
+
+// Numbering: the first of the new name, "Name (2).jar", "Name (3).jar"...
+// that is free; the JAR itself when it has one of them already; a duplicate
+// when one of them holds the same bytes as the JAR.
+void NumberNewName(RenameResult& r, const std::string& jar, const std::function<bool(const std::string&)>& taken) {
+  const std::string dir = ExtractFilePath(r.newPath);
+  const std::string name = ExtractFileName(r.newPath);
+  const std::string ext = ExtractFileExt(name);
+  const std::string base = name.substr(0, name.size() - ext.size());
+  for (int n = 1; n <= kMaxNumber; ++n) {
+    const std::string candidate = n == 1 ? r.newPath : dir + FitFileName(base + " (" + std::to_string(n) + ")", ext);
+    if (candidate == jar || !taken(candidate)) {
+      r.newPath = candidate;
+      return;
+    }
+    if (SameBytes(jar, candidate)) {
+      r.duplicateOf = candidate;
+      r.reason = "duplicate of '" + ExtractFileName(candidate) + "'";
+      return;
+    }
+  }
+  r.reason = "'" + name + "' and its numbered names up to (" + std::to_string(kMaxNumber) + ") exist";
+}
+
+// The folders of a template's name below the JAR's folder, made as needed.
+// Each must be a real folder: a link could lead the JAR out of its folder.
+std::string MakeFolders(const std::string& jarDir, const std::string& relative) {
+  std::string path = jarDir;
+  size_t begin = 0;
+  for (size_t slash; (slash = relative.find('/', begin)) != std::string::npos; begin = slash + 1) {
+    path += relative.substr(begin, slash - begin);
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return std::strerror(errno);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return "'" + relative.substr(0, slash) + "' is not a folder";
+    path += '/';
+  }
+  return {};
+}
+
+}  // namespace
+
+// The new name relative to the JAR's folder; empty, with the reason, when
+// the JAR keeps its name.
+std::string TMidletSuite::NewName(const std::vector<uint8_t>& bytes, const std::string& fileName,
+                                  std::string& reason) {
+  const std::string codePage = Codec().CodePageOf(bytes);
+  if (!Options.Template.empty()) {
+    std::optional<TNameTemplate> tmpl;
+    try {
+      tmpl.emplace(Options.Template);
+    } catch (const std::invalid_argument& e) {
+      throw EMidletError(std::string("template: ") + e.what());
+    }
+    const ManifestDoc main = SplitManifest(bytes).main;
+    TNameTemplate::Result r = tmpl->Apply(AttributeLookup(main, Codec(), codePage), ExtractFileName(fileName));
+    reason = r.reason;
+    return r.path;
+  }
   bool found = false;
-  std::string name = MakeValidFileName(ReadMIDletName(bytes, &found));
-  if (!found) {
-    r.reason = "no MIDlet-Name";
-    return r;
-  }
-  if (name.empty()) {
-    r.reason = "empty MIDlet-Name";
-    return r;
-  }
+  std::string name = MakeValidFileName(Codec().Text(ReadMIDletName(bytes, &found), codePage, "_"));
+  if (!found) reason = "no MIDlet-Name";
+  else if (name.empty()) reason = "empty MIDlet-Name";
+  if (!reason.empty()) return {};
   if (Options.AddVersion) {
     // The version goes through the same replacement as the name: a value
     // such as "1.0/../../x" must not lead the file into another directory.
-    std::string version = MakeValidFileName(ReadMIDletVersion(bytes));
+    std::string version = MakeValidFileName(Codec().Text(ReadMIDletVersion(bytes), codePage, "_"));
     if (!version.empty()) name += " " + version;
   }
-  r.newPath = ExtractFilePath(fileName) + name + ".jar";
+  return FitFileName(name, ".jar");
+}
+
+RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName) {
+  return ComputeMIDletName(fileName, PathTaken);
+}
+
+RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName,
+                                             const std::function<bool(const std::string&)>& taken) {
+  std::vector<uint8_t> bytes = ReadManifestBytes(fileName);
+  RenameResult r;
+  r.newPath = fileName;
+  const std::string relative = NewName(bytes, fileName, r.reason);
+  if (relative.empty()) return r;
+  r.newPath = ExtractFilePath(fileName) + relative;
+  if (OnConflict == TConflictMode::ocNumber && r.newPath != fileName) NumberNewName(r, fileName, taken);
   return r;
 }
 
 RenameResult TMidletSuite::RenameByMIDletName(const std::string& fileName) {
-  RenameResult r = ComputeMIDletName(fileName);
-  if (!r.reason.empty()) return r;
-  if (r.newPath == fileName) {
-    r.renamed = true;
+  // A numbered name taken between the choice and the move: choose again.
+  for (int attempt = 0;; ++attempt) {
+    RenameResult r = ComputeMIDletName(fileName);
+    if (!r.reason.empty()) return r;
+    if (r.newPath == fileName) {
+      r.renamed = true;
+      return r;
+    }
+    // Another hard link of the same file already has the name: a move would
+    // be a no-op that reports success while the old name stays.
+    struct stat target;
+    if (stat(r.newPath.c_str(), &target) == 0 && SameFile(fileName, r.newPath) && target.st_nlink > 1) {
+      r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
+      return r;
+    }
+    const std::string dir = ExtractFilePath(fileName);
+    if (std::string why = MakeFolders(dir, r.newPath.substr(dir.size())); !why.empty()) {
+      r.reason = why;
+      return r;
+    }
+    errno = 0;
+    if (MoveFileNoReplace(fileName, r.newPath)) {
+      r.renamed = true;
+      if (last_ && last_->path == fileName) last_->path = r.newPath;  // a JAD next reads it there
+    } else if (errno == EEXIST || access(r.newPath.c_str(), F_OK) == 0) {
+      if (OnConflict == TConflictMode::ocNumber && attempt < 3) continue;
+      r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
+    } else {
+      r.reason = errno ? std::strerror(errno) : "the file could not be moved";
+    }
     return r;
   }
-  // Another hard link of the same file already has the name: a move would
-  // be a no-op that reports success while the old name stays.
-  struct stat target;
-  if (stat(r.newPath.c_str(), &target) == 0 && SameFile(fileName, r.newPath) && target.st_nlink > 1) {
-    r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
-    return r;
-  }
-  errno = 0;
-  if (MoveFileNoReplace(fileName, r.newPath)) {
-    r.renamed = true;
-    if (last_ && last_->path == fileName) last_->path = r.newPath;  // a JAD next reads it there
-  } else if (errno == EEXIST || access(r.newPath.c_str(), F_OK) == 0) {
-    r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
-  } else {
-    r.reason = errno ? std::strerror(errno) : "the file could not be moved";
-  }
-  return r;
 }
 
 int32_t GetJarFileSize(const std::string& fileName) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include "engine/common/FileSystem.h"
 #include "engine/read/arxUnZip.h"
 #include "engine/write/arxZip.h"
+#include "midlet/CodePage.h"
 #include "midlet/Settings.h"
 
 namespace parcelix {
@@ -45,7 +47,8 @@ struct ManifestParts;  // midlet/ManifestModel.h
 // found is false when the key does not occur.
 std::string ReadMIDletName(std::span<const uint8_t> stream, bool* found = nullptr);
 std::string ReadMIDletVersion(std::span<const uint8_t> stream, bool* found = nullptr);
-// Replaces " * / : < > ? \ | by '_'.
+// Replaces " * / : < > ? \ | and the control characters (below 0x20, and
+// 0x7F) by '_'.
 std::string MakeValidFileName(std::string text);
 
 // Splits manifest bytes into lines (CR LF, CR, LF; NUL ends the text), drops
@@ -65,7 +68,13 @@ struct RenameResult {
   std::string newPath;  // the computed path, whether or not the move happened
   bool renamed = false; // the file now has newPath (also true when it already had it)
   std::string reason;   // why it kept its name, when it did
+  std::string duplicateOf;  // with numbering: the file of the same bytes that has the name
 };
+
+// What a rename does when the new name is taken: keep the JAR's name, or
+// take the first free "Name (2).jar", "Name (3).jar"... A JAR whose bytes
+// equal those of a file that has the name is a duplicate and keeps its name.
+enum class TConflictMode { ocKeep, ocNumber };
 
 struct SaveResult {
   std::string jarPath;  // ManifestJarFile after the save (follows a rename)
@@ -97,12 +106,26 @@ class TMidletSuite {
   // Main section lines and the raw per-entry sections.
   ManifestParts LoadManifestParts(const std::string& jarFile);
 
-  // Renames the JAR after MIDlet-Name (and MIDlet-Version with AddVersion);
-  // never replaces an existing file. Throws EMidletError when the manifest
-  // cannot be read.
+  // What a rename does when the new name is taken.
+  TConflictMode OnConflict = TConflictMode::ocKeep;
+
+  // Renames the JAR after MIDlet-Name (and MIDlet-Version with AddVersion),
+  // or after Options.Template, in UTF-8 whatever the manifest's code page;
+  // folders of a template are made below the JAR's folder. Never replaces
+  // an existing file. Throws EMidletError when the manifest cannot be read
+  // or the template or code page of the options is not valid.
   RenameResult RenameByMIDletName(const std::string& fileName);
-  // Computes the name without renaming (dry run).
+  // Computes the name without renaming (dry run); taken(path) tells whether
+  // a name is taken when numbering (the file system when not given).
   RenameResult ComputeMIDletName(const std::string& fileName);
+  RenameResult ComputeMIDletName(const std::string& fileName, const std::function<bool(const std::string&)>& taken);
+
+  // The code page the manifest of the JAR is read in (for the screen and
+  // the editor): "UTF-8", Options.CodePage, or the one detected.
+  std::string ManifestCodePage(const std::string& jarFile);
+  // The operation's code page reader (made for Options.CodePage; throws
+  // EMidletError when that names no code page).
+  TManifestCodec& Codec();
 
   // Writes <jar without extension>.jad atomically; returns its path. A JAD
   // that replaces an older one is flushed to the disk before it takes its
@@ -136,7 +159,10 @@ class TMidletSuite {
   std::vector<uint8_t> SessionManifest(EditSession& s);
   std::string NewManifestText(EditSession& s, const GridLines& grid);
   void CommitManifest(EditSession& s, const std::string& text);
+  std::string NewName(const std::vector<uint8_t>& bytes, const std::string& fileName, std::string& reason);
   std::shared_ptr<EditSession> session_;
+  std::shared_ptr<TManifestCodec> codec_;
+  std::string codecFor_;
   // The manifest last read, with the identity of the file it came from: the
   // JAD after a rename reads the same file again.
   struct LastRead;

@@ -29,6 +29,17 @@ constexpr OptionKey kOptionKeys[] = {
     {"Other", "AlwaysOnTop", &TOptions::AlwaysOnTop},
 };
 
+struct TextKey {
+  const char* section;
+  const char* key;
+  std::string TOptions::*option;
+};
+
+constexpr TextKey kTextKeys[] = {
+    {"Rename", "CodePage", &TOptions::CodePage},
+    {"Rename", "Template", &TOptions::Template},
+};
+
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
@@ -69,11 +80,15 @@ std::string SettingsFilePath() {
 void LoadSettings(TOptions& options, const std::string& path) {
   TIniFile ini(path);
   for (const auto& k : kOptionKeys) options.*(k.option) = ini.ReadInteger(k.section, k.key, 1) != 0;
+  for (const auto& k : kTextKeys) options.*(k.option) = ini.ReadString(k.section, k.key).value_or("");
 }
 
 void SaveSettings(const TOptions& options, const std::string& path) {
   TIniFile ini(path);
   for (const auto& k : kOptionKeys) ini.WriteString(k.section, k.key, options.*(k.option) ? "1" : "0");
+  // A file without them stays as it was when they are not set.
+  for (const auto& k : kTextKeys)
+    if (!(options.*(k.option)).empty() || ini.ReadString(k.section, k.key)) ini.WriteString(k.section, k.key, options.*(k.option));
   ini.UpdateFile();
 }
 

@@ -45,7 +45,7 @@ _parcelix() {
 
     local opts=""
     case $cmd in
-        rename) opts="-r --recursive -n --dry-run --json --version --no-version" ;;
+        rename) opts="-r --recursive -n --dry-run --json --version --no-version --template --codepage --on-conflict" ;;
         jad) opts="-r --recursive -n --dry-run --json --update" ;;
         set) opts="--no-backup --no-rename --no-jad --break-signature --json" ;;
         unset | edit) opts="--no-backup --no-rename --no-jad --break-signature" ;;
@@ -56,6 +56,19 @@ _parcelix() {
     if [[ $dashdash -eq 0 && $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$opts $common" -- "$cur"))
         return
+    fi
+    if [[ $cmd == rename && $dashdash -eq 0 ]]; then
+        case $prev in
+            --codepage)
+                COMPREPLY=($(compgen -W "auto UTF-8 windows-1251 KOI8-R GBK Big5 Shift_JIS windows-1250 windows-1252" -- "$cur"))
+                return
+                ;;
+            --on-conflict)
+                COMPREPLY=($(compgen -W "keep number" -- "$cur"))
+                return
+                ;;
+            --template) return ;;
+        esac
     fi
 
     case $cmd in

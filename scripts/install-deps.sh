@@ -11,6 +11,7 @@ packages=(
   libglib2.0-bin python3-gi
   libcli11-dev nlohmann-json3-dev libssl-dev openssl
   scdoc man-db bash-completion appstream librsvg2-bin
+  libuchardet-dev  # the charset detector rename loads when a manifest is not UTF-8
 )
 # Only for the benchmarks in bench/ (not CI): scripts/install-deps.sh --bench
 bench_packages=(libzip-dev)

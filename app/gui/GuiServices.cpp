@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QStringDecoder>
 
 namespace parcelix {
 
@@ -68,13 +67,6 @@ std::string ToNativePath(const QString& path) { return QFile::encodeName(path).t
 
 QString FromNativePath(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-QString FromManifestBytes(const std::string& bytes) {
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-  if (!utf8.hasError()) return text;
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 }  // namespace parcelix

@@ -67,10 +67,6 @@ void ShowMessageBox(QWidget* owner, const UserMessage& message);
 std::string ToNativePath(const QString& path);
 QString FromNativePath(const std::string& path);
 
-// Manifest text is 8-bit and never converted on disk; for display a line
-// that is valid UTF-8 is read as UTF-8, any other as Latin-1.
-QString FromManifestBytes(const std::string& bytes);
-
 }  // namespace parcelix
 
 #include <QElapsedTimer>

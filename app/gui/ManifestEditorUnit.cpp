@@ -1,6 +1,8 @@
 // The manifest editor window: a JAR's manifest attributes in a key/value grid, saved back into the JAR.
 #include "app/gui/ManifestEditorUnit.h"
 
+#include <stdexcept>
+
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -13,13 +15,19 @@
 
 namespace parcelix {
 
-std::string TManifestGridModel::Cell::Bytes() const {
-  if (text == FromManifestBytes(bytes)) return bytes;
-  return text.toStdString();
+namespace {
+
+// A cell's bytes as text in the manifest's code page; bytes the code page
+// does not define show as U+FFFD.
+QString CellText(const std::string& bytes, const std::string& codePage) {
+  return QString::fromStdString(DecodeText(bytes, codePage));
 }
 
-void TManifestGridModel::SetLines(const GridLines& lines) {
+}  // namespace
+
+void TManifestGridModel::SetLines(const GridLines& lines, const std::string& codePage) {
   beginResetModel();
+  codePage_ = codePage;
   rows_.clear();
   rows_.reserve(lines.size());
   for (const std::string& line : lines) {
@@ -29,8 +37,8 @@ void TManifestGridModel::SetLines(const GridLines& lines) {
     Row row;
     row.key.bytes = line.substr(0, eq);
     row.value.bytes = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-    row.key.text = FromManifestBytes(row.key.bytes);
-    row.value.text = FromManifestBytes(row.value.bytes);
+    row.key.text = CellText(row.key.bytes, codePage);
+    row.value.text = CellText(row.value.bytes, codePage);
     rows_.push_back(std::move(row));
   }
   endResetModel();
@@ -39,7 +47,7 @@ void TManifestGridModel::SetLines(const GridLines& lines) {
 GridLines TManifestGridModel::Lines() const {
   GridLines lines;
   lines.reserve(rows_.size());
-  for (const Row& row : rows_) lines.push_back(row.key.Bytes() + "=" + row.value.Bytes());
+  for (const Row& row : rows_) lines.push_back(row.key.bytes + "=" + row.value.bytes);
   return lines;
 }
 
@@ -81,7 +89,17 @@ bool TManifestGridModel::setData(const QModelIndex& index, const QVariant& value
   text.replace(QLatin1String("\r\n"), QLatin1String(" "));
   text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
   text.remove(QChar(0));
-  (index.column() == 0 ? row.key : row.value).text = text;
+  Cell& cell = index.column() == 0 ? row.key : row.value;
+  if (text == cell.text) return true;  // unedited: its bytes stay as loaded
+  // An edited cell is written in the manifest's code page; a character that
+  // code page cannot hold is refused here, while the user still sees it.
+  try {
+    cell.bytes = EncodeEdited(text.toStdString(), codePage_);
+  } catch (const std::range_error& e) {
+    if (OnRefused) OnRefused(e.what());
+    return false;
+  }
+  cell.text = text;
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
 }
@@ -128,6 +146,7 @@ TfrmManifestEditor::TfrmManifestEditor(TMidletSuite& suite, const TGuiServices& 
 
   Manifest.setObjectName(QStringLiteral("Manifest"));
   Manifest.setModel(&model_);
+  model_.OnRefused = [this](const std::string& why) { services_.ShowError(this, QString::fromStdString(why)); };
   Manifest.setContextMenuPolicy(Qt::ActionsContextMenu);
   QAction* add = Manifest.addAction(QStringLiteral("Add Attribute"));
   add->setObjectName(QStringLiteral("AddAttribute1"));
@@ -174,7 +193,10 @@ void TfrmManifestEditor::showEvent(QShowEvent* e) {
 void TfrmManifestEditor::FormShow() {
   model_.SetLines({});
   // A JAR without a manifest opens with an empty grid after the error.
-  services_.Guard(this, [this] { model_.SetLines(suite_.LoadManifest(suite_.ManifestJarFile)); });
+  services_.Guard(this, [this] {
+    const GridLines lines = suite_.LoadManifest(suite_.ManifestJarFile);
+    model_.SetLines(lines, suite_.ManifestCodePage(suite_.ManifestJarFile));
+  });
   if (model_.RowCount() > 0) Manifest.setCurrentIndex(model_.index(0, 1));
 }
 

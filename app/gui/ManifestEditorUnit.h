@@ -1,6 +1,7 @@
 // The manifest editor window: a JAR's manifest attributes in a key/value grid, saved back into the JAR.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,19 +13,23 @@
 
 #include "app/gui/GuiServices.h"
 #include "app/gui/WindowFader.h"
+#include "midlet/CodePage.h"
 #include "midlet/MidletSuite.h"
 
 namespace parcelix {
 
 class TChmHelpViewer;
 
-// The grid's rows: key and value. Manifest text is 8-bit; a cell keeps the
-// bytes it was loaded from and gives them back unchanged unless it was edited
-// (an edited cell is written as UTF-8).
+// The grid's rows: key and value. Manifest text is 8-bit in the manifest's
+// code page; a cell shows it as text, keeps the bytes it was loaded from and
+// gives them back unchanged unless it was edited (an edited cell is written
+// in that code page).
 class TManifestGridModel : public QAbstractTableModel {
  public:
-  void SetLines(const GridLines& lines);
+  void SetLines(const GridLines& lines, const std::string& codePage = kUtf8);
   GridLines Lines() const;
+  // Told why an edit was refused: a character the code page cannot hold.
+  std::function<void(const std::string& why)> OnRefused;
   void AppendEmptyRow();
   void DeleteRow(int row);
   int RowCount() const { return static_cast<int>(rows_.size()); }
@@ -40,14 +45,14 @@ class TManifestGridModel : public QAbstractTableModel {
  private:
   struct Cell {
     QString text;
-    std::string bytes;  // as loaded
-    std::string Bytes() const;
+    std::string bytes;  // as loaded, or the edited text in the code page
   };
   struct Row {
     Cell key;
     Cell value;
   };
   std::vector<Row> rows_;
+  std::string codePage_ = kUtf8;
 };
 
 class TManifestGrid : public QTableView {

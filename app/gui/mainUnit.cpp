@@ -1,6 +1,7 @@
 // The main window: the Rename and Make JAD lists, the Options tab, the menus and the status bar.
 #include "app/gui/mainUnit.h"
 
+#include <stdexcept>
 #include <vector>
 
 #include <QAction>
@@ -22,6 +23,7 @@
 #include "app/gui/Logo.h"
 #include "app/gui/ManifestEditorUnit.h"
 #include "app/shell/ContextMenu.h"
+#include "midlet/NameTemplate.h"
 
 
 namespace parcelix {
@@ -131,6 +133,10 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   Design(RenameGroupBox, "RenameGroupBox", "Rename", "Rename options");
   Design(AddVersionCheckBox, "AddVersionCheckBox", "Add version number (to avoid same MIDlet-Name conflict)",
          "Add version number");
+  Design(TemplateLabel, "TemplateLabel", "Name template:");
+  Design(TemplateEdit, "TemplateEdit", "",
+         "Empty: the name (and version). {Attribute-Name}, {file}, {ext}; '/' makes folders below the JAR's");
+  Design(TemplatePreview, "TemplatePreview", "");
   Design(ManifestEditorGroupBox, "ManifestEditorGroupBox", "Manifest Editor", "Manifest Editor options");
   Design(RenameCheckBox, "RenameCheckBox", "Rename after save", "Rename after save");
   Design(MakeJadCheckBox, "MakeJadCheckBox", "Make JAD after save", "Make JAD after save");
@@ -173,6 +179,8 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   connect(&btnMakeJadHelp, &QPushButton::clicked, this, &TfrmMain::btnMakeJadHelpClick);
   connect(&btnOptionsHelp, &QPushButton::clicked, this, &TfrmMain::btnOptionsHelpClick);
   connect(&AddVersionCheckBox, &QCheckBox::clicked, this, &TfrmMain::AddVersionCheckBoxClick);
+  connect(&TemplateEdit, &QLineEdit::textChanged, this, &TfrmMain::TemplateEditChange);
+  connect(&TemplateEdit, &QLineEdit::editingFinished, this, &TfrmMain::TemplateEditExit);
   connect(&RenameCheckBox, &QCheckBox::clicked, this, &TfrmMain::RenameCheckBoxClick);
   connect(&MakeJadCheckBox, &QCheckBox::clicked, this, &TfrmMain::MakeJadCheckBoxClick);
   connect(&BackupCheckBox, &QCheckBox::clicked, this, &TfrmMain::BackupCheckBoxClick);
@@ -236,7 +244,13 @@ void TfrmMain::BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& l
 }
 
 void TfrmMain::BuildOptionsTab() {
-  renameGroupLayout_.addWidget(&AddVersionCheckBox, 0, 0);
+  renameGroupLayout_.addWidget(&AddVersionCheckBox, 0, 0, 1, 2);
+  renameGroupLayout_.addWidget(&TemplateLabel, 1, 0);
+  renameGroupLayout_.addWidget(&TemplateEdit, 1, 1);
+  renameGroupLayout_.addWidget(&TemplatePreview, 2, 1);
+  renameGroupLayout_.setColumnStretch(1, 1);
+  TemplateEdit.setPlaceholderText(QStringLiteral("{MIDlet-Name} {MIDlet-Version}"));
+  TemplatePreview.setTextInteractionFlags(Qt::TextSelectableByMouse);
   RenameGroupBox.setLayout(&renameGroupLayout_);
 
   editorGroupLayout_.addWidget(&RenameCheckBox, 0, 0);
@@ -480,6 +494,38 @@ void TfrmMain::TabOptionsShow() {
     b.box.setChecked(b.option);
     (this->*b.handler)();
   }
+  TemplateEdit.setText(QString::fromStdString(o.Template));
+  TemplateEditChange();
+}
+
+// The preview: what a sample suite would be named, or what is wrong with
+// the template.
+void TfrmMain::TemplateEditChange() {
+  const std::string text = TemplateEdit.text().toStdString();
+  try {
+    TemplatePreview.setText(QStringLiteral("Example: ") +
+                            QString::fromStdString(SampleNewName(text, AddVersionCheckBox.isChecked())));
+    TemplatePreview.setStyleSheet({});
+  } catch (const std::invalid_argument& e) {
+    TemplatePreview.setText(QString::fromUtf8(e.what()));
+    TemplatePreview.setStyleSheet(QStringLiteral("color: #b00020"));
+  }
+}
+
+// A valid template is saved when the user leaves the field; a template that
+// is not valid stays unsaved, its fault shown below it.
+void TfrmMain::TemplateEditExit() {
+  const std::string text = TemplateEdit.text().toStdString();
+  if (text == suite_.Options.Template) return;
+  try {
+    if (!text.empty()) TNameTemplate check(text);
+  } catch (const std::invalid_argument&) {
+    return;
+  }
+  Services.Guard(this, [this, &text] {
+    suite_.Options.Template = text;
+    SaveSettings(suite_.Options, SettingsPath);
+  });
 }
 
 void TfrmMain::SaveOption(bool& option, const QCheckBox& box) {
@@ -489,6 +535,7 @@ void TfrmMain::SaveOption(bool& option, const QCheckBox& box) {
 
 void TfrmMain::AddVersionCheckBoxClick() {
   Services.Guard(this, [this] { SaveOption(suite_.Options.AddVersion, AddVersionCheckBox); });
+  TemplateEditChange();
 }
 void TfrmMain::RenameCheckBoxClick() {
   Services.Guard(this, [this] { SaveOption(suite_.Options.RenameAfterSave, RenameCheckBox); });

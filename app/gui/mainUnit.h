@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
@@ -76,6 +77,8 @@ class TfrmMain : public QMainWindow {
   void About1Click();
   void TabOptionsShow();
   void AddVersionCheckBoxClick();
+  void TemplateEditChange();
+  void TemplateEditExit();
   void RenameCheckBoxClick();
   void MakeJadCheckBoxClick();
   void BackupCheckBoxClick();
@@ -146,6 +149,9 @@ class TfrmMain : public QMainWindow {
   QGroupBox RenameGroupBox;
   QGridLayout renameGroupLayout_;
   QCheckBox AddVersionCheckBox;
+  QLabel TemplateLabel;
+  QLineEdit TemplateEdit;
+  QLabel TemplatePreview;
   QGroupBox ManifestEditorGroupBox;
   QGridLayout editorGroupLayout_;
   QCheckBox RenameCheckBox;

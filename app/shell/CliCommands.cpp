@@ -3,8 +3,12 @@
 #include "app/shell/CliCommands.h"
 
 #include <memory>
+#include <stdexcept>
 
 #include "app/shell/CliTable.h"
+#include "engine/common/arxGbls.h"
+#include "midlet/CodePage.h"
+#include "midlet/NameTemplate.h"
 
 namespace parcelix {
 
@@ -79,12 +83,39 @@ CommandRunner ManifestTable(CLI::App& cmd, CliContext& ctx) {
 
 CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description(
-      "Renames each JAR after its MIDlet-Name (and MIDlet-Version, as the settings say). A JAR whose new name "
-      "exists keeps its name.");
+      "Renames each JAR after its MIDlet-Name (and MIDlet-Version, as the settings say), or after a template, "
+      "in UTF-8 whatever the manifest's code page. A JAR whose new name exists keeps its name.");
   auto o = BatchArguments(cmd);
   auto* with = cmd.add_flag_callback("--version", [o] { o->version = 1; }, "add the MIDlet-Version to the name");
   auto* without = cmd.add_flag_callback("--no-version", [o] { o->version = 0; }, "leave the version out of the name");
   with->excludes(without);
+  cmd.add_option("--template", o->nameTemplate,
+                 "name the JAR after TEXT: {Attribute-Name}, {file}, {ext}; '/' makes folders below the JAR's")
+      ->type_name("TEXT")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            try {
+              TNameTemplate check(text);
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+            return std::string();
+          },
+          ""));
+  cmd.add_option("--codepage", o->codePage, "read manifests that are not UTF-8 in this code page (or auto)")
+      ->type_name("NAME")
+      ->check(CLI::Validator(
+          [](std::string& name) {
+            if (SameTextAscii(name, "auto") || !CanonicalCodePage(name).empty()) return std::string();
+            return "unknown code page '" + name +
+                   "' (auto, UTF-8, windows-1251, KOI8-R, GBK, Big5, Shift_JIS, windows-1250, windows-1252)";
+          },
+          ""));
+  cmd.add_option_function<std::string>(
+         "--on-conflict", [o](const std::string& mode) { o->numberOnConflict = mode == "number"; },
+         "when the new name is taken: keep the JAR's name (keep, the default) or add \" (2)\", \" (3)\" (number)")
+      ->type_name("keep|number")
+      ->check(CLI::IsMember({"keep", "number"}));
   return Run(ctx, o, RunRename);
 }
 

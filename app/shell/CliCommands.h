@@ -25,6 +25,9 @@ struct BatchOptions {
   bool json = false;
   int version = -1;  // rename: -1 as the settings say, 0/1: --no-version / --version
   bool update = false;  // jad: bring the JADs that exist up to date instead of writing new ones
+  std::string nameTemplate;  // rename --template (the settings' Template when empty)
+  std::string codePage;      // rename --codepage (the settings' CodePage when empty)
+  bool numberOnConflict = false;  // rename --on-conflict=number
   std::vector<std::string> paths;
 };
 

@@ -22,6 +22,7 @@
 #include "midlet/JadUpdate.h"
 #include "midlet/ManifestModel.h"
 #include "midlet/MidletSuite.h"
+#include "midlet/NameTemplate.h"
 #include "midlet/Settings.h"
 
 namespace parcelix {
@@ -116,7 +117,7 @@ std::string CurrentFailure() {
 }
 
 // What a batch did with one JAR: result is the word of its JSON object
-// ("renamed", "unchanged", "kept", "written", "failed"), target the new path
+// ("renamed", "unchanged", "kept", "duplicate", "written", "failed"), target the new path
 // or JAD (empty when none), message why it was kept or failed.
 struct Outcome {
   std::string result;
@@ -130,8 +131,9 @@ void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar
                   const char* failWord, const char* targetKey) {
   if (!o.json) {
     if (ctx.quiet && r.result != "kept" && r.result != "failed") return;  // -q: only the JARs not done
+    const std::string word = r.result == "duplicate" ? r.result : failWord;
     if (r.target.empty())
-      *ctx.out << jar << ": " << failWord << " (" << r.message << ")\n";
+      *ctx.out << jar << ": " << word << " (" << r.message << ")\n";
     else
       *ctx.out << jar << " -> " << r.target << (r.message.empty() ? "" : " (" + r.message + ")") << '\n';
     return;
@@ -176,21 +178,45 @@ std::string Plural(size_t n, const char* one, const char* many) {
 
 }  // namespace
 
+namespace {
+
+// The settings with the command's options over them; false, with the error
+// told, when the template or code page that results is not valid.
+bool RenameSettings(CliContext& ctx, const BatchOptions& o, TMidletSuite& suite) {
+  LoadSettings(suite.Options);
+  if (o.version >= 0) suite.Options.AddVersion = o.version == 1;
+  if (!o.nameTemplate.empty()) suite.Options.Template = o.nameTemplate;
+  if (!o.codePage.empty()) suite.Options.CodePage = o.codePage;
+  if (o.numberOnConflict) suite.OnConflict = TConflictMode::ocNumber;
+  try {
+    if (!suite.Options.Template.empty()) TNameTemplate check(suite.Options.Template);
+    suite.Codec();
+  } catch (const std::exception& e) {
+    ReportError(ctx, "", std::string("rename: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunRename(CliContext& ctx, const BatchOptions& o) {
   Collected c = CollectJars(o);
   TMidletSuite suite;
-  LoadSettings(suite.Options);
-  if (o.version >= 0) suite.Options.AddVersion = o.version == 1;
+  if (!RenameSettings(ctx, o, suite)) return 2;
 
-  size_t renamed = 0, already = 0, kept = 0;
+  size_t renamed = 0, already = 0, kept = 0, duplicates = 0;
   std::set<std::string> planned;  // dry run: names taken by earlier JARs of this run
+  const auto taken = [&planned](const std::string& path) {
+    struct stat st;
+    return planned.count(path) > 0 || lstat(path.c_str(), &st) == 0;
+  };
   ForEachJar(ctx, o, c, "kept", "new_path", kept, [&](const std::string& jar) -> Outcome {
     RenameResult r;
     if (o.dryRun) {
-      r = suite.ComputeMIDletName(jar);
+      r = suite.ComputeMIDletName(jar, taken);
       if (r.reason.empty() && r.newPath != jar) {
-        struct stat st;
-        if (lstat(r.newPath.c_str(), &st) == 0 || planned.count(r.newPath))
+        if (taken(r.newPath))
           r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
         else
           planned.insert(r.newPath);
@@ -198,6 +224,11 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
       r.renamed = r.reason.empty();
     } else {
       r = suite.RenameByMIDletName(jar);
+    }
+    if (const std::string notice = suite.Codec().TakeNotice(); !notice.empty()) ReportError(ctx, "", notice);
+    if (!r.duplicateOf.empty()) {
+      ++duplicates;
+      return {"duplicate", "", r.reason};
     }
     if (!r.renamed) {
       ++kept;
@@ -213,6 +244,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
   if (!o.json && !ctx.quiet)
     *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << renamed
            << (o.dryRun ? " to rename, " : " renamed, ") << already << " already named, " << kept << " kept"
+           << (duplicates ? ", " + Plural(duplicates, "duplicate", "duplicates") : "")
            << (o.dryRun ? " (dry run)" : "") << '\n';
   return kept == 0 ? 0 : 1;
 }

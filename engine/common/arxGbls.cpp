@@ -64,6 +64,10 @@ constexpr uint16_t kCp437High[128] = {
     0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
+
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += char(cp);
@@ -76,10 +80,6 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     out += char(0x80 | (cp & 0x3F));
   }
 }
-
-bool IsSep(char c) { return c == '/' || c == '\\'; }
-
-}  // namespace
 
 bool IsValidUtf8(std::string_view s) {
   size_t i = 0;

@@ -17,6 +17,8 @@ std::time_t DosDateTimeToUnix(uint32_t dos);             // local time; invalid 
 bool IsValidUtf8(std::string_view s);
 bool IsAscii(std::string_view s);
 std::string Cp437ToUtf8(std::string_view s);
+// Appends a code point of the Basic Multilingual Plane as UTF-8.
+void AppendUtf8(std::string& out, uint32_t cp);
 // A stored name as the reader converts it: flag bit 11 set, or valid UTF-8,
 // stays as is; anything else is taken as CP437.
 std::string StoredNameToUtf8(std::string_view raw, uint16_t flags, bool translateOemChar);

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QStatusTipEvent>
 #include <QTest>
@@ -439,6 +441,28 @@ TEST_F(MainWindowTest, AlwaysOnTopSwitchesTheWindowAtOnce) {
   box->click();
   EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(window->isVisible());
+}
+
+// The template field previews the name of a sample suite, shows what is
+// wrong with a template, and saves only a valid one when the user leaves it.
+TEST_F(MainWindowTest, TemplatePreviewAndSave) {
+  window->Pages().setCurrentIndex(2);
+  auto* edit = Find<QLineEdit>("TemplateEdit");
+  auto* preview = Find<QLabel>("TemplatePreview");
+  EXPECT_EQ(preview->text(), QStringLiteral("Example: Игра Змейка 1.0.2.jar"));
+  edit->setText(QStringLiteral("{MIDlet-Vendor}/{MIDlet-Name}"));
+  EXPECT_EQ(preview->text(), QStringLiteral("Example: Мобильные игры/Игра Змейка.jar"));
+  edit->setText(QStringLiteral("{MIDlet-Icon}"));
+  EXPECT_EQ(preview->text(), QStringLiteral("Example: (no MIDlet-Icon)"));
+  edit->setText(QStringLiteral("{MIDlet-Vendor/x"));
+  EXPECT_TRUE(preview->text().contains(QStringLiteral("unbalanced"))) << preview->text().toStdString();
+  emit edit->editingFinished();
+  EXPECT_TRUE(window->Suite().Options.Template.empty());
+  edit->setText(QStringLiteral("{MIDlet-Vendor} - {MIDlet-Name}"));
+  emit edit->editingFinished();
+  EXPECT_EQ(window->Suite().Options.Template, "{MIDlet-Vendor} - {MIDlet-Name}");
+  EXPECT_NE(ReadFile(env.SettingsFile()).find("Template={MIDlet-Vendor} - {MIDlet-Name}"), std::string::npos);
+  EXPECT_TRUE(rec.messages.empty());
 }
 
 TEST_F(MainWindowTest, StartsInNormalStyleWhenTheFileSaysSo) {

@@ -223,6 +223,27 @@ TEST_F(ManifestEditorTest, BytesThatAreNotUtf8SurviveAnUnrelatedEdit) {
   EXPECT_NE(manifest.find("MIDlet-Version: 1.1\r\n"), std::string::npos) << manifest;
 }
 
+// A windows-1251 manifest: shown in Cyrillic, an edit written back in
+// windows-1251, a character that code page lacks refused and named.
+TEST_F(ManifestEditorTest, ALegacyCodePageIsShownAndWrittenInThatCodePage) {
+  const std::string name = "\xC8\xE3\xF0\xE0 \xC7\xEC\xE5\xE9\xEA\xE0";  // "Игра Змейка"
+  MakeGame("MIDlet-Name: " + name + "\r\nMIDlet-Vendor: \xCC\xEE\xE1\xE8\xEB\xFC\xED\xFB\xE5 \xE8\xE3\xF0\xFB\r\n"
+           "MIDlet-Version: 1.0\r\n\r\n");
+  AllOptions(false);
+  Show();
+  EXPECT_EQ(editor.Model().Value(RowOf(QStringLiteral("MIDlet-Name"))), QStringLiteral("Игра Змейка"));
+  SetValue(QStringLiteral("MIDlet-Vendor"), QStringLiteral("贪吃蛇 Studio"));
+  ASSERT_EQ(rec.messages.size(), 1u);
+  EXPECT_NE(rec.messages[0].text.find("贪"), std::string::npos) << rec.messages[0].text;
+  EXPECT_NE(rec.messages[0].text.find("windows-1251"), std::string::npos) << rec.messages[0].text;
+  EXPECT_EQ(editor.Model().Value(RowOf(QStringLiteral("MIDlet-Vendor"))), QStringLiteral("Мобильные игры"));
+  SetValue(QStringLiteral("MIDlet-Vendor"), QStringLiteral("Студия"));
+  editor.btnManifestSaveClick();
+  const std::string manifest = SavedManifest(jar);
+  EXPECT_NE(manifest.find("MIDlet-Name: " + name + "\r\n"), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find("MIDlet-Vendor: \xD1\xF2\xF3\xE4\xE8\xFF\r\n"), std::string::npos) << manifest;
+}
+
 TEST_F(ManifestEditorTest, ALineBreakTypedIntoACellCannotSplitTheAttribute) {
   MakeGame();
   AllOptions(false);

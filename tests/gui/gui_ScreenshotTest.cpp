@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -53,6 +54,8 @@ TEST(Screenshots, EveryWindow) {
   window.DisplayHint(QStringLiteral("Add files to list"));
   Save(window, dir, "main-makejad.png");
   window.Pages().setCurrentIndex(2);
+  if (auto* tmpl = window.findChild<QLineEdit*>(QStringLiteral("TemplateEdit")))
+    tmpl->setText(QStringLiteral("{MIDlet-Vendor}/{MIDlet-Name} {MIDlet-Version}"));
   window.DisplayHint(QStringLiteral("Context menu integration: ON"));
   Save(window, dir, "main-options.png");
 

@@ -57,12 +57,13 @@ TEST(MidletAttributeScan, Table) {
   }
 }
 
-TEST(MidletFileName, ReplacesExactlyTheNineCharacters) {
+TEST(MidletFileName, ReplacesTheNineCharactersAndControls) {
   EXPECT_EQ(MakeValidFileName("A/B: C?"), "A_B_ C_");
   EXPECT_EQ(MakeValidFileName("\"*/:<>?\\|"), "_________");
+  EXPECT_EQ(MakeValidFileName("a\tb\x01" "c\x7f\x1f"), "a_b_c__");
   std::string keep;
-  for (int c = 1; c < 256; ++c)
-    if (std::string("\"*/:<>?\\|").find(char(c)) == std::string::npos) keep += char(c);
+  for (int c = 0x20; c < 256; ++c)
+    if (c != 0x7F && std::string("\"*/:<>?\\|").find(char(c)) == std::string::npos) keep += char(c);
   EXPECT_EQ(MakeValidFileName(keep), keep);
   EXPECT_EQ(MakeValidFileName("../.."), ".._..");
 }
