@@ -134,7 +134,7 @@ struct TUnZip::Run {
   int64_t sumCompressed = 0;
   int64_t sumUncompressed = 0;
   uint32_t newestDate = 0;
-  TMemberSelector selector;
+  TMemberSelector& selector;  // the owner's: its compiled masks serve every run
 
   // Extraction state.
   TArchiveStream* stream = nullptr;  // the archive as the decoders read it

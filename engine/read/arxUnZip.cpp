@@ -195,7 +195,7 @@ int64_t TUnZip::FindCentralDirectory() {
 
 // ------------------------------------------------------------------ a run
 
-TUnZip::Run::Run(TUnZip& owner, Mode runMode) : z(owner), mode(runMode) {}
+TUnZip::Run::Run(TUnZip& owner, Mode runMode) : z(owner), mode(runMode), selector(owner.selector_) {}
 
 TUnZip::Run::~Run() {
   tree.Close();

@@ -167,6 +167,9 @@ class TUnZip : public TZipCommon {
   // that setting ArchiveFile and reading a manifest open the file once.
   std::unique_ptr<TArchiveSource> source_;
   TFileIdentity detected_;
+  // Member selection; its compiled masks outlive a run, so that reading the
+  // manifests of a whole collection compiles "MANIFEST.MF" once.
+  TMemberSelector selector_;
   bool justOpened_ = false;  // set by SetArchiveFile, taken by the next run
   int64_t archiveSize_ = 0;
   EndLocation where_;
