@@ -34,6 +34,21 @@ struct SaveOptions {
   std::vector<std::string> rest;  // set: KEY=VALUE pairs, unset: keys
 };
 
+// fix.
+struct FixOptions {
+  bool recursive = false, dryRun = false, noBackup = false;
+  bool salvage = false, deflate64ToDeflate = false, breakSignature = false;
+  std::vector<std::string> paths;
+};
+
+// The JARs a batch works on (named, or found in the folders named, below
+// them with recursive), each once, and the paths that are no JAR.
+struct Collected {
+  std::vector<std::string> jars;
+  std::vector<std::pair<std::string, std::string>> problems;  // path, reason
+};
+Collected CollectJars(const BatchOptions& o);
+
 int RunList(CliContext& ctx, const ArchiveOptions& o);
 int RunTest(CliContext& ctx, const ArchiveOptions& o);
 int RunExtract(CliContext& ctx, const ArchiveOptions& o);
@@ -43,5 +58,6 @@ int RunJad(CliContext& ctx, const BatchOptions& o);
 int RunSet(CliContext& ctx, const SaveOptions& o);
 int RunUnset(CliContext& ctx, const SaveOptions& o);
 int RunEdit(CliContext& ctx, const SaveOptions& o);
+int RunFix(CliContext& ctx, const FixOptions& o);
 
 }  // namespace parcelix

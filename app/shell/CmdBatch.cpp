@@ -26,11 +26,6 @@ namespace parcelix {
 
 namespace {
 
-struct Collected {
-  std::vector<std::string> jars;
-  std::vector<std::pair<std::string, std::string>> problems;  // path, reason
-};
-
 // The JARs a batch works on: named files as they are, the *.jar files of a
 // named directory (and of its subdirectories with -r; links to directories
 // are not followed). Collected first, so renamed files are not met again.
@@ -66,34 +61,6 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
   int ignored = 0;
   for (const std::string& sub : subdirs) FindJars(sub, true, found, ignored);
   return true;
-}
-
-Collected CollectJars(const BatchOptions& o) {
-  Collected c;
-  for (const std::string& p : o.paths) {
-    struct stat st {};
-    const bool exists = stat(p.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-      std::vector<std::string> found;
-      int err = 0;
-      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
-      std::sort(found.begin(), found.end());
-      for (auto& f : found) c.jars.push_back(std::move(f));
-    } else if (exists && S_ISREG(st.st_mode)) {
-      if (IsJarName(p))
-        c.jars.push_back(p);
-      else
-        c.problems.emplace_back(p, "not a JAR file");
-    } else {
-      c.problems.emplace_back(p, "not found");
-    }
-  }
-  // A JAR named twice (or named and inside a named directory) is done once.
-  std::set<std::string> seen;
-  c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
-                              [&](const std::string& j) { return !seen.insert(j).second; }),
-               c.jars.end());
-  return c;
 }
 
 // Why a JAR could not be done; called inside a catch block.
@@ -167,6 +134,34 @@ std::string Plural(size_t n, const char* one, const char* many) {
 }
 
 }  // namespace
+
+Collected CollectJars(const BatchOptions& o) {
+  Collected c;
+  for (const std::string& p : o.paths) {
+    struct stat st {};
+    const bool exists = stat(p.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+      std::vector<std::string> found;
+      int err = 0;
+      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
+      std::sort(found.begin(), found.end());
+      for (auto& f : found) c.jars.push_back(std::move(f));
+    } else if (exists && S_ISREG(st.st_mode)) {
+      if (IsJarName(p))
+        c.jars.push_back(p);
+      else
+        c.problems.emplace_back(p, "not a JAR file");
+    } else {
+      c.problems.emplace_back(p, "not found");
+    }
+  }
+  // A JAR named twice (or named and inside a named directory) is done once.
+  std::set<std::string> seen;
+  c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
+                              [&](const std::string& j) { return !seen.insert(j).second; }),
+               c.jars.end());
+  return c;
+}
 
 int RunRename(CliContext& ctx, const BatchOptions& o) {
   Collected c = CollectJars(o);
