@@ -112,6 +112,17 @@ struct RestampCounts {
   }
 };
 
+// The end record gives the directory where it was found (less the bytes in
+// front); a zip64 end record's offset is judged by the reader.
+bool RecordedStartRight(TOldArchive& old, const ZipLayout& l) {
+  uint8_t b[kEndRecordSize];
+  EndRecord end;
+  if (l.zip64 || l.endRecordPos < 0 || old.Source().ReadAt(l.endRecordPos, b, sizeof b) != sizeof b ||
+      !end.Parse(b) || end.directoryOffset == kNoFit32)
+    return true;
+  return int64_t(end.directoryOffset) + l.prefixAdjust == l.directoryStart;
+}
+
 class Planner {
  public:
   Planner(TOldArchive& old, const JarFixOptions& o) : old_(old), o_(o), entries_(old.Entries()) {}
@@ -264,6 +275,9 @@ void Planner::Layout() {
     plan_.changes.push_back("removed " + CountText(old_.PrefixLength(), "byte", "bytes") +
                             " in front of the first member");
   if (l.localWalk) plan_.changes.push_back("wrote the central directory again from the local headers");
+  // Offsets the reader had to correct (beyond the bytes in front) are wrong as recorded.
+  else if (l.prefixAdjust != old_.PrefixLength() || l.offsetCorrection != 0 || !RecordedStartRight(old_, l))
+    plan_.changes.push_back("corrected the offsets the directory and end record give");
   for (const Finding& f : old_.Zip().findings)
     if (f.member.empty() && f.code != "bytes-before-archive")
       plan_.changes.push_back("wrote the directory records again (" + f.text + ")");
