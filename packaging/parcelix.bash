@@ -13,7 +13,7 @@ _parcelix() {
     local cur prev words cword
     _init_completion || return
 
-    local commands="rename jad set unset edit list test extract manifest create integrate sample"
+    local commands="rename jad set unset edit fix list test extract manifest create integrate sample"
     local common="-h --help -q --quiet -v --verbose"
 
     # The command is the first word that is not a global option.
@@ -49,6 +49,7 @@ _parcelix() {
         jad) opts="-r --recursive -n --dry-run --json" ;;
         set) opts="--no-backup --no-rename --no-jad --json" ;;
         unset | edit) opts="--no-backup --no-rename --no-jad" ;;
+        fix) opts="-r --recursive -n --dry-run --no-backup --salvage --deflate64-to-deflate --break-signature" ;;
         list | test) opts="--json" ;;
         create) opts="--store --level" ;;
     esac
@@ -61,7 +62,7 @@ _parcelix() {
         /[Rr][Ee][Nn][Aa][Mm][Ee] | /[Jj][Aa][Dd][Gg][Ee][Nn])
             [[ $cword -eq $((cmdat + 1)) ]] && _parcelix_jars
             ;;
-        --open | rename | jad | list | test | manifest | set | unset | edit)
+        --open | rename | jad | fix | list | test | manifest | set | unset | edit)
             _parcelix_jars
             ;;
         extract)
