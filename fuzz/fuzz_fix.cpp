@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include "engine/read/ArchiveSource.h"
-#include "engine/read/ZipMember.h"
 #include "midlet/JarFix.h"
 
 namespace {
@@ -33,20 +32,10 @@ std::vector<char> ReadAll(const std::string& path) {
 // Name -> decoded bytes of the first entry of each name that decodes whole.
 Members Decoded(TArchiveSource& source, const std::vector<ZipEntry>& entries) {
   Members out;
-  TArchiveStream stream(source);
   for (const ZipEntry& e : entries) {
     if (out.count(e.name) || e.dataStart < 0 || e.uncompressedSize > (1u << 24)) continue;
     std::vector<uint8_t> data;
-    stream.SetPosition(e.dataStart);
-    TInflateJob job;
-    job.Archive = &stream;
-    job.CompressedSize = int64_t(e.compressedSize);
-    job.UncompressedSize = int64_t(e.uncompressedSize);
-    job.Output = [&data](const uint8_t* b, uint32_t n) {
-      data.insert(data.end(), b, b + n);
-      return n;
-    };
-    if (DecodeMember(std::move(job), e.method, e.crc32).ok()) out.emplace(e.name, std::move(data));
+    if (DecodeEntry(source, e, &data).ok()) out.emplace(e.name, std::move(data));
   }
   return out;
 }

@@ -44,18 +44,8 @@ std::string CheckMember(TOldArchive& old, const ZipEntry& e, std::vector<uint8_t
     return "its data cannot be found";
   if (e.uncompressedSize > uint64_t(INT64_MAX) || e.compressedSize > uint64_t(old.Size()))
     return "its recorded sizes do not fit in the file";
-  TArchiveStream stream(old.Source());
-  stream.SetPosition(e.dataStart);
-  TInflateJob job;
-  job.Archive = &stream;
-  job.CompressedSize = int64_t(e.compressedSize);
-  job.UncompressedSize = int64_t(e.uncompressedSize);
   if (keep) keep->reserve(size_t(std::min<uint64_t>(e.uncompressedSize, 1 << 26)));
-  job.Output = [keep](const uint8_t* b, uint32_t n) {
-    if (keep) keep->insert(keep->end(), b, b + n);
-    return n;
-  };
-  const TMemberResult r = DecodeMember(std::move(job), e.method, e.crc32);
+  const TMemberResult r = DecodeEntry(old.Source(), e, keep);
   switch (r.status) {
     case TMemberStatus::msOk: return "";
     case TMemberStatus::msCrcMismatch: return "it fails its CRC check";
@@ -320,6 +310,20 @@ void Planner::Signatures() {
 }
 
 }  // namespace
+
+TMemberResult DecodeEntry(TArchiveSource& source, const ZipEntry& e, std::vector<uint8_t>* out) {
+  TArchiveStream stream(source);
+  stream.SetPosition(e.dataStart);
+  TInflateJob job;
+  job.Archive = &stream;
+  job.CompressedSize = int64_t(std::min<uint64_t>(e.compressedSize, INT64_MAX));
+  job.UncompressedSize = int64_t(std::min<uint64_t>(e.uncompressedSize, INT64_MAX));
+  job.Output = [out](const uint8_t* b, uint32_t n) {
+    if (out) out->insert(out->end(), b, b + n);
+    return n;
+  };
+  return DecodeMember(std::move(job), e.method, e.crc32);
+}
 
 JarFixPlan PlanJarFix(TOldArchive& old, const JarFixOptions& options) { return Planner(old, options).Run(); }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/read/ZipMember.h"
 #include "engine/write/UpdatePlan.h"
 
 namespace parcelix {
@@ -35,6 +36,10 @@ struct JarFixPlan {
   std::vector<TPlanStep> steps;
   bool manifestChanged = false;
 };
+
+// Decodes the member e of source (its data start known from its local
+// header) and checks its CRC; the bytes go to out when it is given.
+TMemberResult DecodeEntry(TArchiveSource& source, const ZipEntry& e, std::vector<uint8_t>* out = nullptr);
 
 // Which changes the opened JAR needs. Reads every member (decoded and
 // CRC-checked) and writes nothing.

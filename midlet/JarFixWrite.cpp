@@ -10,7 +10,6 @@
 #include "engine/common/arxGbls.h"
 #include "engine/read/ArchiveSource.h"
 #include "engine/read/Err_Msgs.h"
-#include "engine/read/ZipMember.h"
 #include "midlet/JarFix.h"
 #include "midlet/JarFixText.h"
 #include "midlet/ManifestModel.h"
@@ -36,16 +35,8 @@ std::string ReadBack(const std::string& path, size_t count) {
     if (f.severity == TSeverity::error) return (f.member.empty() ? "" : f.member + ": ") + f.text;
   if (zip.entries.size() != count)
     return "it holds " + std::to_string(zip.entries.size()) + " members, not " + std::to_string(count);
-  TArchiveStream stream(source);
-  for (const ZipEntry& e : zip.entries) {
-    stream.SetPosition(e.dataStart);
-    TInflateJob job;
-    job.Archive = &stream;
-    job.CompressedSize = int64_t(e.compressedSize);
-    job.UncompressedSize = int64_t(e.uncompressedSize);
-    job.Output = [](const uint8_t*, uint32_t n) { return n; };
-    if (!DecodeMember(std::move(job), e.method, e.crc32).ok()) return e.name + " does not decode to its CRC";
-  }
+  for (const ZipEntry& e : zip.entries)
+    if (!DecodeEntry(source, e).ok()) return e.name + " does not decode to its CRC";
   return "";
 }
 

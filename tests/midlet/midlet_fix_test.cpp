@@ -7,7 +7,6 @@
 #include <map>
 
 #include "engine/read/ArchiveSource.h"
-#include "engine/read/ZipMember.h"
 #include "engine/read_zipbuilder.h"
 #include "midlet/JarFix.h"
 
@@ -118,7 +117,6 @@ class JarFixTest : public Scratch {
     for (const Member& m : built) want.emplace(m.name, m.data);
     ASSERT_FALSE(zip.entries.empty()) << what;
     EXPECT_EQ(zip.entries.front().localHeaderPos, 0) << what;
-    TArchiveStream stream(source);
     for (size_t i = 0; i < zip.entries.size(); ++i) {
       const ZipEntry& e = zip.entries[i];
       EXPECT_FALSE((e.flags | e.local.flags) & kFlagDataDescriptor) << what << ": " << e.name;
@@ -126,19 +124,10 @@ class JarFixTest : public Scratch {
       if (e.name == "META-INF/MANIFEST.MF") {
         EXPECT_LE(i, 1u) << what;
       }
-      std::string data;
-      stream.SetPosition(e.dataStart);
-      TInflateJob job;
-      job.Archive = &stream;
-      job.CompressedSize = int64_t(e.compressedSize);
-      job.UncompressedSize = int64_t(e.uncompressedSize);
-      job.Output = [&data](const uint8_t* b, uint32_t n) {
-        data.append(reinterpret_cast<const char*>(b), n);
-        return n;
-      };
-      EXPECT_TRUE(DecodeMember(std::move(job), e.method, e.crc32).ok()) << what << ": " << e.name;
+      std::vector<uint8_t> data;
+      EXPECT_TRUE(DecodeEntry(source, e, &data).ok()) << what << ": " << e.name;
       if (e.name != "META-INF/MANIFEST.MF") {
-        EXPECT_EQ(data, want[e.name]) << what << ": " << e.name;
+        EXPECT_EQ(std::string(data.begin(), data.end()), want[e.name]) << what << ": " << e.name;
       }
     }
   }

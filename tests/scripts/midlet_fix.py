@@ -17,8 +17,8 @@ import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
-from jars import (Checker, have, make_jar, make_tree, midlet_manifest, require_program, run,  # noqa: E402
-                  write_ini)
+from jars import (Checker, central_entries, compile_java, have, make_jar, make_tree, midlet_manifest,  # noqa: E402
+                  require_program, run, write_ini)
 
 require_program()
 c = Checker()
@@ -52,14 +52,7 @@ public class JarCheck {
   }
 }
 """
-java_dir = None
-if have("javac") and have("java"):
-    java_dir = os.path.join(work, "java")
-    os.makedirs(java_dir)
-    with open(os.path.join(java_dir, "JarCheck.java"), "w") as f:
-        f.write(JAVA_CHECK)
-    if subprocess.run(["javac", "-d", java_dir, os.path.join(java_dir, "JarCheck.java")]).returncode != 0:
-        java_dir = None
+java_dir = compile_java(work, "JarCheck", JAVA_CHECK)
 
 
 def members(jar):
@@ -169,21 +162,9 @@ def end_record(data):
     return data.rfind(b"PK\x05\x06")
 
 
-def centrals(data):
-    """(central position, local position) of every entry."""
-    end = end_record(data)
-    count, _, start = struct.unpack_from("<HII", data, end + 10)
-    out, p = [], start
-    for _ in range(count):
-        n, m, k = struct.unpack_from("<HHH", data, p + 28)
-        out.append((p, struct.unpack_from("<I", data, p + 42)[0]))
-        p += 46 + n + m + k
-    return out
-
-
 def descriptor_flag(data):
     """Bit 3 set on every entry, local and central, with no descriptor written."""
-    for cen, loc in centrals(data):
+    for cen, loc in central_entries(data):
         data[cen + 8] |= 8
         data[loc + 6] |= 8
     return data
@@ -197,7 +178,7 @@ def wrong_directory_offset(data):
 
 def bad_crc(data):
     """One byte of the stored member c.txt changed."""
-    loc = centrals(data)[-1][1]
+    loc = central_entries(data)[-1][1]
     n, m = struct.unpack_from("<HH", data, loc + 26)
     data[loc + 30 + n + m + 3] ^= 0x55
     return data
