@@ -11,6 +11,7 @@
 
 #include "engine/codec/Inflate.h"
 #include "engine/common/ByteIO.h"
+#include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
 #include "engine/read/ZipMember.h"
 #include "engine/read/arxReadRun.h"
@@ -21,6 +22,11 @@ namespace {
 
 // Directory descriptors kept open during one extraction.
 constexpr size_t kMaxCachedDirs = 256;
+// Decoding ahead: members up to 1 MiB, at most 16 of them waiting, so the
+// decoded bytes held never pass 16 MiB; larger members are decoded in turn.
+constexpr int64_t kAheadMemberBytes = int64_t(1) << 20;
+constexpr size_t kAheadMembers = 16;
+constexpr size_t kAheadChunk = 256 * 1024;
 
 bool IsJar(TArcType t) { return t == atJar || t == atJarExe; }
 
@@ -70,26 +76,107 @@ int TUnZip::Run::Extract() {
     tree.SetRoot(z.extractDir_);
     TArchiveStream in(*src);
     stream = &in;
-    size_t omittedNext = 0;
-    auto reportOmitted = [&](size_t upTo) {
-      for (; omittedNext < omitted.size() && omitted[omittedNext].first <= upTo; ++omittedNext)
-        if (results) results->push_back({omitted[omittedNext].second, false});
-    };
-    for (size_t i = 0; i < entries.size() && !z.Cancel(); ++i) {
-      reportOmitted(i);
-      ExtractMember(entries[i]);
-      const DirectoryEntry& e = entries[i];
-      archiveDone = AddClamped(archiveDone, e.CompressedSize());
-    }
-    if (!z.Cancel()) reportOmitted(entries.size());
+    ExtractAll();
     stream = nullptr;
   } catch (...) {
     stream = nullptr;
+    ahead = nullptr;
     Finish();
     throw;
   }
   Finish();
   return count;
+}
+
+// Every member in the archive's order. Writing files, a worker thread decodes
+// the members ahead into memory while this thread creates and writes the
+// files; every event, report and decision stays on this thread, in order.
+void TUnZip::Run::ExtractAll() {
+  size_t omittedNext = 0;
+  auto reportOmitted = [&](size_t upTo) {
+    for (; omittedNext < omitted.size() && omitted[omittedNext].first <= upTo; ++omittedNext)
+      if (results) results->push_back({omitted[omittedNext].second, false});
+  };
+  auto step = [&](size_t i) {
+    reportOmitted(i);
+    ExtractMember(entries[i]);
+    archiveDone = AddClamped(archiveDone, entries[i].CompressedSize());
+    return !z.Cancel();
+  };
+  bool whole = true;
+  if (mode == kFiles && entries.size() > 1) {
+    // The worker reads through a stream of its own; the source's reads
+    // (pread and copies from its fixed cache) are safe from two threads.
+    TArchiveStream workerIn(*src);
+    TOrderedRun<DecodedAhead> run(1, kAheadMembers);
+    whole = run.Run(
+        entries.size(), [&](size_t i) { return DecodeAhead(workerIn, entries[i]); },
+        [&](size_t i, TOrderedResult<DecodedAhead>& r) {
+          DecodedAhead decoded = r.Take();
+          ahead = &decoded;
+          const bool goOn = step(i);
+          ahead = nullptr;
+          return goOn;
+        });
+  } else {
+    for (size_t i = 0; i < entries.size() && whole; ++i) whole = step(i);
+  }
+  if (whole && !z.Cancel()) reportOmitted(entries.size());
+}
+
+// Runs on the worker: no events, no reports, nothing shared but the source.
+TUnZip::Run::DecodedAhead TUnZip::Run::DecodeAhead(TArchiveStream& in, const DirectoryEntry& e) const {
+  DecodedAhead d;
+  MemberStep m(e);
+  if ((e.central.flags & kFlagEncrypted) || !ReadLocalFacts(in, m) || m.isDirName) return d;
+  if (m.usize > kAheadMemberBytes || m.csize > 2 * kAheadMemberBytes) return d;
+  if (m.method != 0 && m.method != 8 && m.method != 9) return d;  // the main thread reports these
+  d.dataStart = m.dataStart;
+  d.csize = m.csize;
+  d.usize = m.usize;
+  d.method = m.method;
+  d.storedCrc = m.storedCrc;
+  d.bytes.reserve(size_t(m.usize));
+  in.SetPosition(m.dataStart);
+  TInflateJob job;
+  job.Archive = &in;
+  job.CompressedSize = m.csize;
+  job.UncompressedSize = m.usize;
+  job.Output = [&d](const uint8_t* b, uint32_t n) {
+    d.bytes.insert(d.bytes.end(), b, b + n);
+    return n;
+  };
+  d.result = DecodeMember(std::move(job), m.method, m.storedCrc);
+  d.decoded = true;
+  return d;
+}
+
+// Writes what the worker decoded for m, as the decoder would have, chunk by
+// chunk with progress; false when the worker's facts are not m's.
+bool TUnZip::Run::WriteDecoded(const MemberStep& m, TMemberResult& r) {
+  if (!ahead || !ahead->decoded || ahead->dataStart != m.dataStart || ahead->csize != m.csize ||
+      ahead->usize != m.usize || ahead->method != m.method || ahead->storedCrc != m.storedCrc)
+    return false;
+  memberWritten = 0;
+  r = ahead->result;
+  const std::vector<uint8_t>& bytes = ahead->bytes;
+  for (size_t done = 0; done < bytes.size() && !z.Cancel();) {
+    const uint32_t n = uint32_t(std::min<size_t>(bytes.size() - done, kAheadChunk));
+    const uint32_t w = WriteOut(bytes.data() + done, n);
+    if (w < n) {
+      // As in the decoder: a chunk written in part fails the member, one
+      // written not at all is the fatal "Error writing to file".
+      r.crcMatches = false;
+      r.written = memberWritten;
+      if (w == 0) z.RaiseError(currentTarget, "", z.volumeId_, kErrWriteFile);
+      return true;
+    }
+    done += n;
+    Progress(std::min<int64_t>(m.csize, int64_t(double(m.csize) * double(done) / double(bytes.size()))));
+    if (z.ProcessMessages) z.PumpMessages();
+  }
+  if (z.Cancel()) r.status = TMemberStatus::msCancelled;
+  return true;
 }
 
 void TUnZip::Run::Progress(int64_t fileDone) {
@@ -235,6 +322,7 @@ uint32_t TUnZip::Run::WriteOut(const uint8_t* buffer, uint32_t n) {
 // --------------------------------------------------------------- decoding
 
 TMemberResult TUnZip::Run::Decode(const MemberStep& m) {
+  if (TMemberResult r; WriteDecoded(m, r)) return r;
   memberWritten = 0;
   stream->SetPosition(m.dataStart);
   TInflateJob job;
@@ -258,19 +346,23 @@ TMemberResult TUnZip::Run::Decode(const MemberStep& m) {
 // The local header: its CRC, date and lengths (the name used is the one the
 // member was selected by), and what the member step works from.
 bool TUnZip::Run::ReadLocal(MemberStep& m) {
+  if (ReadLocalFacts(*stream, m)) return true;
+  z.ReportError(m.e.storedName, "", z.volumeId_, kErrBadLocalOffset);
+  return false;
+}
+
+bool TUnZip::Run::ReadLocalFacts(TStream32& in, MemberStep& m) {
   const DirectoryEntry& e = m.e;
   const CentralHeader& c = e.central;
   uint8_t lb[kLocalHeaderSize];
-  stream->SetPosition(e.localHeaderPosition);
-  if (stream->Read(lb, kLocalHeaderSize) != int64_t(kLocalHeaderSize) || !m.lh.Parse(lb) ||
-      ClassifySignature(m.lh.signature, htLocal).type != htLocal) {
-    z.ReportError(e.storedName, "", z.volumeId_, kErrBadLocalOffset);
+  in.SetPosition(e.localHeaderPosition);
+  if (in.Read(lb, kLocalHeaderSize) != int64_t(kLocalHeaderSize) || !m.lh.Parse(lb) ||
+      ClassifySignature(m.lh.signature, htLocal).type != htLocal)
     return false;
-  }
   m.dataStart = e.localHeaderPosition + int64_t(kLocalHeaderSize) + m.lh.nameLength + m.lh.extraLength;
   m.method = c.method;
   if (m.method == 99 && e.centralExtra.aesMethod) m.method = e.centralExtra.aesMethod;
-  m.csize = memberCompressed;
+  m.csize = e.CompressedSize();
   m.usize = e.UncompressedSize();
   // Streamed members carry CRC 0 in their local header; the directory's is
   // the real one.

@@ -90,8 +90,24 @@ struct TUnZip::Run {
     // Reports name the file written, or (test, memory) the member with '/'.
     const std::string& Who(Mode mode) const { return mode == kFiles ? target : e.storedName; }
   };
+  // A member decoded ahead into memory by the worker of a files run, with
+  // the facts it was decoded from; decoded is false for a member the worker
+  // left to the member step (too large, encrypted, a directory, no local header).
+  struct DecodedAhead {
+    bool decoded = false;
+    int64_t dataStart = 0, csize = 0, usize = 0;
+    uint16_t method = 0;
+    uint32_t storedCrc = 0;
+    std::vector<uint8_t> bytes;
+    TMemberResult result;
+  };
   int Extract();
   void ExtractMember(const DirectoryEntry& e);
+  void ExtractAll();
+  DecodedAhead DecodeAhead(TArchiveStream& in, const DirectoryEntry& e) const;
+  bool WriteDecoded(const MemberStep& m, TMemberResult& r);
+  // Fills m from the local header at its entry's offset; false when there is none.
+  static bool ReadLocalFacts(TStream32& in, MemberStep& m);
   bool ReadLocal(MemberStep& m);
   void TakeHandlerTarget(MemberStep& m, const std::string& path);
   bool ConfirmOverwrite(MemberStep& m, bool exists);
@@ -122,6 +138,7 @@ struct TUnZip::Run {
 
   // Extraction state.
   TArchiveStream* stream = nullptr;  // the archive as the decoders read it
+  DecodedAhead* ahead = nullptr;     // the current member as the worker decoded it (files mode)
   TDecompMemoryStream* memory = nullptr;
   std::vector<MemberResult>* results = nullptr;
   int count = 0;

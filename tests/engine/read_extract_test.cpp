@@ -2,6 +2,7 @@
 // end-of-member check, unsafe names and links, limits, disk full, test mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -376,6 +377,46 @@ TEST_F(ReadExtract, EncipheredMembersAreSkipped) {
   ASSERT_FALSE(z.Errors().empty());
   EXPECT_EQ(z.Errors()[0].code, kErrEventNotAssigned);
   EXPECT_EQ(z.Errors()[0].extendedMsg, "OnGetPassword");
+}
+
+// Files are decoded ahead on a worker while this thread writes them: the
+// files, the reports and their order are those of a test run over the same
+// archive, whatever mix of good, damaged, large and skipped members it holds.
+TEST_F(ReadExtract, DecodingAheadKeepsFilesAndReportsInOrder) {
+  std::vector<Member> members;
+  for (int i = 0; i < 60; ++i) {
+    Member m{"d" + std::to_string(i % 4) + "/m" + std::to_string(i) + ".bin",
+             std::string(size_t(500 + i * 997), char('a' + i % 26)) + std::to_string(i), uint16_t(i % 3 ? 8 : 0)};
+    if (i == 10) m.crc = 0x12345678;                         // fails its CRC
+    if (i == 20) m.method = 12;                              // no decoder
+    if (i == 30) m.flags = kFlagEncrypted;                   // skipped with one report
+    if (i == 40) m.usize = uint32_t(m.data.size() + 5);      // decodes short
+    if (i == 50) m.data = std::string(1536 * 1024, 'L');     // above what is decoded ahead
+    members.push_back(m);
+  }
+  const std::string zip = Put("many.zip", Build(members).bytes);
+  auto names = [](const TUnZip& z) {
+    std::vector<std::string> v;
+    for (const auto& e : z.Errors()) v.push_back(ExtractFileName(e.fileName) + ":" + std::to_string(e.code));
+    return v;
+  };
+  TUnZip tested;
+  tested.SetArchiveFile(zip);
+  tested.FileSpec = {"*.*"};
+  tested.Test();
+  TUnZip z;
+  z.SetArchiveFile(zip);
+  z.FileSpec = {"*.*"};
+  z.SetExtractDir(dir_ + "o");
+  std::vector<int> progress;
+  z.OnProgress = [&](TZipCommon&, uint8_t, uint8_t total) { progress.push_back(total); };
+  z.Extract();
+  EXPECT_EQ(names(z), names(tested));
+  EXPECT_EQ(Codes(z), (std::vector<int>{kErrCrcCheck, kErrUnsupportedMethod, kErrCrcCheck, kErrEventNotAssigned,
+                                        kErrCrcCheck}));
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  for (int i : {0, 1, 2, 9, 11, 39, 50, 59})
+    EXPECT_EQ(Slurp(dir_ + "o/" + members[size_t(i)].name), members[size_t(i)].data) << i;
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+// Work on many items spread over worker threads, results taken in item order.
+//
+// A batch over thousands of JARs reads and examines each one on a worker and
+// acts on the results (prints, renames, writes) on the calling thread in the
+// order a single-threaded run would, so output and decisions such as "this
+// name is taken" do not depend on the number of threads. At most `window`
+// results wait for the caller at any time, so memory stays bounded whatever
+// the number of items.
+#pragma once
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace parcelix {
+
+// The result of one item: its value, or the exception its work threw.
+template <class R>
+class TOrderedResult {
+ public:
+  // The value; rethrows what the work threw.
+  R Take() {
+    if (error_) std::rethrow_exception(error_);
+    return std::move(*value_);
+  }
+
+ private:
+  template <class T>
+  friend class TOrderedRun;
+  std::optional<R> value_;
+  std::exception_ptr error_;
+  bool ready_ = false;
+};
+
+// Runs work(i) for every i below count on up to `workers` threads and hands
+// each result to consume(i, result) on the calling thread, in increasing i.
+// consume returns false to stop: items not started are then never worked on,
+// and Run returns once the workers have finished what they started. With no
+// worker, or one item, everything runs on the calling thread, in turn.
+template <class R>
+class TOrderedRun {
+ public:
+  using Work = std::function<R(size_t index)>;
+  using Consume = std::function<bool(size_t index, TOrderedResult<R>& result)>;
+
+  TOrderedRun(int workers, size_t window) : workers_(workers < 0 ? 0 : workers), window_(window < 1 ? 1 : window) {}
+
+  // True when every item was consumed, false when consume stopped the run.
+  bool Run(size_t count, const Work& work, const Consume& consume) {
+    if (workers_ == 0 || count <= 1) return RunInline(count, work, consume);
+    count_ = count;
+    next_ = consumed_ = 0;
+    stop_ = false;
+    slots_.assign(std::min(window_, count), TOrderedResult<R>());
+    std::vector<std::jthread> threads;
+    const size_t n = std::min<size_t>(size_t(workers_), count);
+    threads.reserve(n);
+    for (size_t t = 0; t < n; ++t) threads.emplace_back([this, &work] { WorkLoop(work); });
+    // Stops the workers before they are joined, also when consume throws.
+    struct StopOnExit {
+      TOrderedRun& run;
+      ~StopOnExit() {
+        {
+          std::lock_guard lock(run.mutex_);
+          run.stop_ = true;
+        }
+        run.claimable_.notify_all();
+      }
+    } stopOnExit{*this};
+    return ConsumeLoop(consume);
+  }
+
+ private:
+  static bool RunInline(size_t count, const Work& work, const Consume& consume) {
+    for (size_t i = 0; i < count; ++i) {
+      TOrderedResult<R> r;
+      try {
+        r.value_.emplace(work(i));
+      } catch (...) {
+        r.error_ = std::current_exception();
+      }
+      if (!consume(i, r)) return false;
+    }
+    return true;
+  }
+
+  void WorkLoop(const Work& work) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      claimable_.wait(lock, [this] { return stop_ || next_ >= count_ || next_ < consumed_ + slots_.size(); });
+      if (stop_ || next_ >= count_) return;
+      const size_t i = next_++;
+      lock.unlock();
+      TOrderedResult<R> r;
+      try {
+        r.value_.emplace(work(i));
+      } catch (...) {
+        r.error_ = std::current_exception();
+      }
+      r.ready_ = true;
+      lock.lock();
+      slots_[i % slots_.size()] = std::move(r);
+      ready_.notify_one();
+    }
+  }
+
+  bool ConsumeLoop(const Consume& consume) {
+    for (size_t i = 0; i < count_; ++i) {
+      TOrderedResult<R>* slot = &slots_[i % slots_.size()];
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [slot] { return slot->ready_; });
+      }
+      // Workers never touch this slot until consumed_ passes i: the item
+      // that reuses it lies a whole window ahead.
+      const bool go_on = consume(i, *slot);
+      {
+        std::lock_guard lock(mutex_);
+        *slot = TOrderedResult<R>();
+        consumed_ = i + 1;
+      }
+      claimable_.notify_all();
+      if (!go_on) return false;
+    }
+    return true;
+  }
+
+  const int workers_;
+  const size_t window_;
+  std::mutex mutex_;
+  std::condition_variable claimable_, ready_;
+  std::vector<TOrderedResult<R>> slots_;
+  size_t count_ = 0, next_ = 0, consumed_ = 0;
+  bool stop_ = false;
+};
+
+}  // namespace parcelix
