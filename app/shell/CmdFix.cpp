@@ -1,9 +1,13 @@
 // The fix command: each JAR written again, normalised, so that strict
 // readers accept it; per JAR what changed, or "already fine".
+#include <algorithm>
+#include <memory>
 #include <ostream>
+#include <thread>
 
 #include "app/shell/CliCommands.h"
 #include "app/shell/Progress.h"
+#include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/JarFix.h"
 #include "midlet/Settings.h"
@@ -11,6 +15,9 @@
 namespace parcelix {
 
 namespace {
+
+// JARs examined ahead of the one being fixed, at most.
+constexpr size_t kExamineAhead = 16;
 
 struct FixTally {
   size_t fixed = 0, fine = 0, left = 0, lost = 0;
@@ -80,12 +87,26 @@ int RunFix(CliContext& ctx, const FixOptions& o) {
     ++t.left;
   }
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
-  for (size_t i = 0; i < c.jars.size(); ++i) {
-    progress.Update(i, ExtractFileName(c.jars[i]));
-    JarExamination exam = ExamineJar(c.jars[i], options);
-    progress.Clear();
-    Act(ctx, o, options, exam, t);
-  }
+  // Workers examine the JARs; the fixes and the report follow the order named.
+  const unsigned cores = std::thread::hardware_concurrency();
+  using Examined = std::shared_ptr<JarExamination>;
+  TOrderedRun<Examined> run(cores < 2 ? 0 : int(std::min(cores, 4u)), kExamineAhead);
+  run.Run(
+      c.jars.size(), [&](size_t i) { return std::make_shared<JarExamination>(ExamineJar(c.jars[i], options)); },
+      [&](size_t i, TOrderedResult<Examined>& result) {
+        progress.Update(i, ExtractFileName(c.jars[i]));
+        JarExamination exam;
+        try {
+          exam = std::move(*result.Take());
+        } catch (const std::exception& e) {
+          exam.jar = c.jars[i];
+          exam.plan.verdict = TFixVerdict::Refused;
+          exam.plan.refusal = e.what();
+        }
+        progress.Clear();
+        Act(ctx, o, options, exam, t);
+        return true;
+      });
   if (!ctx.quiet)
     *ctx.out << c.jars.size() + c.problems.size() << (c.jars.size() + c.problems.size() == 1 ? " JAR: " : " JARs: ")
              << t.fixed << (o.dryRun ? " to fix, " : " fixed, ") << t.fine << " already fine, " << t.left

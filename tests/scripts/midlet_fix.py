@@ -237,6 +237,21 @@ rc, out, _ = fix("--salvage", jar)
 c.check(rc == 0 and "dropped 1 later entry named a.txt" in out, f"duplicates dropped: {out}")
 c.eq(members(jar)["a.txt"], want["a.txt"], "the first a.txt is kept")
 
+# A folder with -r: the JARs below it in order, each with its verdict, and
+# the summary; one damaged JAR makes the exit status 1.
+folder = os.path.join(work, "batch", "sub")
+os.makedirs(folder)
+for name, data in (("a-fine.jar", zip_bytes(plain)), ("b-last.jar", zip_bytes(DATA + [("META-INF/MANIFEST.MF", MF)])),
+                   ("c-bad.jar", bad_crc(zip_bytes(plain, zipfile.ZIP_STORED)))):
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+rc, out, _ = fix("-r", os.path.dirname(folder))
+lines = [l for l in out.splitlines() if not l.startswith("  ")]
+c.eq([l.split(": ", 1)[1].split(" (")[0] for l in lines[:3]], ["already fine", "fixed", "left as it is"], "batch verdicts")
+c.check(lines[0].endswith("a-fine.jar: already fine"), f"batch order: {lines}")
+c.eq(lines[-1], "3 JARs: 1 fixed, 1 already fine, 1 left as they are", "batch summary")
+c.eq(rc, 1, "batch exit status")
+
 # A dry run writes nothing.
 jar = write("dry.jar", zip_bytes(DATA + [("META-INF/MANIFEST.MF", MF)]))
 old = stamp(jar)
