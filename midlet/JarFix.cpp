@@ -15,6 +15,10 @@ namespace {
 constexpr uint8_t kBom[] = {0xEF, 0xBB, 0xBF};
 constexpr uint16_t kMethodDeflate64 = 9;
 constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
+// Members decoded into memory to be written again: a manifest up to this
+// size (as every command reads it), a Deflate64 member up to the next.
+constexpr uint64_t kMaxManifest = 16u << 20;
+constexpr uint64_t kMaxReencode = 256u << 20;
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -137,6 +141,7 @@ class Planner {
   JarFixPlan plan_;
   int manifest_ = -1, folder_ = -1;
   std::vector<uint8_t> manifestText_;
+  bool manifestRead_ = false;
   std::map<int, std::vector<uint8_t>> decoded_;  // members written again (Deflate64)
   std::vector<std::string> damage_;              // per entry, "" when intact
   std::vector<bool> drop_, flagged_;
@@ -168,16 +173,21 @@ bool Planner::CheckMembers() {
   for (size_t i = 0; i < entries_.size(); ++i) {
     const ZipEntry& e = entries_[i];
     if (e.Encrypted()) return Refuse(e.name + " is encrypted; Parcelix does not decrypt it and cannot check it");
-    const bool reencode = o_.deflate64ToDeflate && e.method == kMethodDeflate64;
+    const bool reencode =
+        o_.deflate64ToDeflate && e.method == kMethodDeflate64 && e.uncompressedSize <= kMaxReencode;
+    const bool repair = int(i) == manifest_ && e.uncompressedSize <= kMaxManifest;
     std::vector<uint8_t> bytes;
-    damage_[i] = CheckMember(old_, e, int(i) == manifest_ || reencode ? &bytes : nullptr);
+    damage_[i] = CheckMember(old_, e, repair || reencode ? &bytes : nullptr);
     if (!damage_[i].empty()) {
       if (!o_.salvage) return Refuse(e.name + ": " + damage_[i] + "; --salvage writes the intact members");
       drop_[i] = true;
       plan_.lost.push_back(e.name + " (" + damage_[i] + ")");
       continue;
     }
-    if (int(i) == manifest_) manifestText_ = bytes;
+    if (repair) {
+      manifestText_ = bytes;
+      manifestRead_ = true;
+    }
     if (reencode) decoded_[int(i)] = std::move(bytes);
   }
   if (o_.salvage && std::all_of(drop_.begin(), drop_.end(), [](bool d) { return d; }))
@@ -218,7 +228,7 @@ void Planner::Steps(const std::vector<int>& order) {
   for (size_t i = 0; i < entries_.size(); ++i)
     if (!drop_[i]) kept.push_back(int(i));
   if (order != kept) plan_.changes.push_back("put META-INF/ and META-INF/MANIFEST.MF first");
-  if (manifest_ >= 0 && !drop_[size_t(manifest_)]) {
+  if (manifestRead_ && !drop_[size_t(manifest_)]) {
     std::vector<uint8_t> fixed = RepairManifest(manifestText_, plan_.changes);
     plan_.manifestChanged = fixed != manifestText_;
     if (plan_.manifestChanged) decoded_[manifest_] = std::move(fixed);
@@ -252,9 +262,11 @@ void Planner::Steps(const std::vector<int>& order) {
   const long left = std::count_if(entries_.begin(), entries_.end(), [&](const ZipEntry& e) {
     return e.method == kMethodDeflate64;
   }) - reencoded;
-  if (left > 0 && !o_.deflate64ToDeflate)
+  if (left > 0)
     plan_.notes.push_back(CountText(int(left), "member uses", "members use") +
-                          " Deflate64, which the JDK and phones cannot read; --deflate64-to-deflate re-encodes them");
+                          " Deflate64, which the JDK and phones cannot read" +
+                          (o_.deflate64ToDeflate ? " (too large to be re-encoded here)"
+                                                 : "; --deflate64-to-deflate re-encodes them"));
 }
 
 // The archive as a whole: bytes in front, between and after the entries,
@@ -274,7 +286,8 @@ void Planner::Layout() {
   if (l.localWalk) return;
   // The entries back to back from the first, the directory right after them.
   std::vector<std::pair<int64_t, int64_t>> spans;
-  for (size_t i = 0; i < entries_.size(); ++i) spans.emplace_back(entries_[i].localHeaderPos, entries_[i].descriptorEnd);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (!drop_[i]) spans.emplace_back(entries_[i].localHeaderPos, entries_[i].descriptorEnd);
   std::sort(spans.begin(), spans.end());
   int64_t unused = 0, at = old_.PrefixLength();
   for (const auto& [from, to] : spans) {
