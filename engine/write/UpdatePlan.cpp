@@ -119,7 +119,7 @@ bool TOldArchive::OpenForSalvage(const std::string& path) {
   const bool archiveError = std::any_of(zip_.findings.begin(), zip_.findings.end(), [](const Finding& f) {
     return f.severity == TSeverity::error && f.member.empty();
   });
-  if ((!opened || archiveError || !zip_.layout.directoryWhole) && !zip_.layout.localWalk) WalkLocalHeaders();
+  if (!opened || archiveError || !zip_.layout.directoryWhole) WalkLocalHeaders();
   if (zip_.entries.empty()) {
     problem_ = "no member of the archive could be found";
     return false;
@@ -130,25 +130,41 @@ bool TOldArchive::OpenForSalvage(const std::string& path) {
 }
 
 // The local headers from the first one in the file on, in place of a
-// directory that is missing or wrong, when they name more entries.
+// directory that is missing or wrong, when they name more entries. Where a
+// run of headers breaks off (damaged data), the walk goes on at the next
+// local header signature, so that members after the damage are found too.
 bool TOldArchive::WalkLocalHeaders() {
+  ZipArchive all;
+  for (int64_t from = 0, at; (at = NextLocalSignature(from)) >= 0;) {
+    EndLocation where;
+    where.headerState = HtBit(htLocal);
+    where.directoryStart = at;
+    ZipArchive walked;
+    OpenZip(*source_, where, OpenOptions{}, walked);
+    from = std::max(at + 4, walked.layout.directoryEnd);
+    if (walked.entries.empty()) continue;
+    if (all.entries.empty()) {
+      all.layout = walked.layout;
+    }
+    for (ZipEntry& e : walked.entries) all.entries.push_back(std::move(e));
+    for (Finding& f : walked.findings) all.findings.push_back(std::move(f));
+  }
+  if (all.entries.size() <= zip_.entries.size()) return false;
+  all.layout.directoryEnd = Size();
+  zip_ = std::move(all);
+  return true;
+}
+
+// The first local header signature at or after from, or -1.
+int64_t TOldArchive::NextLocalSignature(int64_t from) const {
   constexpr size_t kChunk = 1 << 16;
   std::vector<uint8_t> b(kChunk + 3);
-  for (int64_t pos = 0; pos < Size(); pos += int64_t(kChunk)) {
+  for (int64_t pos = from; pos < Size(); pos += int64_t(kChunk)) {
     const size_t got = source_->ReadAt(pos, b.data(), b.size());
-    for (size_t i = 0; i + 4 <= got; ++i) {
-      if (GetLE32(&b[i]) != kSigLocal) continue;
-      EndLocation where;
-      where.headerState = HtBit(htLocal);
-      where.directoryStart = pos + int64_t(i);
-      ZipArchive walked;
-      if (!OpenZip(*source_, where, OpenOptions{}, walked) || walked.entries.size() <= zip_.entries.size())
-        return false;
-      zip_ = std::move(walked);
-      return true;
-    }
+    for (size_t i = 0; i + 4 <= got; ++i)
+      if (GetLE32(&b[i]) == kSigLocal) return pos + int64_t(i);
   }
-  return false;
+  return -1;
 }
 
 // Every entry judged, overlaps found, and the bytes in front measured.

@@ -65,6 +65,7 @@ class TOldArchive {
  private:
   bool OpenSource(const std::string& path);
   bool WalkLocalHeaders();
+  int64_t NextLocalSignature(int64_t from) const;
   void Judge();
   void JudgeEntries();
   void CheckOverlaps();
