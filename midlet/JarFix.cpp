@@ -13,6 +13,7 @@ namespace parcelix {
 namespace {
 
 constexpr uint8_t kBom[] = {0xEF, 0xBB, 0xBF};
+constexpr std::string_view kManifestName = "META-INF/MANIFEST.MF";
 constexpr uint16_t kMethodDeflate64 = 9;
 constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
 // Members decoded into memory to be written again: a manifest up to this
@@ -30,13 +31,6 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 bool UnsafeName(const std::string& n) {
   return n.empty() || n.find('\0') != std::string::npos || n.front() == '/' || n == ".." ||
          n.starts_with("../") || n.find("/../") != std::string::npos || n.ends_with("/..");
-}
-
-// The first entry (by the old order) whose name is `name` in any letter case, or -1.
-int FindEntry(const std::vector<ZipEntry>& entries, std::string_view name) {
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (SameIgnoringCase(entries[i].name, name)) return int(i);
-  return -1;
 }
 
 // Why entry i cannot be written from what is stored ("" when it can): its
@@ -125,7 +119,7 @@ class Planner {
  private:
   bool CheckMembers();
   void FindDuplicates();
-  std::vector<int> Order() const;
+  std::vector<int> Order();
   void Layout();
   void Steps(const std::vector<int>& order);
   void Signatures();
@@ -148,8 +142,6 @@ class Planner {
 };
 
 JarFixPlan Planner::Run() {
-  manifest_ = FindEntry(entries_, "META-INF/MANIFEST.MF");
-  folder_ = FindEntry(entries_, "META-INF/");
   drop_.assign(entries_.size(), false);
   flagged_.assign(entries_.size(), false);
   for (const Finding& f : old_.Zip().findings)
@@ -175,7 +167,9 @@ bool Planner::CheckMembers() {
     if (e.Encrypted()) return Refuse(e.name + " is encrypted; Parcelix does not decrypt it and cannot check it");
     const bool reencode =
         o_.deflate64ToDeflate && e.method == kMethodDeflate64 && e.uncompressedSize <= kMaxReencode;
-    const bool repair = int(i) == manifest_ && e.uncompressedSize <= kMaxManifest;
+    // The manifest is the first intact member of its name, in any letter case.
+    const bool manifest = manifest_ < 0 && SameIgnoringCase(e.name, kManifestName);
+    const bool repair = manifest && e.uncompressedSize <= kMaxManifest;
     std::vector<uint8_t> bytes;
     damage_[i] = CheckMember(old_, e, repair || reencode ? &bytes : nullptr);
     if (!damage_[i].empty()) {
@@ -184,6 +178,7 @@ bool Planner::CheckMembers() {
       plan_.lost.push_back(e.name + " (" + damage_[i] + ")");
       continue;
     }
+    if (manifest) manifest_ = int(i);
     if (repair) {
       manifestText_ = bytes;
       manifestRead_ = true;
@@ -214,7 +209,9 @@ void Planner::FindDuplicates() {
 }
 
 // META-INF/ and the manifest first, every other entry in its old order.
-std::vector<int> Planner::Order() const {
+std::vector<int> Planner::Order() {
+  for (size_t i = 0; i < entries_.size() && folder_ < 0; ++i)
+    if (!drop_[i] && SameIgnoringCase(entries_[i].name, "META-INF/")) folder_ = int(i);
   std::vector<int> order;
   for (const int first : {folder_, manifest_})
     if (first >= 0 && !drop_[size_t(first)]) order.push_back(first);
