@@ -7,6 +7,7 @@
 #include "engine/read/ArchiveSource.h"
 #include "engine/read/ZipMember.h"
 #include "midlet/JarFixText.h"
+#include "midlet/JarSignature.h"
 
 namespace parcelix {
 
@@ -315,7 +316,7 @@ void Planner::Signatures() {
   if (o_.midpSigned) plan_.notes.push_back("the MIDP signature in the JAD no longer matches the fixed JAR");
   std::vector<std::string> names;
   for (const ZipEntry& e : entries_) names.push_back(e.name);
-  if (plan_.manifestChanged && HasSignatureFile(names))
+  if (plan_.manifestChanged && HasJarSignature(names))
     plan_.notes.push_back("the manifest changed, so the JAR's signature (META-INF/*.SF) no longer matches it");
 }
 

@@ -1,4 +1,4 @@
-// The words of the fix and the JAD lines it reads and rewrites.
+// The words of the fix and the JAD line it rewrites.
 #include "midlet/JarFixText.h"
 
 #include <algorithm>
@@ -46,34 +46,6 @@ void PutRestampChanges(int descriptor, int local, int zip64, std::vector<std::st
     changes.push_back("wrote the local header of " + CountText(local, "member", "members") +
                       " again to agree with the central directory");
   if (zip64) changes.push_back("dropped zip64 fields no size needs from " + CountText(zip64, "member", "members"));
-}
-
-bool HasSignatureFile(const std::vector<std::string>& names) {
-  if (HasJarSignature(names)) return true;
-  return std::any_of(names.begin(), names.end(), [](const std::string& n) {
-    if (n.size() <= 12 || n.find('/', 9) != std::string::npos) return false;
-    std::string upper = n;
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return upper.starts_with("META-INF/") && upper.ends_with(".SF");
-  });
-}
-
-JadAttributes ParseJadAttributes(std::string_view text) {
-  JadAttributes out;
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  ForEachLine(text, [&](size_t start, size_t length) {
-    const std::string_view line = text.substr(start, length);
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0) return;
-    out.emplace_back(std::string(Trim(line.substr(0, colon))), std::string(Trim(line.substr(colon + 1))));
-  });
-  return out;
-}
-
-bool JadSignsJar(const JadAttributes& jad) {
-  if (HasMidpSignature(jad)) return true;
-  return std::any_of(jad.begin(), jad.end(),
-                     [](const auto& kv) { return kv.first == "MIDlet-Jar-RSA-SHA1" && !kv.second.empty(); });
 }
 
 std::optional<std::string> UpdateJadJarSize(std::string_view jad, int64_t oldSize, int64_t newSize) {

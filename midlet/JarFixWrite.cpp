@@ -11,7 +11,8 @@
 #include "engine/read/ArchiveSource.h"
 #include "engine/read/Err_Msgs.h"
 #include "midlet/JarFix.h"
-#include "midlet/JarFixText.h"
+#include "midlet/JadUpdate.h"
+#include "midlet/JarSignature.h"
 #include "midlet/ManifestModel.h"
 #include "midlet/MidletSuite.h"
 
@@ -82,7 +83,7 @@ JarExamination ExamineJar(const std::string& jar, JarFixOptions options) {
   const std::string jad = JadPathOf(jar);
   if (jad != jar && FileExists(jad) && ReadWholeFile(jad, exam.jadText, kMaxJad)) {
     exam.jadPath = jad;
-    options.midpSigned = JadSignsJar(ParseJadAttributes(exam.jadText));
+    options.midpSigned = HasMidpSignature(ParseJadAttributes(exam.jadText));
   }
   exam.old = std::make_unique<TOldArchive>();
   const bool opened = options.salvage ? exam.old->OpenForSalvage(jar) : exam.old->Open(jar);

@@ -16,6 +16,8 @@
 
 #include "midlet/AuditFinding.h"
 
+struct ParcelixCryptoApi;  // midlet/crypto/CryptoApi.h
+
 namespace parcelix {
 
 using JadAttributes = std::vector<std::pair<std::string, std::string>>;
@@ -34,6 +36,8 @@ class TSignatureChecker {
  public:
   // Looks for the crypto module beside programPath (as the window module is).
   explicit TSignatureChecker(const std::string& programPath);
+  // Uses a crypto table that is linked in (tests), no module.
+  explicit TSignatureChecker(const ParcelixCryptoApi* api);
   ~TSignatureChecker();
   TSignatureChecker(const TSignatureChecker&) = delete;
   TSignatureChecker& operator=(const TSignatureChecker&) = delete;
@@ -45,6 +49,11 @@ class TSignatureChecker {
   // SHA-256 of a whole file as lowercase hex; nullopt and *error on failure.
   std::optional<std::string> Sha256File(const std::string& path, std::string* error);
 
+  // False when the crypto module could not be loaded; Error() says why. A
+  // signed suite is then reported unverifiable, never valid.
+  bool Available() const;
+  std::string Error() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
@@ -54,5 +63,11 @@ class TSignatureChecker {
 // block file in the JAR): a manifest save would break the signature.
 bool HasMidpSignature(const JadAttributes& jad);
 bool HasJarSignature(const std::vector<std::string>& memberNames);
+
+class TMidletSuite;
+// What a manifest save of the JAR would break, in words ("META-INF/ME.SF
+// signs the JAR", "Game.jad holds its MIDP signature"); empty when it is not
+// signed, and when the JAR cannot be opened (the save then says why).
+std::string SignatureASaveBreaks(TMidletSuite& suite, const std::string& jarFile);
 
 }  // namespace parcelix

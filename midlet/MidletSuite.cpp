@@ -48,29 +48,11 @@ std::string ExpandFileName(const std::string& path) {
   return IncludeTrailingSlash(buf) + path;
 }
 
-struct FileIdentity {
-  uint64_t dev = 0, ino = 0;
-  int64_t size = -1, mtimeSec = 0, mtimeNsec = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity IdentityOf(const struct stat& st) {
-  return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
-          int64_t(st.st_mtim.tv_nsec)};
-}
-
-bool IdentityOf(const std::string& path, FileIdentity& id) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  id = IdentityOf(st);
-  return true;
-}
-
 }  // namespace
 
 struct TMidletSuite::EditSession {
   std::string path;
-  FileIdentity identity;
+  TFileIdentity identity;
   std::unique_ptr<TOldArchive> old;
   // The manifest as ReadJarManifest read it when the session opened, or why
   // it could not be read.
@@ -79,7 +61,8 @@ struct TMidletSuite::EditSession {
 };
 
 struct TMidletSuite::LastRead {
-  FileIdentity identity;
+  TFileIdentity identity;
+  std::string path;  // follows a rename of the file
   std::vector<uint8_t> bytes;
 };
 
@@ -138,20 +121,27 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
 }
 
 std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
-  FileIdentity id;
-  const bool known = IdentityOf(jarFile, id);
-  if (known && session_ && session_->path == jarFile && session_->identity == id) return SessionManifest(*session_);
-  if (known && last_ && last_->identity == id) return last_->bytes;
+  if (session_ && session_->path == jarFile) {
+    TFileIdentity id;
+    if (IdentityOfFile(jarFile, id) && session_->identity == id) return SessionManifest(*session_);
+  }
+  // The manifest read last (or written by a save) serves a read of the same
+  // file under the same name, unchanged; other files cost no extra stat.
+  if (last_ && last_->path == jarFile) {
+    TFileIdentity id;
+    if (IdentityOfFile(jarFile, id) && last_->identity == id) return last_->bytes;
+  }
   std::vector<uint8_t> bytes = ReadJarManifest(UnJar, jarFile);
-  if (known) last_ = std::make_shared<LastRead>(LastRead{id, bytes});
+  if (UnJar.ArchiveIdentity().size >= 0)
+    last_ = std::make_shared<LastRead>(LastRead{UnJar.ArchiveIdentity(), jarFile, bytes});
   return bytes;
 }
 
 // The JAR opened for an edit: its directory and local headers read once, the
 // file held open for the save, and its manifest read as every command reads it.
 TMidletSuite::EditSession& TMidletSuite::SessionFor(const std::string& jarFile) {
-  FileIdentity id;
-  if (!IdentityOf(jarFile, id)) throw EMidletError(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
+  TFileIdentity id;
+  if (!IdentityOfFile(jarFile, id)) throw EMidletError(std::string(ErrorMessage(kErrOpenFile)) + " (" + jarFile + ")");
   if (session_ && session_->path == jarFile && session_->identity == id) return *session_;
   session_.reset();
   auto s = std::make_shared<EditSession>();
@@ -233,6 +223,7 @@ RenameResult TMidletSuite::RenameByMIDletName(const std::string& fileName) {
   errno = 0;
   if (MoveFileNoReplace(fileName, r.newPath)) {
     r.renamed = true;
+    if (last_ && last_->path == fileName) last_->path = r.newPath;  // a JAD next reads it there
   } else if (errno == EEXIST || access(r.newPath.c_str(), F_OK) == 0) {
     r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
   } else {
@@ -359,14 +350,20 @@ void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
   }
   // The manifest just written is what a rename or a JAD after the save
   // reads: the new JAR need not be opened again for it.
-  FileIdentity id;
-  if (IdentityOf(s.path, id)) last_ = std::make_shared<LastRead>(LastRead{id, {text.begin(), text.end()}});
+  TFileIdentity id;
+  if (IdentityOfFile(s.path, id)) last_ = std::make_shared<LastRead>(LastRead{id, s.path, {text.begin(), text.end()}});
 }
 
 void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {
   CheckSavable(jarFile);
   EditSession& session = SessionFor(jarFile);
   CommitManifest(session, NewManifestText(session, grid));
+}
+
+std::vector<std::string> TMidletSuite::MemberNames(const std::string& jarFile) {
+  std::vector<std::string> names;
+  for (const ZipEntry& e : SessionFor(jarFile).old->Entries()) names.push_back(SlashName(e.name));
+  return names;
 }
 
 std::string BackupPathOf(const std::string& jarFile) {

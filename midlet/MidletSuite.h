@@ -120,6 +120,9 @@ class TMidletSuite {
   // replaced only by the complete new archive. Throws EMidletError, leaving
   // the JAR exactly as it was, also when a member cannot be copied exactly.
   void SaveManifest(const std::string& jarFile, const GridLines& grid);
+  // The member names of the JAR, with '/', from the session a save then
+  // uses (no second open). Throws EMidletError when it cannot be opened.
+  std::vector<std::string> MemberNames(const std::string& jarFile);
   // The editor's Save on ManifestJarFile: backup, save, rename, JAD, as the
   // options say. Throws EMidletError when the save fails (the JAR is then
   // exactly as it was); a rename or JAD that fails after the save is told in

@@ -9,7 +9,7 @@ packages=(
   python3 unzip zip p7zip-full libarchive-tools default-jdk-headless strace
   desktop-file-utils xvfb xauth
   libglib2.0-bin python3-gi
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libssl-dev openssl
   scdoc man-db bash-completion appstream librsvg2-bin
 )
 # Only for the benchmarks in bench/ (not CI): scripts/install-deps.sh --bench

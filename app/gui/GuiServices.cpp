@@ -28,6 +28,14 @@ void TGuiServices::Message(QWidget* owner, const UserMessage& message) const {
     ShowMessageBox(owner, message);
 }
 
+bool TGuiServices::Ask(QWidget* owner, const UserMessage& question) const {
+  if (AskYesNo) return AskYesNo(owner, question);
+  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(question.title), QString::fromUtf8(question.text),
+                  QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 QStringList TGuiServices::Choose(QWidget* owner, const TFileRequest& request) const {
   if (ChooseFiles) return ChooseFiles(owner, request);
   if (request.multiple)

@@ -33,11 +33,14 @@ struct TGuiServices {
   std::function<bool(const QUrl& url)> OpenUrl;
   // Runs a window modally; tests show it without blocking instead.
   std::function<void(QDialog& dialog)> ExecModal;
+  // Asks a question with Yes and No; true for Yes.
+  std::function<bool(QWidget* owner, const UserMessage& question)> AskYesNo;
 
   void Message(QWidget* owner, const UserMessage& message) const;
   QStringList Choose(QWidget* owner, const TFileRequest& request) const;
   bool Open(const QUrl& url) const;
   void Exec(QDialog& dialog) const;
+  bool Ask(QWidget* owner, const UserMessage& question) const;
 
   // The top-level error handler: shows an error that an operation raised.
   void ShowError(QWidget* owner, const std::exception& error) const;

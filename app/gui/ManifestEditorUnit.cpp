@@ -9,6 +9,7 @@
 #include <QShowEvent>
 
 #include "app/gui/HelpViewer.h"
+#include "midlet/JarSignature.h"
 
 namespace parcelix {
 
@@ -180,6 +181,7 @@ void TfrmManifestEditor::FormShow() {
 void TfrmManifestEditor::btnManifestSaveClick() {
   if (busy_) return;
   Manifest.CommitEdits();
+  if (!ConfirmSignatureBreak()) return;
   const GridLines lines = model_.Lines();
   QString error;
   {
@@ -207,6 +209,16 @@ void TfrmManifestEditor::btnManifestSaveClick() {
     return;
   }
   accept();
+}
+
+bool TfrmManifestEditor::ConfirmSignatureBreak() {
+  const std::string signedBy = SignatureASaveBreaks(suite_, suite_.ManifestJarFile);
+  if (signedBy.empty()) return true;
+  return services_.Ask(this, {"Warning!",
+                              "The JAR is signed (" + signedBy +
+                                  "). Saving the manifest breaks the signature: the JAR will no longer count as "
+                                  "signed.\n\nSave all the same?",
+                              MsgIcon::Warning});
 }
 
 void TfrmManifestEditor::btnManifestCancelClick() { reject(); }

@@ -89,6 +89,8 @@ class TfrmManifestEditor : public QDialog {
   TMidletSuite& suite_;
   const TGuiServices& services_;
   TChmHelpViewer& help_;
+  // True when the JAR is not signed, or the user accepts that a save breaks its signature.
+  bool ConfirmSignatureBreak();
   bool busy_ = false;
   int result_ = 0;
   TManifestGridModel model_;

@@ -28,6 +28,8 @@ constexpr CommandEntry kCommands[] = {
     {"unset", "[--no-backup] [--no-rename] [--no-jad] JAR KEY...", "remove manifest attributes and save the JAR",
      UnsetTable},
     {"edit", "[--no-backup] [--no-rename] [--no-jad] JAR", "edit the manifest in $VISUAL or $EDITOR", EditTable},
+    {"check", "[-r] [--json|--csv] [--duplicates] [--trash-duplicates] PATH...",
+     "report what is wrong with each JAR and its JAD", CheckTable},
     {"fix", "[-r] [-n|--dry-run] [--no-backup] [--salvage] [--deflate64-to-deflate] [--break-signature] PATH...",
      "write JARs again so that strict readers accept them", FixTable},
     {"list", "[--json] ARCHIVE", "list the members of an archive", ListTable},

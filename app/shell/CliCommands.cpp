@@ -40,6 +40,8 @@ std::shared_ptr<SaveOptions> SaveArguments(CLI::App& cmd) {
   cmd.add_flag("--no-backup", o->noBackup, "keep no copy of the JAR as it was");
   cmd.add_flag("--no-rename", o->noRename, "do not rename the JAR after its MIDlet-Name");
   cmd.add_flag("--no-jad", o->noJad, "do not write a JAD beside the saved JAR");
+  cmd.add_flag("--break-signature", o->breakSignature,
+               "save a signed JAR although its signature will no longer hold");
   cmd.add_option("JAR", o->archive, "the JAR whose manifest changes")->required();
   return o;
 }
@@ -87,8 +89,12 @@ CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
 }
 
 CommandRunner JadTable(CLI::App& cmd, CliContext& ctx) {
-  cmd.description("Writes a JAD beside each JAR, from its manifest, its size and the settings' URL.");
-  return Run(ctx, BatchArguments(cmd), RunJad);
+  cmd.description(
+      "Writes a JAD beside each JAR, from its manifest, its size and the settings' URL. With --update, sets "
+      "MIDlet-Jar-Size and MIDlet-Jar-URL of the JAD that is there to the JAR and keeps every other line.");
+  auto o = BatchArguments(cmd);
+  cmd.add_flag("--update", o->update, "update the JADs that exist (size and URL) instead of writing new ones");
+  return Run(ctx, o, RunJad);
 }
 
 CommandRunner SetTable(CLI::App& cmd, CliContext& ctx) {
@@ -109,6 +115,22 @@ CommandRunner UnsetTable(CLI::App& cmd, CliContext& ctx) {
 CommandRunner EditTable(CLI::App& cmd, CliContext& ctx) {
   cmd.description("Opens the manifest in $VISUAL, $EDITOR or vi, and saves the JAR when the text changed.");
   return Run(ctx, SaveArguments(cmd), RunEdit);
+}
+
+CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Checks each JAR and the JAD beside it: the archive, the manifest, the MIDP attributes, the JAD and the "
+      "signatures. Prints one line per finding and a count per code; exits 1 when an error was found.");
+  auto o = std::make_shared<CheckOptions>();
+  cmd.add_flag("-r,--recursive", o->recursive, "also the JARs in the subfolders of each folder named");
+  auto* json = cmd.add_flag("--json", o->json, "print one JSON object per JAR instead of the lines and the summary");
+  auto* csv = cmd.add_flag("--csv", o->csv, "print one CSV row per JAR, after a header row");
+  json->excludes(csv);
+  cmd.add_flag("--duplicates", o->duplicates, "also find identical JARs and copies of the same suite in other bytes");
+  cmd.add_flag("--trash-duplicates", o->trashDuplicates,
+               "of each group of identical JARs keep one and move the others to the Trash");
+  cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
+  return Run(ctx, o, RunCheck);
 }
 
 CommandRunner FixTable(CLI::App& cmd, CliContext& ctx) {

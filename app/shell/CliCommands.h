@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/shell/Cli.h"
@@ -23,15 +24,25 @@ struct BatchOptions {
   bool dryRun = false;
   bool json = false;
   int version = -1;  // rename: -1 as the settings say, 0/1: --no-version / --version
+  bool update = false;  // jad: bring the JADs that exist up to date instead of writing new ones
   std::vector<std::string> paths;
 };
 
 // set, unset, edit.
 struct SaveOptions {
   bool noBackup = false, noRename = false, noJad = false;
+  bool breakSignature = false;  // save a signed JAR all the same
   bool json = false;
   std::string archive;
   std::vector<std::string> rest;  // set: KEY=VALUE pairs, unset: keys
+};
+
+// check.
+struct CheckOptions {
+  bool recursive = false;
+  bool json = false, csv = false;
+  bool duplicates = false, trashDuplicates = false;
+  std::vector<std::string> paths;
 };
 
 // fix.
@@ -41,8 +52,7 @@ struct FixOptions {
   std::vector<std::string> paths;
 };
 
-// The JARs a batch works on (named, or found in the folders named, below
-// them with recursive), each once, and the paths that are no JAR.
+// The JARs a batch works on (CmdBatch.cpp), and the paths that are none.
 struct Collected {
   std::vector<std::string> jars;
   std::vector<std::pair<std::string, std::string>> problems;  // path, reason
@@ -58,6 +68,7 @@ int RunJad(CliContext& ctx, const BatchOptions& o);
 int RunSet(CliContext& ctx, const SaveOptions& o);
 int RunUnset(CliContext& ctx, const SaveOptions& o);
 int RunEdit(CliContext& ctx, const SaveOptions& o);
+int RunCheck(CliContext& ctx, const CheckOptions& o);
 int RunFix(CliContext& ctx, const FixOptions& o);
 
 }  // namespace parcelix

@@ -18,6 +18,7 @@
 #include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/FileUtil.h"
+#include "midlet/JadUpdate.h"
 #include "midlet/ManifestModel.h"
 #include "midlet/MidletSuite.h"
 #include "midlet/Settings.h"
@@ -63,6 +64,38 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
   return true;
 }
 
+}  // namespace
+
+Collected CollectJars(const BatchOptions& o) {
+  Collected c;
+  for (const std::string& p : o.paths) {
+    struct stat st {};
+    const bool exists = stat(p.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+      std::vector<std::string> found;
+      int err = 0;
+      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
+      std::sort(found.begin(), found.end());
+      for (auto& f : found) c.jars.push_back(std::move(f));
+    } else if (exists && S_ISREG(st.st_mode)) {
+      if (IsJarName(p))
+        c.jars.push_back(p);
+      else
+        c.problems.emplace_back(p, "not a JAR file");
+    } else {
+      c.problems.emplace_back(p, "not found");
+    }
+  }
+  // A JAR named twice (or named and inside a named directory) is done once.
+  std::set<std::string> seen;
+  c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
+                              [&](const std::string& j) { return !seen.insert(j).second; }),
+               c.jars.end());
+  return c;
+}
+
+namespace {
+
 // Why a JAR could not be done; called inside a catch block.
 std::string CurrentFailure() {
   try {
@@ -91,8 +124,10 @@ void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar
                   const char* failWord, const char* targetKey) {
   if (!o.json) {
     if (ctx.quiet && r.result != "kept" && r.result != "failed") return;  // -q: only the JARs not done
-    *ctx.out << jar << (r.target.empty() ? ": " + std::string(failWord) + " (" + r.message + ")" : " -> " + r.target)
-             << '\n';
+    if (r.target.empty())
+      *ctx.out << jar << ": " << failWord << " (" << r.message << ")\n";
+    else
+      *ctx.out << jar << " -> " << r.target << (r.message.empty() ? "" : " (" + r.message + ")") << '\n';
     return;
   }
   Json j;
@@ -135,34 +170,6 @@ std::string Plural(size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-Collected CollectJars(const BatchOptions& o) {
-  Collected c;
-  for (const std::string& p : o.paths) {
-    struct stat st {};
-    const bool exists = stat(p.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-      std::vector<std::string> found;
-      int err = 0;
-      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
-      std::sort(found.begin(), found.end());
-      for (auto& f : found) c.jars.push_back(std::move(f));
-    } else if (exists && S_ISREG(st.st_mode)) {
-      if (IsJarName(p))
-        c.jars.push_back(p);
-      else
-        c.problems.emplace_back(p, "not a JAR file");
-    } else {
-      c.problems.emplace_back(p, "not found");
-    }
-  }
-  // A JAR named twice (or named and inside a named directory) is done once.
-  std::set<std::string> seen;
-  c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
-                              [&](const std::string& j) { return !seen.insert(j).second; }),
-               c.jars.end());
-  return c;
-}
-
 int RunRename(CliContext& ctx, const BatchOptions& o) {
   Collected c = CollectJars(o);
   TMidletSuite suite;
@@ -204,7 +211,41 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
   return kept == 0 ? 0 : 1;
 }
 
+namespace {
+
+// jad --update: the JADs that exist beside the JARs, brought up to date. A
+// JAD named instead of its JAR stands for the JAR of the same stem.
+int RunJadUpdate(CliContext& ctx, BatchOptions o) {
+  for (std::string& p : o.paths)
+    if (SameTextAscii(ExtractFileExt(ExtractFileName(p)), ".jad") && FileExists(p)) p = ChangeFileExt(p, ".jar");
+  Collected c = CollectJars(o);
+  size_t updated = 0, unchanged = 0, without = 0, failed = 0;
+  ForEachJar(ctx, o, c, "not updated", "jad", failed, [&](const std::string& jar) -> Outcome {
+    const std::string jad = JadPathOf(jar);
+    if (!FileExists(jad)) {
+      ++without;
+      return {"skipped", "", "no JAD beside it"};
+    }
+    const JadUpdateResult r = UpdateJadForJar(jad, jar, o.dryRun);
+    switch (r.status) {
+      case JadUpdateResult::Status::Updated: ++updated; return {"updated", jad, r.message};
+      case JadUpdateResult::Status::Unchanged: ++unchanged; return {"unchanged", jad, r.message};
+      case JadUpdateResult::Status::Failed: break;
+    }
+    ++failed;
+    return {"failed", "", r.message};
+  });
+  if (!o.json && !ctx.quiet)
+    *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << updated
+             << (o.dryRun ? " JADs to update, " : " JADs updated, ") << unchanged << " up to date, " << without
+             << " without a JAD, " << failed << " failed" << (o.dryRun ? " (dry run)" : "") << '\n';
+  return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
 int RunJad(CliContext& ctx, const BatchOptions& o) {
+  if (o.update) return RunJadUpdate(ctx, o);
   Collected c = CollectJars(o);
   TMidletSuite suite;
   LoadSettings(suite.Options);

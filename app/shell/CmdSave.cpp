@@ -12,6 +12,7 @@
 #include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/FileUtil.h"
+#include "midlet/JarSignature.h"
 #include "midlet/ManifestModel.h"
 #include "midlet/MidletSuite.h"
 #include "midlet/Settings.h"
@@ -71,6 +72,22 @@ bool LoadGrid(CliContext& ctx, TMidletSuite& suite, const SaveOptions& o, GridLi
     SaveFailed(ctx, o, o.archive, e.what());
     return false;
   }
+  return true;
+}
+
+// A signed JAR is saved only with --break-signature: the save changes the
+// manifest (and so the bytes) that the signature covers. False (reported)
+// when the save must not go on.
+bool SignatureAllowsSave(CliContext& ctx, TMidletSuite& suite, const SaveOptions& o) {
+  const std::string signedBy = SignatureASaveBreaks(suite, o.archive);
+  if (signedBy.empty()) return true;
+  if (!o.breakSignature) {
+    SaveFailed(ctx, o, o.archive,
+               "the JAR is signed (" + signedBy + "); a manifest save breaks the signature. The JAR is unchanged; " +
+                   "add --break-signature to save it all the same");
+    return false;
+  }
+  if (!ctx.quiet) ReportError(ctx, o.archive, "saving all the same; the signature will no longer hold (" + signedBy + ")");
   return true;
 }
 
@@ -173,7 +190,7 @@ int RunSet(CliContext& ctx, const SaveOptions& f) {
   if (!PrepareSuite(ctx, suite, f)) return 1;
   GridLines grid;
   bool hadManifest = false;
-  if (!LoadGrid(ctx, suite, f, grid, hadManifest)) return 1;
+  if (!LoadGrid(ctx, suite, f, grid, hadManifest) || !SignatureAllowsSave(ctx, suite, f)) return 1;
   for (const auto& [key, value] : pairs) GridSet(grid, key, value);
   return RunSave(ctx, suite, f, grid);
 }
@@ -183,7 +200,7 @@ int RunUnset(CliContext& ctx, const SaveOptions& f) {
   if (!PrepareSuite(ctx, suite, f)) return 1;
   GridLines grid;
   bool hadManifest = false;
-  if (!LoadGrid(ctx, suite, f, grid, hadManifest)) return 1;
+  if (!LoadGrid(ctx, suite, f, grid, hadManifest) || !SignatureAllowsSave(ctx, suite, f)) return 1;
   int removed = 0;
   for (const std::string& key : f.rest) {
     int n = GridUnset(grid, key);
@@ -202,7 +219,7 @@ int RunEdit(CliContext& ctx, const SaveOptions& f) {
   if (!PrepareSuite(ctx, suite, f)) return 1;
   GridLines grid;
   bool hadManifest = false;
-  if (!LoadGrid(ctx, suite, f, grid, hadManifest)) return 1;
+  if (!LoadGrid(ctx, suite, f, grid, hadManifest) || !SignatureAllowsSave(ctx, suite, f)) return 1;
 
   std::string before = GridText(grid), after;
   try {

@@ -3,11 +3,10 @@
 // command-line run never pays for loading the Qt libraries.
 #pragma once
 
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "app/shell/Cli.h"
+#include "midlet/ProgramModule.h"
 
 namespace parcelix {
 
@@ -21,34 +20,25 @@ using WindowRunFn = int (*)(int argc, char** argv);
 // Returns 1 when the box was shown, 0 when no display could be opened.
 using WindowMessageFn = int (*)(const char* title, const char* text, int icon);
 
-// The file name of the module and where it is looked for: beside the program
-// (a build tree or a portable install), then in ../lib/parcelix/.
+// The file name of the module, looked for as every module of the program is.
 inline constexpr const char* kWindowModuleName = "parcelix-window.so";
-std::vector<std::string> WindowModuleCandidates(const std::string& programPath);
 
 class TWindowModule {
  public:
   // Loads the module beside `programPath`; Loaded() tells whether it worked
   // and Error() why not.
   explicit TWindowModule(const std::string& programPath);
-  ~TWindowModule();
-  TWindowModule(const TWindowModule&) = delete;
-  TWindowModule& operator=(const TWindowModule&) = delete;
 
   bool Loaded() const { return run_ != nullptr && message_ != nullptr; }
-  const std::string& Error() const { return error_; }
+  const std::string& Error() const { return module_.Error(); }
 
   int RunWindow(int argc, char** argv) const { return run_(argc, argv); }
   bool ShowMessage(const UserMessage& m) const;
 
  private:
-  struct Closer {
-    void operator()(void* handle) const;
-  };
-  std::unique_ptr<void, Closer> handle_;
+  TProgramModule module_;
   WindowRunFn run_ = nullptr;
   WindowMessageFn message_ = nullptr;
-  std::string error_;
 };
 
 }  // namespace parcelix

@@ -10,6 +10,16 @@
 
 namespace parcelix {
 
+// Which file a path named, and in which state: equal identities mean the
+// same file, unchanged (device, inode, size and modification time).
+struct TFileIdentity {
+  uint64_t dev = 0, ino = 0;
+  int64_t size = -1, mtimeSec = 0, mtimeNsec = 0;
+  bool operator==(const TFileIdentity&) const = default;
+};
+// The identity of the regular file at path; false when there is none.
+bool IdentityOfFile(const std::string& path, TFileIdentity& id);
+
 // A file descriptor owned by one object and closed when it goes away.
 class TFd {
  public:

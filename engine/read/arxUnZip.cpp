@@ -115,7 +115,7 @@ bool TUnZip::OpenForRun() {
     ReportError(archiveFile_, "", volumeId_, kErrOpenFile);
     return false;
   }
-  const FileIdentity now{source_->Device(), source_->Inode(), source_->Size(),
+  const TFileIdentity now{source_->Device(), source_->Inode(), source_->Size(),
                          source_->ModifiedSeconds(), source_->ModifiedNanoseconds()};
   // The file changed since its type was detected: what was found then (the
   // directory start, the adjustments) may no longer hold.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/FileSystem.h"
 #include "engine/codec/Crc32.h"
 #include "engine/codec/arxStreams.h"
 #include "engine/common/arxBase.h"
@@ -85,6 +86,9 @@ class TUnZip : public TZipCommon {
   // Setting the archive detects its type; a path that is no file clears it.
   void SetArchiveFile(const std::string& path);
   const std::string& ArchiveFile() const { return archiveFile_; }
+  // The file ArchiveFile named when it was opened and examined (size -1 when
+  // it could not be opened).
+  const TFileIdentity& ArchiveIdentity() const { return detected_; }
   TArcType ArcType() const { return arcType_; }
   void SetArcType(TArcType);  // re-runs detection on the current archive
 
@@ -162,11 +166,7 @@ class TUnZip : public TZipCommon {
   // The archive stays open from detection to the end of the next run, so
   // that setting ArchiveFile and reading a manifest open the file once.
   std::unique_ptr<TArchiveSource> source_;
-  struct FileIdentity {
-    uint64_t dev = 0, ino = 0;
-    int64_t size = -1, mtimeSec = 0, mtimeNsec = 0;
-    bool operator==(const FileIdentity&) const = default;
-  } detected_;
+  TFileIdentity detected_;
   bool justOpened_ = false;  // set by SetArchiveFile, taken by the next run
   int64_t archiveSize_ = 0;
   EndLocation where_;

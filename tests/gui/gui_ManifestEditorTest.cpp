@@ -270,5 +270,60 @@ TEST_F(ManifestEditorTest, AJarWithoutManifestOpensEmptyAfterTheError) {
   EXPECT_EQ(rec.messages[0].icon, MsgIcon::Error);
 }
 
+
+// A signed JAR: the editor asks before a save breaks the signature; No keeps
+// the JAR byte for byte and the edits in the window, Yes saves.
+TEST_F(ManifestEditorTest, ASaveThatBreaksASignatureIsAskedFirst) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> extraMembers;
+    std::string jad;  // "" for none
+    bool answer;
+    const char* questionHas;  // nullptr: no question
+  };
+  const Case cases[] = {
+      {"unsigned", {}, "MIDlet-Name: Foo\r\n", true, nullptr},
+      {"jar signature, no", {{"META-INF/ME.SF", "x"}, {"META-INF/ME.RSA", "y"}}, "", false, "META-INF/ME.SF signs"},
+      {"jar signature, yes", {{"META-INF/ME.SF", "x"}, {"META-INF/ME.EC", "y"}}, "", true, "META-INF/ME.SF signs"},
+      {"sf without its block", {{"META-INF/ME.SF", "x"}}, "", true, nullptr},
+      {"midp signature, no", {}, "MIDlet-Jar-RSA-SHA1: AAAA\r\nMIDlet-Certificate-1-1: AAAA\r\n", false,
+       "Game.jad holds its MIDP signature"},
+  };
+  AllOptions(false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JarSpec spec = MidletJar(jar, kGameManifest);
+    for (const auto& [name, bytes] : c.extraMembers) spec.members.push_back({name, bytes});
+    MakeJars({spec});
+    const QString jad = dir.filePath(QStringLiteral("Game.jad"));
+    QFile::remove(jad);
+    if (!c.jad.empty()) WriteFile(jad, c.jad);
+    original = ReadFile(jar);
+    std::vector<UserMessage> questions;
+    services.AskYesNo = [&](QWidget*, const UserMessage& q) {
+      questions.push_back(q);
+      return c.answer;
+    };
+    Show();
+    SetValue(QStringLiteral("MIDlet-Vendor"), QStringLiteral("Someone Else"));
+    editor.btnManifestSaveClick();
+    ASSERT_EQ(questions.size(), c.questionHas ? 1u : 0u);
+    if (c.questionHas) {
+      EXPECT_NE(questions[0].text.find(c.questionHas), std::string::npos) << questions[0].text;
+      EXPECT_NE(questions[0].text.find("breaks the signature"), std::string::npos) << questions[0].text;
+    }
+    EXPECT_TRUE(rec.messages.empty());
+    EXPECT_EQ(editor.isVisible(), !c.answer);
+    if (c.answer) {
+      EXPECT_NE(SavedManifest(jar).find("MIDlet-Vendor: Someone Else\r\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(ReadFile(jar), original);
+      EXPECT_EQ(editor.Model().Value(RowOf(QStringLiteral("MIDlet-Vendor"))), QStringLiteral("Someone Else"));
+      editor.btnManifestCancelClick();
+    }
+    QFile::remove(jar);
+  }
+}
+
 }  // namespace
 }  // namespace parcelix::test

@@ -89,6 +89,7 @@ std::vector<Case> Cases() {
        [] {
          auto m = With(Plain(), 1, [](Member& x) { x.data = "\xEF\xBB\xBF" + kManifest; });
          m.push_back({"META-INF/K.SF", "Signature-Version: 1.0\r\n\r\n", 0});
+         m.push_back({"META-INF/K.RSA", "block", 0});
          return m;
        }(),
        {}, {}, TFixVerdict::NeedsFix, {"signature (META-INF/*.SF) no longer matches"}},

@@ -13,6 +13,7 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
 from jars import (MAKERS, Checker, files_in, have, make_jar, make_tree, midlet_manifest, read_member,  # noqa: E402,E501
                   raw_members, require_program, run, write_ini)
+import jars  # noqa: E402
 
 require_program()
 c = Checker()
@@ -79,13 +80,7 @@ def read_bytes(path):
 
 
 def new_jar(maker, manifest, folder, name="game.jar", with_manifest=True):
-    os.makedirs(folder, exist_ok=True)
-    tree = tempfile.mkdtemp(dir=work, prefix="tree-")
-    make_tree(tree, manifest, with_manifest)
-    path = os.path.join(folder, name)
-    ok = make_jar(maker, path, tree)
-    shutil.rmtree(tree)
-    return path if ok else None
+    return jars.new_jar(work, maker, manifest, folder, name, with_manifest)
 
 
 def no_leftovers(folder, expected, what):

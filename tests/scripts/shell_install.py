@@ -87,7 +87,8 @@ prefix = os.path.join(tmp, "prefix")
 r = run(["cmake", "--install", BUILD, "--prefix", prefix])
 check(r.returncode == 0, "cmake --install: %r" % r.stderr)
 completion = os.path.join(prefix, "share/bash-completion/completions/parcelix")
-expected = ["bin/parcelix", "share/man/man1/parcelix.1", "share/bash-completion/completions/parcelix"]
+expected = ["bin/parcelix", "share/man/man1/parcelix.1", "share/bash-completion/completions/parcelix",
+            "lib/parcelix/parcelix-crypto.so"]
 icon_sizes = (16, 22, 24, 32, 48, 64, 128, 256)
 if GUI:
     expected += ["share/metainfo/org.example.parcelix.metainfo.xml", "share/applications/parcelix.desktop"]

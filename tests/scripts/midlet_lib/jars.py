@@ -174,6 +174,18 @@ def make_jar(maker, jar, tree, manifest_first=True):
 MAKERS = ["jdk", "infozip", "7z-deflate64", "python", "python-zip64"]
 
 
+def new_jar(work, maker, manifest, folder, name="game.jar", with_manifest=True):
+    """A JAR packed by maker from make_tree's files, at folder/name; None
+    when the tool is missing. The tree is made below work and removed."""
+    os.makedirs(folder, exist_ok=True)
+    tree = tempfile.mkdtemp(dir=work, prefix="tree-")
+    make_tree(tree, manifest, with_manifest)
+    path = os.path.join(folder, name)
+    ok = make_jar(maker, path, tree)
+    shutil.rmtree(tree)
+    return path if ok else None
+
+
 def member_data_span(jar, name):
     """(offset, length) of a member's stored bytes, from its local header."""
     with zipfile.ZipFile(jar) as z:

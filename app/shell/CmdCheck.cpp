@@ -1,0 +1,223 @@
+// The check command: the collection audit of every JAR named or found, its
+// findings as lines, JSON lines or CSV rows, and the duplicate search.
+// Each JAR is examined (a pure function of the files, fit for a worker
+// thread) and then reported, in path order.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "app/shell/CliCommands.h"
+#include "app/shell/CliJson.h"
+#include "app/shell/ContextMenu.h"
+#include "app/shell/Progress.h"
+#include "engine/common/FileSystem.h"
+#include "engine/common/arxGbls.h"
+#include "midlet/Audit.h"
+#include "midlet/JarSignature.h"
+#include "midlet/MidletSuite.h"
+#include "midlet/Settings.h"
+
+namespace parcelix {
+
+namespace {
+
+struct CheckTotals {
+  std::map<std::string, size_t> perCode;
+  size_t jars = 0, withErrors = 0, withWarnings = 0;
+  bool failed = false;  // an error finding, or a JAR that could not be taken
+};
+
+// The audit of one JAR, and its digest when duplicates are looked for.
+AuditResult ExamineJar(const std::string& path, TSignatureChecker& signatures, bool digest, std::string& digestError) {
+  AuditResult r = AuditJar(path, &signatures);
+  if (digest && r.size >= 0) r.sha256 = signatures.Sha256File(path, &digestError);
+  return r;
+}
+
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+void PrintCsv(std::ostream& out, const AuditResult& r) {
+  size_t errors = 0, warnings = 0;
+  std::vector<std::string> seen;  // each code once, in the order found
+  std::string codes;
+  for (const AuditFinding& f : r.findings) {
+    errors += f.severity == AuditSeverity::error;
+    warnings += f.severity == AuditSeverity::warning;
+    if (std::find(seen.begin(), seen.end(), f.code) != seen.end()) continue;
+    seen.push_back(f.code);
+    codes += (codes.empty() ? "" : " ") + f.code;
+  }
+  out << CsvField(r.path) << ',' << r.size << ',' << r.sha256.value_or("") << ',' << CsvField(r.name) << ','
+      << CsvField(r.vendor) << ',' << CsvField(r.version) << ',' << CsvField(r.jadPath) << ',' << errors << ','
+      << warnings << ',' << CsvField(codes) << '\n';
+}
+
+Json ResultJson(const AuditResult& r) {
+  Json j;
+  PutText(j, "path", r.path);
+  j["size"] = r.size;
+  if (r.sha256) j["sha256"] = *r.sha256;
+  PutText(j, "name", r.name);
+  PutText(j, "vendor", r.vendor);
+  PutText(j, "version", r.version);
+  if (r.jadPath.empty()) j["jad"] = nullptr;
+  else PutText(j, "jad", r.jadPath);
+  j["findings"] = Json::array();
+  for (const AuditFinding& f : r.findings) {
+    Json fj;
+    fj["code"] = f.code;
+    fj["severity"] = AuditSeverityName(f.severity);
+    PutText(fj, "text", f.text);
+    j["findings"].push_back(std::move(fj));
+  }
+  return j;
+}
+
+void ReportJar(CliContext& ctx, const CheckOptions& o, const AuditResult& r, CheckTotals& totals) {
+  ++totals.jars;
+  bool error = false, warning = false;
+  for (const AuditFinding& f : r.findings) {
+    ++totals.perCode[f.code];
+    error = error || f.severity == AuditSeverity::error;
+    warning = warning || f.severity == AuditSeverity::warning;
+  }
+  totals.withErrors += error;
+  totals.withWarnings += warning && !error;
+  totals.failed = totals.failed || error;
+  if (o.json) return WriteJsonLine(*ctx.out, ResultJson(r));
+  if (o.csv) return PrintCsv(*ctx.out, r);
+  for (const AuditFinding& f : r.findings) {
+    if (ctx.quiet && f.severity != AuditSeverity::error) continue;
+    *ctx.out << r.path << ": " << AuditSeverityName(f.severity) << ": " << f.code << ": " << f.text << '\n';
+  }
+}
+
+void PrintSummary(CliContext& ctx, const CheckTotals& t) {
+  *ctx.out << t.jars << (t.jars == 1 ? " JAR" : " JARs") << " checked: " << t.withErrors << " with errors, "
+           << t.withWarnings << " with warnings only\n";
+  for (const auto& [code, count] : t.perCode) *ctx.out << "  " << code << ": " << count << '\n';
+}
+
+// ------------------------------------------------------------- duplicates
+
+std::string Others(const std::vector<AuditResult*>& group, const AuditResult* self) {
+  std::string text;
+  for (const AuditResult* r : group)
+    if (r != self) text += (text.empty() ? "" : ", ") + r->path;
+  return text;
+}
+
+// Identical JARs (equal SHA-256) and the same suite (equal name, vendor and
+// version) in different bytes; each member of a group is told the others.
+// Returns the groups of identical JARs.
+std::vector<std::vector<AuditResult*>> MarkDuplicates(std::vector<AuditResult>& results) {
+  std::map<std::string, std::vector<AuditResult*>> byDigest;
+  std::map<std::tuple<std::string, std::string, std::string>, std::vector<AuditResult*>> bySuite;
+  for (AuditResult& r : results) {
+    if (!r.sha256) continue;
+    byDigest[*r.sha256].push_back(&r);
+    if (!r.name.empty()) bySuite[{r.name, r.vendor, r.version}].push_back(&r);
+  }
+  std::vector<std::vector<AuditResult*>> identical;
+  for (auto& [digest, group] : byDigest) {
+    if (group.size() < 2) continue;
+    for (AuditResult* r : group)
+      r->findings.push_back({"duplicate", AuditSeverity::info, "the same bytes as " + Others(group, r)});
+    identical.push_back(group);
+  }
+  for (auto& [suite, group] : bySuite) {
+    std::vector<AuditResult*> differing;
+    for (AuditResult* r : group)
+      if (std::any_of(group.begin(), group.end(), [r](const AuditResult* o) { return *o->sha256 != *r->sha256; }))
+        differing.push_back(r);
+    for (AuditResult* r : differing) {
+      std::vector<AuditResult*> others;
+      for (AuditResult* o : group)
+        if (*o->sha256 != *r->sha256) others.push_back(o);
+      r->findings.push_back({"same-suite", AuditSeverity::info,
+                             "the same suite (name, vendor and version) in other bytes: " + Others(others, r)});
+    }
+  }
+  return identical;
+}
+
+// Of each group of identical JARs one stays: the one that already has the
+// name rename would give it, else the first in path order; the others go to
+// the Trash, from where a file manager can restore them.
+void TrashDuplicates(const std::vector<std::vector<AuditResult*>>& groups) {
+  TMidletSuite suite;
+  LoadSettings(suite.Options);
+  for (std::vector<AuditResult*> group : groups) {
+    std::sort(group.begin(), group.end(), [](const AuditResult* a, const AuditResult* b) { return a->path < b->path; });
+    AuditResult* keep = group.front();
+    for (AuditResult* r : group) {
+      try {
+        if (suite.ComputeMIDletName(r->path).newPath == r->path) {
+          keep = r;
+          break;
+        }
+      } catch (const std::exception&) {
+      }
+    }
+    for (AuditResult* r : group) {
+      if (r == keep) continue;
+      std::string trashedAs;
+      if (MoveToTrash(r->path, &trashedAs))
+        r->findings.push_back({"trashed", AuditSeverity::info, "moved to the Trash; " + keep->path + " stays"});
+      else
+        r->findings.push_back({"trash-failed", AuditSeverity::error,
+                               std::string("could not be moved to the Trash: ") + std::strerror(errno)});
+    }
+  }
+}
+
+}  // namespace
+
+int RunCheck(CliContext& ctx, const CheckOptions& o) {
+  BatchOptions batch;
+  batch.recursive = o.recursive;
+  batch.paths = o.paths;
+  const Collected c = CollectJars(batch);
+  CheckTotals totals;
+  for (const auto& [path, reason] : c.problems) {
+    ReportError(ctx, path, reason);
+    totals.failed = true;
+  }
+  const bool duplicates = o.duplicates || o.trashDuplicates;
+  TSignatureChecker signatures(ProgramPath());
+  if (o.csv) *ctx.out << "path,size,sha256,name,vendor,version,jad,errors,warnings,codes\n";
+  std::vector<AuditResult> kept;  // with duplicates: reported once all are known
+  TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
+  for (size_t i = 0; i < c.jars.size(); ++i) {
+    progress.Update(i, ExtractFileName(c.jars[i]));
+    std::string digestError;
+    AuditResult r = ExamineJar(c.jars[i], signatures, duplicates, digestError);
+    progress.Clear();
+    if (duplicates && !r.sha256 && r.size >= 0) {
+      ReportError(ctx, r.path, "no SHA-256: " + digestError);
+      totals.failed = true;
+    }
+    if (duplicates) kept.push_back(std::move(r));
+    else ReportJar(ctx, o, r, totals);
+  }
+  progress.Clear();
+  if (duplicates) {
+    const auto groups = MarkDuplicates(kept);
+    if (o.trashDuplicates) TrashDuplicates(groups);
+    for (const AuditResult& r : kept) ReportJar(ctx, o, r, totals);
+  }
+  if (!o.json && !o.csv && !ctx.quiet) PrintSummary(ctx, totals);
+  return totals.failed ? 1 : 0;
+}
+
+}  // namespace parcelix
