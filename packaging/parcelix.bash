@@ -13,7 +13,7 @@ _parcelix() {
     local cur prev words cword
     _init_completion || return
 
-    local commands="rename jad set unset edit check list test extract manifest create integrate sample"
+    local commands="rename jad set unset edit fix check list test extract manifest create integrate sample"
     local common="-h --help -q --quiet -v --verbose"
 
     # The command is the first word that is not a global option.
@@ -50,6 +50,7 @@ _parcelix() {
         set) opts="--no-backup --no-rename --no-jad --break-signature --json" ;;
         unset | edit) opts="--no-backup --no-rename --no-jad --break-signature" ;;
         check) opts="-r --recursive -j --jobs --json --csv --duplicates --trash-duplicates" ;;
+        fix) opts="-r --recursive -n --dry-run --no-backup --salvage --deflate64-to-deflate --break-signature" ;;
         list | test) opts="--json" ;;
         create) opts="--store --level" ;;
     esac
@@ -75,7 +76,7 @@ _parcelix() {
         /[Rr][Ee][Nn][Aa][Mm][Ee] | /[Jj][Aa][Dd][Gg][Ee][Nn])
             [[ $cword -eq $((cmdat + 1)) ]] && _parcelix_jars
             ;;
-        --open | rename | jad | check | list | test | manifest | set | unset | edit)
+        --open | rename | jad | fix | check | list | test | manifest | set | unset | edit)
             _parcelix_jars
             ;;
         extract)

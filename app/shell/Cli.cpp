@@ -30,6 +30,8 @@ constexpr CommandEntry kCommands[] = {
     {"edit", "[--no-backup] [--no-rename] [--no-jad] JAR", "edit the manifest in $VISUAL or $EDITOR", EditTable},
     {"check", "[-r] [--json|--csv] [--duplicates] [--trash-duplicates] PATH...",
      "report what is wrong with each JAR and its JAD", CheckTable},
+    {"fix", "[-r] [-n|--dry-run] [--no-backup] [--salvage] [--deflate64-to-deflate] [--break-signature] PATH...",
+     "write JARs again so that strict readers accept them", FixTable},
     {"list", "[--json] ARCHIVE", "list the members of an archive", ListTable},
     {"test", "[--json] ARCHIVE", "decode every member and check its CRC-32", TestTable},
     {"extract", "ARCHIVE DIR [MASK...]", "extract the members (or those matching a MASK) below DIR", ExtractTable},

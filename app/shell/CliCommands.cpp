@@ -167,4 +167,20 @@ CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx) {
   return Run(ctx, o, RunCheck);
 }
 
+CommandRunner FixTable(CLI::App& cmd, CliContext& ctx) {
+  cmd.description(
+      "Writes each JAR again so that strict readers accept it: the manifest first, local headers that agree with "
+      "the directory, no data descriptors, no bytes in front; member data are copied as they are. Says per JAR "
+      "what changed, or \"already fine\" (the file is then not touched).");
+  auto o = std::make_shared<FixOptions>();
+  cmd.add_flag("-r,--recursive", o->recursive, "also the JARs in the subfolders of each folder named");
+  cmd.add_flag("-n,--dry-run", o->dryRun, "say what would be changed, change nothing");
+  cmd.add_flag("--no-backup", o->noBackup, "keep no copy of the JAR as it was");
+  cmd.add_flag("--salvage", o->salvage, "write the intact members of a damaged JAR and drop later duplicates");
+  cmd.add_flag("--deflate64-to-deflate", o->deflate64ToDeflate, "decode Deflate64 members and deflate them again");
+  cmd.add_flag("--break-signature", o->breakSignature, "fix a JAR its JAD signs, although the signature breaks");
+  cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
+  return Run(ctx, o, RunFix);
+}
+
 }  // namespace parcelix

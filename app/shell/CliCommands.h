@@ -49,6 +49,13 @@ struct CheckOptions {
   std::vector<std::string> paths;
 };
 
+// fix.
+struct FixOptions {
+  bool recursive = false, dryRun = false, noBackup = false;
+  bool salvage = false, deflate64ToDeflate = false, breakSignature = false;
+  std::vector<std::string> paths;
+};
+
 // The JARs a batch works on (CmdBatch.cpp), and the paths that are none.
 struct Collected {
   std::vector<std::string> jars;
@@ -69,5 +76,6 @@ int RunSet(CliContext& ctx, const SaveOptions& o);
 int RunUnset(CliContext& ctx, const SaveOptions& o);
 int RunEdit(CliContext& ctx, const SaveOptions& o);
 int RunCheck(CliContext& ctx, const CheckOptions& o);
+int RunFix(CliContext& ctx, const FixOptions& o);
 
 }  // namespace parcelix

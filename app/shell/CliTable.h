@@ -28,5 +28,6 @@ CommandRunner SetTable(CLI::App& cmd, CliContext& ctx);
 CommandRunner UnsetTable(CLI::App& cmd, CliContext& ctx);
 CommandRunner EditTable(CLI::App& cmd, CliContext& ctx);
 CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx);
+CommandRunner FixTable(CLI::App& cmd, CliContext& ctx);
 
 }  // namespace parcelix

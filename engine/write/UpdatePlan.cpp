@@ -67,7 +67,7 @@ uint64_t TOldArchive::Device() const { return source_ ? source_->Device() : 0; }
 uint64_t TOldArchive::Inode() const { return source_ ? source_->Inode() : 0; }
 bool TOldArchive::StillNames(const std::string& path) const { return source_ && source_->StillNames(path); }
 
-bool TOldArchive::Open(const std::string& path) {
+bool TOldArchive::OpenSource(const std::string& path) {
   source_ = std::make_unique<TArchiveSource>();
   if (!source_->Open(path)) {
     problem_ = std::string("the archive cannot be opened: ") + std::strerror(source_->Errno());
@@ -81,6 +81,11 @@ bool TOldArchive::Open(const std::string& path) {
     return false;
   }
   file_ = std::make_unique<THandleStream32>(fd);
+  return true;
+}
+
+bool TOldArchive::Open(const std::string& path) {
+  if (!OpenSource(path)) return false;
   const EndLocation where = LocateEndRecord(*source_);
   if (!OpenZip(*source_, where, OpenOptions{}, zip_) || !where.HasDirectory()) {
     problem_ = "the archive has no readable central directory";
@@ -98,17 +103,77 @@ bool TOldArchive::Open(const std::string& path) {
     problem_ = "the central directory could not be read whole";
     return false;
   }
-  JudgeEntries();
-  CheckOverlaps();
-  prefix_ = 0;
-  for (size_t i = 0; i < zip_.entries.size(); ++i)
-    if (i == 0 || zip_.entries[i].localHeaderPos < prefix_) prefix_ = zip_.entries[i].localHeaderPos;
+  Judge();
   if (InsideAnotherComment()) {
     problem_ = "the archive stands in the comment of another archive in front of it (one archive appended to "
                "another); readers differ on which of the two they read";
     return false;
   }
   return ReadComment();
+}
+
+bool TOldArchive::OpenForSalvage(const std::string& path) {
+  if (!OpenSource(path)) return false;
+  const EndLocation where = LocateEndRecord(*source_);
+  const bool opened = OpenZip(*source_, where, OpenOptions{}, zip_);
+  const bool archiveError = std::any_of(zip_.findings.begin(), zip_.findings.end(), [](const Finding& f) {
+    return f.severity == TSeverity::error && f.member.empty();
+  });
+  if (!opened || archiveError || !zip_.layout.directoryWhole) WalkLocalHeaders();
+  if (zip_.entries.empty()) {
+    problem_ = "no member of the archive could be found";
+    return false;
+  }
+  Judge();
+  if (!ReadComment()) comment_.clear();
+  return true;
+}
+
+// The local headers from the first one in the file on, in place of a
+// directory that is missing or wrong, when they name more entries. Where a
+// run of headers breaks off (damaged data), the walk goes on at the next
+// local header signature, so that members after the damage are found too.
+bool TOldArchive::WalkLocalHeaders() {
+  ZipArchive all;
+  for (int64_t from = 0, at; (at = NextLocalSignature(from)) >= 0;) {
+    EndLocation where;
+    where.headerState = HtBit(htLocal);
+    where.directoryStart = at;
+    ZipArchive walked;
+    OpenZip(*source_, where, OpenOptions{}, walked);
+    from = std::max(at + 4, walked.layout.directoryEnd);
+    if (walked.entries.empty()) continue;
+    if (all.entries.empty()) {
+      all.layout = walked.layout;
+    }
+    for (ZipEntry& e : walked.entries) all.entries.push_back(std::move(e));
+    for (Finding& f : walked.findings) all.findings.push_back(std::move(f));
+  }
+  if (all.entries.size() <= zip_.entries.size()) return false;
+  all.layout.directoryEnd = Size();
+  zip_ = std::move(all);
+  return true;
+}
+
+// The first local header signature at or after from, or -1.
+int64_t TOldArchive::NextLocalSignature(int64_t from) const {
+  constexpr size_t kChunk = 1 << 16;
+  std::vector<uint8_t> b(kChunk + 3);
+  for (int64_t pos = from; pos < Size(); pos += int64_t(kChunk)) {
+    const size_t got = source_->ReadAt(pos, b.data(), b.size());
+    for (size_t i = 0; i + 4 <= got; ++i)
+      if (GetLE32(&b[i]) == kSigLocal) return pos + int64_t(i);
+  }
+  return -1;
+}
+
+// Every entry judged, overlaps found, and the bytes in front measured.
+void TOldArchive::Judge() {
+  JudgeEntries();
+  CheckOverlaps();
+  prefix_ = 0;
+  for (size_t i = 0; i < zip_.entries.size(); ++i)
+    if (i == 0 || zip_.entries[i].localHeaderPos < prefix_) prefix_ = zip_.entries[i].localHeaderPos;
 }
 
 // Whether the bytes in front hold the end record of an archive whose comment
@@ -218,11 +283,13 @@ TLocalImage MakeLocalImage(const TNewEntry& e) {
   return img;
 }
 
-void FinishCentral(TNewEntry& e, uint16_t versionMadeBy, uint32_t externalAttributes) {
+namespace {
+
+// Sets the 32-bit size and offset fields of e's central header, the
+// placeholder where a value does not fit; returns those values in the order
+// of a zip64 block.
+std::vector<uint64_t> CentralWideFields(TNewEntry& e) {
   CentralHeader& c = e.header;
-  c.versionMadeBy = versionMadeBy ? versionMadeBy : kMadeByUnix;
-  c.internalAttributes = 1;
-  c.externalAttributes = externalAttributes;
   std::vector<uint64_t> wide;
   auto field = [&](int64_t v, uint32_t& slot) {
     if (v >= int64_t(kNoFit32)) wide.push_back(uint64_t(v));
@@ -231,8 +298,50 @@ void FinishCentral(TNewEntry& e, uint16_t versionMadeBy, uint32_t externalAttrib
   field(e.uncompressedSize, c.uncompressedSize);
   field(e.compressedSize, c.compressedSize);
   field(e.localOffset, c.localHeaderOffset);
+  return wide;
+}
+
+}  // namespace
+
+void FinishCentral(TNewEntry& e, uint16_t versionMadeBy, uint32_t externalAttributes) {
+  CentralHeader& c = e.header;
+  c.versionMadeBy = versionMadeBy ? versionMadeBy : kMadeByUnix;
+  c.internalAttributes = 1;
+  c.externalAttributes = externalAttributes;
+  const std::vector<uint64_t> wide = CentralWideFields(e);
   c.versionNeeded = wide.empty() && e.uncompressedSize < 0xF0000000LL ? kVersionPlain : kVersionZip64;
   e.extra = wide.empty() ? std::vector<uint8_t>{} : Zip64ExtraBlock(wide);
+}
+
+std::vector<uint8_t> ExtraWithoutZip64(std::span<const uint8_t> extra) {
+  std::vector<uint8_t> out;
+  for (size_t p = 0; p + 4 <= extra.size();) {
+    const size_t len = GetLE16(&extra[p + 2]);
+    if (p + 4 + len > extra.size()) break;
+    if (GetLE16(&extra[p]) != kExtraZip64) out.insert(out.end(), extra.begin() + int64_t(p), extra.begin() + int64_t(p + 4 + len));
+    p += 4 + len;
+  }
+  return out;
+}
+
+TNewEntry NormalCentral(const ZipEntry& old, int64_t newOffset) {
+  TNewEntry e;
+  e.header = old.central;
+  e.header.flags = uint16_t(old.flags & ~kFlagDataDescriptor);
+  e.header.method = old.method;
+  e.header.crc32 = old.crc32;
+  e.header.diskNumberStart = 0;
+  e.name = old.rawName;
+  e.comment = old.comment;
+  e.compressedSize = int64_t(old.compressedSize);
+  e.uncompressedSize = int64_t(old.uncompressedSize);
+  e.localOffset = newOffset;
+  const std::vector<uint64_t> wide = CentralWideFields(e);
+  e.extra = wide.empty() ? std::vector<uint8_t>{} : Zip64ExtraBlock(wide);
+  const std::vector<uint8_t> rest = ExtraWithoutZip64(old.extra);
+  e.extra.insert(e.extra.end(), rest.begin(), rest.end());
+  if (!wide.empty()) e.header.versionNeeded = std::max(e.header.versionNeeded, kVersionZip64);
+  return e;
 }
 
 // ---------------------------------------------------------------------------
@@ -245,7 +354,7 @@ bool TPlanWriter::Fail(const std::string& name, int code, const std::string& tex
 
 bool TPlanWriter::Run(const std::vector<TPlanStep>& steps) {
   end_ = out_.Seek(0, soFromEnd);
-  if (old_ && end_ == 0 && old_->PrefixLength() > 0) {
+  if (old_ && KeepPrefix && end_ == 0 && old_->PrefixLength() > 0) {
     // A self-extracting stub (the bytes before the first entry) stays in front.
     copyFrom_ = 0;
     copyLength_ = old_->PrefixLength();
@@ -266,6 +375,7 @@ bool TPlanWriter::Step(const TPlanStep& step) {
     case K::Copy: return CopyOld(step.old);
     case K::Drop: return false;
     case K::Rename: return FlushCopy() && RenameOld(step);
+    case K::Restamp: return FlushCopy() && RestampOld(step.old);
     case K::Bytes: return FlushCopy() && WriteBytes(step);
     case K::File: {
       if (!FlushCopy() || !WriteFile) return false;
@@ -373,6 +483,34 @@ bool TPlanWriter::WriteOldAs(int old, std::span<const uint8_t> name, uint16_t ut
   const int64_t rest = src.descriptorEnd - src.dataStart;
   old_->File().SetPosition(src.dataStart);
   if (rest > 0 && out_.CopyFrom(old_->File(), rest) != rest) return Fail(src.name, kErrReadFile);
+  entries_.push_back(std::move(e));
+  end_ = out_.Seek(0, soFromEnd);
+  return true;
+}
+
+bool TPlanWriter::RestampOld(int old) {
+  const ZipEntry& src = old_->Entries().at(size_t(old));
+  if (!src.localFound || src.dataStart < 0 || src.dataEnd < src.dataStart || src.dataEnd > old_->Size())
+    return Fail(src.name, kErrBadBlock, "its data cannot be found");
+  // The local extra field as stored, without its zip64 blocks.
+  std::vector<uint8_t> localExtra(src.local.extraLength);
+  if (old_->File().ReadAt(src.dataStart - int64_t(localExtra.size()), localExtra.data(), int64_t(localExtra.size())) !=
+      int64_t(localExtra.size()))
+    return Fail(src.name, kErrReadFile);
+  TNewEntry e = NormalCentral(src, out_.Seek(0, soFromEnd));
+  TLocalImage local = MakeLocalImage(e);
+  const std::vector<uint8_t> kept = ExtraWithoutZip64(localExtra);
+  local.extra.insert(local.extra.end(), kept.begin(), kept.end());
+  if (local.extra.size() > 0xFFFF) local.extra.resize(local.extra.size() - kept.size());
+  local.header.extraLength = uint16_t(local.extra.size());
+  local.header.versionNeeded = std::max(local.header.versionNeeded, e.header.versionNeeded);
+  const auto bytes = local.header.Bytes();
+  out_.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+  out_.WriteBuffer(e.name.data(), int64_t(e.name.size()));
+  if (!local.extra.empty()) out_.WriteBuffer(local.extra.data(), int64_t(local.extra.size()));
+  const int64_t length = src.dataEnd - src.dataStart;
+  old_->File().SetPosition(src.dataStart);
+  if (length > 0 && out_.CopyFrom(old_->File(), length) != length) return Fail(src.name, kErrReadFile);
   entries_.push_back(std::move(e));
   end_ = out_.Seek(0, soFromEnd);
   return true;

@@ -35,6 +35,11 @@ class TOldArchive {
   // problem text when it cannot be opened or when what is wrong with it
   // means that the directory may not have been read whole.
   bool Open(const std::string& path);
+  // Opens path to save what can be saved from it: whatever is wrong with the
+  // archive as a whole, the entries come from its directory or, when that is
+  // missing or read only in part, from the walk of its local headers
+  // (whichever finds more). False only when no entry is found at all.
+  bool OpenForSalvage(const std::string& path);
   const std::string& Problem() const { return problem_; }
   bool Opened() const { return file_ != nullptr; }  // the file could be opened
 
@@ -55,8 +60,13 @@ class TOldArchive {
   // True when path still names the very file that was opened, unchanged.
   bool StillNames(const std::string& path) const;
   THandleStream32& File() { return *file_; }
+  TArchiveSource& Source() { return *source_; }
 
  private:
+  bool OpenSource(const std::string& path);
+  bool WalkLocalHeaders();
+  int64_t NextLocalSignature(int64_t from) const;
+  void Judge();
   void JudgeEntries();
   void CheckOverlaps();
   bool InsideAnotherComment() const;
@@ -80,6 +90,11 @@ struct TPlanStep {
     Bytes,   // new data from memory (deflated unless that makes it larger)
     File,    // new data from a file, written by the caller's file writer
     Drop,    // the old entry is left out
+    // The old entry's data as they are under a local header made from its
+    // central record: no data descriptor (its flag cleared), zip64 fields
+    // only where a size or offset needs them. The caller has checked that
+    // the data decode to the recorded CRC.
+    Restamp,
   };
   Kind kind = Kind::Copy;
   int old = -1;      // the old entry of Copy, Rename and Drop
@@ -113,6 +128,12 @@ struct TLocalImage {
 TLocalImage MakeLocalImage(const TNewEntry& e);
 // Fills e's central header from its local facts (call after the sizes are known).
 void FinishCentral(TNewEntry& e, uint16_t versionMadeBy, uint32_t externalAttributes);
+// The central record of an old entry at newOffset as a clean writer makes
+// it: the descriptor flag cleared, its extra field without zip64 blocks (and
+// without a block that runs past the field), zip64 only for what overflows.
+TNewEntry NormalCentral(const ZipEntry& old, int64_t newOffset);
+// The blocks of an extra field that are whole and not zip64, in order.
+std::vector<uint8_t> ExtraWithoutZip64(std::span<const uint8_t> extra);
 
 // Writes the steps into out, then the central directory and the end record.
 class TPlanWriter {
@@ -120,6 +141,8 @@ class TPlanWriter {
   TPlanWriter(TStream32& out, TOldArchive* old) : out_(out), old_(old) {}
 
   TDeflateType Level = dtDeflateN;
+  // The bytes in front of the first entry (a self-extracting stub) are kept.
+  bool KeepPrefix = true;
   std::vector<uint8_t> Comment;  // the archive comment
   uint8_t* Cancel = nullptr;
   // Writes a File step at the end of out and fills the entry; false drops it.
@@ -137,6 +160,7 @@ class TPlanWriter {
   bool CopyOld(int old);
   bool RenameOld(const TPlanStep& step);
   bool WriteOldAs(int old, std::span<const uint8_t> name, uint16_t utf8Flag);
+  bool RestampOld(int old);
   bool WriteBytes(const TPlanStep& step);
   bool FlushCopy();
   TNewEntry OldCentral(int old, int64_t newOffset) const;

@@ -17,6 +17,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "midlet_lib"))
 from jars import PARCELIX, Checker, have, midlet_manifest, require_program, run, write_ini, strace_parcelix  # noqa: E402
+from jars import central_entries as central  # noqa: E402
 
 require_program()
 c = Checker()
@@ -38,18 +39,6 @@ def zip_of(members, method=zipfile.ZIP_STORED, comment=b""):
             z.writestr(name, data)
         z.comment = comment
     return bytearray(buf.getvalue())
-
-
-def central(data):
-    """Central entries as (central position, local position)."""
-    end = data.rfind(b"PK\x05\x06")
-    count, _, start = struct.unpack_from("<HII", data, end + 10)
-    out, p = [], start
-    for _ in range(count):
-        n, m, k = struct.unpack_from("<HHH", data, p + 28)
-        out.append((p, struct.unpack_from("<I", data, p + 42)[0]))
-        p += 46 + n + m + k
-    return out
 
 
 def without_local_name(data, index):

@@ -69,7 +69,7 @@ for sig, name_at, flags_at in ((b"PK\x03\x04", 30, 6), (b"PK\x01\x02", 46, 8)):
 open(odd, "wb").write(raw)
 
 USAGE = r"Warning! Usage:\s+Parcelix /rename FileName\s+or\s+Parcelix /jadgen FileName"
-COMMANDS = ["rename", "jad", "set", "unset", "edit", "list", "test", "extract", "manifest", "create", "integrate",
+COMMANDS = ["rename", "jad", "set", "unset", "edit", "fix", "list", "test", "extract", "manifest", "create", "integrate",
             "sample"]
 HELP_OF = {
     "create": ["Usage: parcelix create [OPTIONS] ARCHIVE DIR...", "--store", "--level", "--quiet", "--verbose"],
@@ -85,6 +85,8 @@ HELP_OF = {
     "set": ["Usage: parcelix set [OPTIONS] JAR KEY=VALUE...", "--no-backup", "--no-rename", "--no-jad", "--json"],
     "unset": ["Usage: parcelix unset [OPTIONS] JAR KEY...", "--no-backup", "--no-rename", "--no-jad"],
     "edit": ["Usage: parcelix edit [OPTIONS] JAR", "--no-backup", "$VISUAL"],
+    "fix": ["Usage: parcelix fix [OPTIONS] PATH...", "-r,--recursive", "-n,--dry-run", "--no-backup", "--salvage",
+            "--deflate64-to-deflate", "--break-signature"],
 }
 # Every command: a missing argument, an unknown option or a word too many.
 USAGE_ERRORS = [
@@ -95,7 +97,7 @@ USAGE_ERRORS = [
     (["jad", "-rz", "{w}/game.jar"], "unknown option -z"), (["set", "{w}/set.jar"], "KEY=VALUE is required"),
     (["unset", "--no-bak", "{w}/set.jar", "X"], "unknown option --no-bak"), (["unset", "{w}/set.jar"], "KEY is required"),
     (["edit", "{w}/set.jar", "more"], "unexpected argument more"), (["edit"], "JAR is required"),
-    (["sample", "extra"], "unexpected argument extra"),
+    (["sample", "extra"], "unexpected argument extra"), (["fix"], "PATH is required"),
 ]
 
 # (arguments, exit status, stdout patterns, stderr patterns, archive written: its members)

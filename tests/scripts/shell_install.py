@@ -54,7 +54,7 @@ if have("man") and os.path.exists(page):
         r = run([PROGRAM, c, "--help"])
         if r.returncode != 0:
             continue  # a command without its own help
-        for opt in set(re.findall(r"(?<![\w-])(--[a-z][a-z-]+)", r.stdout.decode())):
+        for opt in set(re.findall(r"(?<![\w-])(--[a-z][a-z0-9-]+)", r.stdout.decode())):
             check(opt in text, "the manual page names `%s %s`" % (c, opt))
     for word in ("Parcelix.ini", "AddVersion", "PARCELIX_INI", "/rename", "/jadgen"):
         check(word in text, "the manual page mentions " + word)
@@ -127,7 +127,7 @@ COMPLETIONS = [
 ]
 # "COMMAND --" completes exactly the long options of the command's own help.
 for c in re.findall(r"^  parcelix ([a-z]+)\b", run([PROGRAM, "--help"]).stdout.decode(), re.M):
-    options = set(re.findall(r"(?<![\w-])(--[a-z][a-z-]+)", run([PROGRAM, c, "--help"]).stdout.decode()))
+    options = set(re.findall(r"(?<![\w-])(--[a-z][a-z0-9-]+)", run([PROGRAM, c, "--help"]).stdout.decode()))
     COMPLETIONS.append(([c, "--"], options))
 check(len(COMPLETIONS) >= 27, "every command's options are checked: %d cases" % len(COMPLETIONS))
 if os.path.exists("/usr/share/bash-completion/bash_completion") and os.path.exists(completion):

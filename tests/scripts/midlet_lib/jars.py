@@ -244,3 +244,28 @@ def scratch(prefix):
     env = dict(os.environ, PARCELIX_INI=ini, TMPDIR=os.path.join(work, "tmp"))
     os.makedirs(env["TMPDIR"])
     return work, env
+
+
+def central_entries(data):
+    """(central header position, local header offset) of every entry, by the end record."""
+    end = data.rfind(b"PK\x05\x06")
+    count, _, start = struct.unpack_from("<HII", data, end + 10)
+    out, p = [], start
+    for _ in range(count):
+        n, m, k = struct.unpack_from("<HHH", data, p + 28)
+        out.append((p, struct.unpack_from("<I", data, p + 42)[0]))
+        p += 46 + n + m + k
+    return out
+
+
+def compile_java(work, class_name, source):
+    """Compiles one Java class into a folder below work; the folder, or None
+    when there is no JDK or the class does not compile."""
+    if not (have("javac") and have("java")):
+        return None
+    folder = os.path.join(work, "java-" + class_name)
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, class_name + ".java")
+    with open(path, "w") as f:
+        f.write(source)
+    return folder if subprocess.run(["javac", "-d", folder, path]).returncode == 0 else None
