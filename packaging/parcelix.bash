@@ -50,7 +50,7 @@ _parcelix() {
         set) opts="--no-backup --no-rename --no-jad --break-signature --json" ;;
         unset | edit) opts="--no-backup --no-rename --no-jad --break-signature" ;;
         check) opts="-r --recursive -j --jobs --json --csv --duplicates --trash-duplicates" ;;
-        fix) opts="-r --recursive -n --dry-run --no-backup --salvage --deflate64-to-deflate --break-signature" ;;
+        fix) opts="-r --recursive -j --jobs -n --dry-run --no-backup --salvage --deflate64-to-deflate --break-signature" ;;
         list | test) opts="--json" ;;
         create) opts="--store --level" ;;
     esac

@@ -14,6 +14,13 @@ namespace parcelix {
 
 namespace {
 
+// -j N of the batch commands that examine JARs on worker threads.
+void AddJobsOption(CLI::App& cmd, int& jobs) {
+  cmd.add_option("-j,--jobs", jobs, "examine N JARs at a time (default: one per core)")
+      ->check(CLI::Range(1, 256))
+      ->option_text("N");
+}
+
 // What runs a command: its Run function on the values its table parsed.
 template <class Options>
 CommandRunner Run(CliContext& ctx, std::shared_ptr<Options> o, int (*run)(CliContext&, const Options&)) {
@@ -160,9 +167,7 @@ CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx) {
   cmd.add_flag("--duplicates", o->duplicates, "also find identical JARs and copies of the same suite in other bytes");
   cmd.add_flag("--trash-duplicates", o->trashDuplicates,
                "of each group of identical JARs keep one and move the others to the Trash");
-  cmd.add_option("-j,--jobs", o->jobs, "examine N JARs at a time (default: one per core)")
-      ->check(CLI::Range(1, 256))
-      ->option_text("N");
+  AddJobsOption(cmd, o->jobs);
   cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
   return Run(ctx, o, RunCheck);
 }
@@ -179,6 +184,7 @@ CommandRunner FixTable(CLI::App& cmd, CliContext& ctx) {
   cmd.add_flag("--salvage", o->salvage, "write the intact members of a damaged JAR and drop later duplicates");
   cmd.add_flag("--deflate64-to-deflate", o->deflate64ToDeflate, "decode Deflate64 members and deflate them again");
   cmd.add_flag("--break-signature", o->breakSignature, "fix a JAR its JAD signs, although the signature breaks");
+  AddJobsOption(cmd, o->jobs);
   cmd.add_option("PATH", o->paths, "JAR files, or folders whose *.jar files are taken")->required();
   return Run(ctx, o, RunFix);
 }

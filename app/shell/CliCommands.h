@@ -52,6 +52,7 @@ struct CheckOptions {
 // fix.
 struct FixOptions {
   bool recursive = false, dryRun = false, noBackup = false;
+  int jobs = 0;  // threads that examine JARs; 0: one per core
   bool salvage = false, deflate64ToDeflate = false, breakSignature = false;
   std::vector<std::string> paths;
 };
@@ -61,7 +62,7 @@ struct Collected {
   std::vector<std::string> jars;
   std::vector<std::pair<std::string, std::string>> problems;  // path, reason
 };
-Collected CollectJars(const BatchOptions& o);
+Collected CollectJars(const std::vector<std::string>& paths, bool recursive);
 // The worker threads of a batch for -j N: none for 1 (all on this thread),
 // one per core for 0.
 int BatchWorkers(int jobs);

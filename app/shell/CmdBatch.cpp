@@ -73,15 +73,15 @@ int BatchWorkers(int jobs) {
   return jobs == 1 ? 0 : jobs;
 }
 
-Collected CollectJars(const BatchOptions& o) {
+Collected CollectJars(const std::vector<std::string>& paths, bool recursive) {
   Collected c;
-  for (const std::string& p : o.paths) {
+  for (const std::string& p : paths) {
     struct stat st {};
     const bool exists = stat(p.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
       std::vector<std::string> found;
       int err = 0;
-      if (!FindJars(p, o.recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
+      if (!FindJars(p, recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
       std::sort(found.begin(), found.end());
       for (auto& f : found) c.jars.push_back(std::move(f));
     } else if (exists && S_ISREG(st.st_mode)) {
@@ -201,7 +201,7 @@ bool RenameSettings(CliContext& ctx, const BatchOptions& o, TMidletSuite& suite)
 }  // namespace
 
 int RunRename(CliContext& ctx, const BatchOptions& o) {
-  Collected c = CollectJars(o);
+  Collected c = CollectJars(o.paths, o.recursive);
   TMidletSuite suite;
   if (!RenameSettings(ctx, o, suite)) return 2;
 
@@ -256,7 +256,7 @@ namespace {
 int RunJadUpdate(CliContext& ctx, BatchOptions o) {
   for (std::string& p : o.paths)
     if (SameTextAscii(ExtractFileExt(ExtractFileName(p)), ".jad") && FileExists(p)) p = ChangeFileExt(p, ".jar");
-  Collected c = CollectJars(o);
+  Collected c = CollectJars(o.paths, o.recursive);
   size_t updated = 0, unchanged = 0, without = 0, failed = 0;
   ForEachJar(ctx, o, c, "not updated", "jad", failed, [&](const std::string& jar) -> Outcome {
     const std::string jad = JadPathOf(jar);
@@ -284,7 +284,7 @@ int RunJadUpdate(CliContext& ctx, BatchOptions o) {
 
 int RunJad(CliContext& ctx, const BatchOptions& o) {
   if (o.update) return RunJadUpdate(ctx, o);
-  Collected c = CollectJars(o);
+  Collected c = CollectJars(o.paths, o.recursive);
   TMidletSuite suite;
   LoadSettings(suite.Options);
 

@@ -228,10 +228,7 @@ void TrashDuplicates(const std::vector<std::vector<AuditResult*>>& groups) {
 }  // namespace
 
 int RunCheck(CliContext& ctx, const CheckOptions& o) {
-  BatchOptions batch;
-  batch.recursive = o.recursive;
-  batch.paths = o.paths;
-  const Collected c = CollectJars(batch);
+  const Collected c = CollectJars(o.paths, o.recursive);
   CheckTotals totals;
   for (const auto& [path, reason] : c.problems) {
     ReportError(ctx, path, reason);

@@ -69,10 +69,7 @@ void Act(CliContext& ctx, const FixOptions& o, const JarFixOptions& options, Jar
 }  // namespace
 
 int RunFix(CliContext& ctx, const FixOptions& o) {
-  BatchOptions batch;
-  batch.recursive = o.recursive;
-  batch.paths = o.paths;
-  const Collected c = CollectJars(batch);
+  const Collected c = CollectJars(o.paths, o.recursive);
   TOptions settings;
   LoadSettings(settings);
   JarFixOptions options;
@@ -88,9 +85,8 @@ int RunFix(CliContext& ctx, const FixOptions& o) {
   }
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
   // Workers examine the JARs; the fixes and the report follow the order named.
-  const unsigned cores = std::thread::hardware_concurrency();
   using Examined = std::shared_ptr<JarExamination>;
-  TOrderedRun<Examined> run(cores < 2 ? 0 : int(std::min(cores, 4u)), kExamineAhead);
+  TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
   run.Run(
       c.jars.size(), [&](size_t i) { return std::make_shared<JarExamination>(ExamineJar(c.jars[i], options)); },
       [&](size_t i, TOrderedResult<Examined>& result) {
