@@ -49,7 +49,7 @@ _parcelix() {
         jad) opts="-r --recursive -n --dry-run --json --update" ;;
         set) opts="--no-backup --no-rename --no-jad --break-signature --json" ;;
         unset | edit) opts="--no-backup --no-rename --no-jad --break-signature" ;;
-        check) opts="-r --recursive -j --jobs --json --csv --duplicates --trash-duplicates" ;;
+        check) opts="-r --recursive -j --jobs --json --csv --fix --duplicates --trash-duplicates" ;;
         fix) opts="-r --recursive -j --jobs -n --dry-run --no-backup --salvage --deflate64-to-deflate --break-signature" ;;
         list | test) opts="--json" ;;
         create) opts="--store --level" ;;

@@ -165,6 +165,7 @@ CommandRunner CheckTable(CLI::App& cmd, CliContext& ctx) {
   auto* csv = cmd.add_flag("--csv", o->csv, "print one CSV row per JAR, after a header row");
   json->excludes(csv);
   cmd.add_flag("--duplicates", o->duplicates, "also find identical JARs and copies of the same suite in other bytes");
+  cmd.add_flag("--fix", o->fix, "set MIDlet-Jar-Size and MIDlet-Jar-URL of a JAD that does not fit its JAR");
   cmd.add_flag("--trash-duplicates", o->trashDuplicates,
                "of each group of identical JARs keep one and move the others to the Trash");
   AddJobsOption(cmd, o->jobs);

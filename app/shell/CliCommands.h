@@ -46,6 +46,7 @@ struct CheckOptions {
   int jobs = 0;  // threads that examine JARs; 0: one per core
   bool json = false, csv = false;
   bool duplicates = false, trashDuplicates = false;
+  bool fix = false;  // bring JADs that do not fit their JAR up to date
   std::vector<std::string> paths;
 };
 

@@ -21,6 +21,7 @@
 #include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/Audit.h"
+#include "midlet/JadUpdate.h"
 #include "midlet/JarSignature.h"
 #include "midlet/MidletSuite.h"
 #include "midlet/Settings.h"
@@ -125,6 +126,21 @@ Json ResultJson(const AuditResult& r) {
     j["findings"].push_back(std::move(fj));
   }
   return j;
+}
+
+// --fix: a JAD whose MIDlet-Jar-Size or MIDlet-Jar-URL does not fit its JAR
+// is brought up to date (every other line kept); the findings it answered
+// give way to one that says what changed.
+void FixJad(AuditResult& r) {
+  const auto fixable = [](const AuditFinding& f) { return f.code == "jad-size-mismatch" || f.code == "jad-url-mismatch"; };
+  if (r.jadPath.empty() || std::none_of(r.findings.begin(), r.findings.end(), fixable)) return;
+  const JadUpdateResult u = UpdateJadForJar(r.jadPath, r.path);
+  if (u.status == JadUpdateResult::Status::Failed) {
+    r.findings.push_back({"jad-fix-failed", AuditSeverity::error, "the JAD could not be updated: " + u.message});
+    return;
+  }
+  std::erase_if(r.findings, fixable);
+  r.findings.push_back({"jad-fixed", AuditSeverity::info, "the JAD was brought up to date: " + u.message});
 }
 
 void ReportJar(CliContext& ctx, const CheckOptions& o, const AuditResult& r, CheckTotals& totals) {
@@ -253,6 +269,7 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
           ReportError(ctx, r.path, "no SHA-256: " + e.digestError);
           totals.failed = true;
         }
+        if (o.fix) FixJad(r);
         if (duplicates) kept.push_back(std::move(r));
         else ReportJar(ctx, o, r, totals);
         return true;

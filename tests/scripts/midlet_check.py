@@ -248,6 +248,35 @@ for what, text in jads:
     c.eq(codes - {"missing-attribute"}, want, f"JAD {what}: codes")
     c.eq(result.get("jad"), jad, f"JAD {what}: its path in the JSON")
     c.eq(status, 1 if want - {"jad-url-absolute", "jad-continuation"} else 0, f"JAD {what}: exit status")
+# --fix brings a stale JAD up to date (size and URL), every other line kept
+# byte for byte; a JAD that fits is not touched.
+for what, text in [("size off by one", good_jad.replace(str(size), str(size + 1))),
+                   ("another JAR", good_jad.replace("Game.jar", "Other.jar")),
+                   ("LF ends, stale size, extra line", good_jad.replace(str(size), "7").replace("\r\n", "\n")
+                    + "MIDlet-Jar-RSA-SHA1: c2lnbmF0dXJl\n"),
+                   ("as it should be", good_jad)]:
+    jad = os.path.join(jd, "Game.jad")
+    with open(jad, "w", newline="") as f:
+        f.write(text)
+    before = os.stat(jad)
+    code, out, err = check("--fix", "--json", jar)
+    result = json.loads(out.splitlines()[0]) if out.strip() else {}
+    codes = {f["code"] for f in result.get("findings", [])}
+    attrs, _ = read_jad(jad)
+    c.eq(attrs.get("MIDlet-Jar-Size"), str(size), f"--fix, {what}: MIDlet-Jar-Size is the JAR's size")
+    c.eq(attrs.get("MIDlet-Jar-URL"), "Game.jar", f"--fix, {what}: MIDlet-Jar-URL names the JAR")
+    c.check(not codes & {"jad-size-mismatch", "jad-url-mismatch"}, f"--fix, {what}: no mismatch left ({codes})")
+    with open(jad, newline="") as f:
+        after = f.read()
+    kept = [l for l in text.splitlines(True) if not l.startswith(("MIDlet-Jar-Size", "MIDlet-Jar-URL"))]
+    c.eq([l for l in after.splitlines(True) if not l.startswith(("MIDlet-Jar-Size", "MIDlet-Jar-URL"))], kept,
+         f"--fix, {what}: every other line kept as it was")
+    if what == "as it should be":
+        c.eq((os.stat(jad).st_ino, os.stat(jad).st_mtime_ns), (before.st_ino, before.st_mtime_ns),
+             "--fix: a JAD that fits is not written")
+        c.check("jad-fixed" not in codes, "--fix: nothing to say for a JAD that fits")
+    else:
+        c.check("jad-fixed" in codes, f"--fix, {what}: says the JAD was fixed")
 with open(os.path.join(jd, "Game.jad"), "wb") as f:
     f.write(good_jad.encode() + b"MIDlet-Description: caf\xe9\r\n")
 c.check("not-utf8" in codes_of(jar)[1], "JAD not UTF-8")
@@ -287,7 +316,7 @@ code, out, err = check("-q", d)
 c.check(all(" error: " in l for l in out.splitlines()), "-q: only the errors")
 
 # ---------------------------------------------------------------- usage
-for args, what in [([], "no PATH"), (["--json", "--csv", d], "--json with --csv"), (["--fix", d], "unknown option")]:
+for args, what in [([], "no PATH"), (["--json", "--csv", d], "--json with --csv"), (["--fixx", d], "unknown option")]:
     code, out, err = check(*args)
     c.eq(code, 2, f"usage: {what}")
 code, out, err = check(os.path.join(work, "missing.jar"))
