@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midlet/AuditJarScan.h"
+#include "midlet/CodePage.h"
 #include "midlet/AuditSteps.h"
 #include "midlet/JadText.h"
 #include "midlet/JarSignature.h"
@@ -138,6 +139,23 @@ int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? int64_t(st.st_size) : -1;
 }
 
+// A manifest in a legacy code page: its name, vendor and version as UTF-8
+// text, and the code page said in the not-utf8 finding. What the detector
+// cannot place keeps its U+FFFD marks.
+void ReadInCodePage(TManifestCodec& codec, const std::vector<uint8_t>& manifest, AuditResult& r) {
+  std::string page;
+  try {
+    page = codec.CodePageOf(manifest);
+  } catch (const std::exception&) {
+    return;  // no converter for it: the bytes stay as they are
+  }
+  if (page.empty() || page == "UTF-8") return;
+  for (std::string* v : {&r.name, &r.vendor, &r.version}) *v = codec.Text(*v, page);
+  for (AuditFinding& f : r.findings)
+    if (f.code == "not-utf8" && f.text.find("likely") == std::string::npos)
+      f.text += " (likely " + page + ")";
+}
+
 }  // namespace
 
 std::string FindJadBeside(const std::string& jarPath) {
@@ -154,7 +172,7 @@ std::string FindJadBeside(const std::string& jarPath) {
   return "";
 }
 
-AuditResult AuditJar(const std::string& path, TSignatureChecker* signatures) {
+AuditResult AuditJar(const std::string& path, TSignatureChecker* signatures, TManifestCodec* codec) {
   AuditResult r;
   r.path = path;
   r.jadPath = FindJadBeside(path);
@@ -174,6 +192,7 @@ AuditResult AuditJar(const std::string& path, TSignatureChecker* signatures) {
     if (const std::string* v = FindAttribute(mf.attributes, "MIDlet-Name")) r.name = *v;
     if (const std::string* v = FindAttribute(mf.attributes, "MIDlet-Vendor")) r.vendor = *v;
     if (const std::string* v = FindAttribute(mf.attributes, "MIDlet-Version")) r.version = *v;
+    if (codec && !mf.validUtf8) ReadInCodePage(*codec, scan.manifest, r);
     CheckRequired(mf, haveJad ? &jad : nullptr, r.findings);
     const bool midletsInManifest = std::any_of(mf.attributes.begin(), mf.attributes.end(),
                                                [](const auto& a) { return IsMidletNumber(a.first); });

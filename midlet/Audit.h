@@ -13,6 +13,7 @@
 namespace parcelix {
 
 class TSignatureChecker;
+class TManifestCodec;
 
 struct AuditResult {
   std::string path;
@@ -34,9 +35,12 @@ constexpr size_t kAuditMemberListLimit = 20;
 
 // Examines the JAR at path and its JAD (path with ".jad" in place of its
 // extension, in any case of the extension). signatures, when given, checks
-// the MIDP and Java signatures. Never throws for anything the files hold:
-// an unreadable file is a finding too.
-AuditResult AuditJar(const std::string& path, TSignatureChecker* signatures = nullptr);
+// the MIDP and Java signatures; codec, when given, reads the name, vendor and
+// version of a manifest that is not UTF-8 in its likely code page (and the
+// not-utf8 finding names that page). Never throws for anything the files
+// hold: an unreadable file is a finding too.
+AuditResult AuditJar(const std::string& path, TSignatureChecker* signatures = nullptr,
+                     TManifestCodec* codec = nullptr);
 
 // The JAD beside a JAR: "<stem>.jad" or "<stem>.JAD"; empty when neither exists.
 std::string FindJadBeside(const std::string& jarPath);

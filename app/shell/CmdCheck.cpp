@@ -21,6 +21,7 @@
 #include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/Audit.h"
+#include "midlet/CodePage.h"
 #include "midlet/JadUpdate.h"
 #include "midlet/JarSignature.h"
 #include "midlet/MidletSuite.h"
@@ -44,45 +45,52 @@ struct Examined {
   AuditResult audit;
   std::string digestError;
 };
-Examined ExamineJar(const std::string& path, TSignatureChecker& signatures, bool digest) {
-  Examined e{AuditJar(path, &signatures), {}};
-  if (digest && e.audit.size >= 0) e.audit.sha256 = signatures.Sha256File(path, &e.digestError);
-  return e;
-}
 
-// Signature checkers for the worker threads: each is used by one thread at a
-// time and kept for the next JAR, so the crypto module is loaded once per
-// checker, not once per JAR.
-class TCheckerPool {
+// What a worker examines with: a signature checker and a code-page reader,
+// each used by one thread at a time and kept for the next JAR, so the crypto
+// module and the charset detector are loaded once per worker, not per JAR.
+struct TExaminer {
+  explicit TExaminer(const std::string& program) : signatures(program) {}
+  TSignatureChecker signatures;
+  TManifestCodec codec;
+};
+
+class TExaminerPool {
  public:
-  explicit TCheckerPool(std::string program) : program_(std::move(program)) {}
+  explicit TExaminerPool(std::string program) : program_(std::move(program)) {}
   template <class F>
   auto With(F&& f) {
-    std::unique_ptr<TSignatureChecker> checker;
+    std::unique_ptr<TExaminer> examiner;
     {
       std::lock_guard lock(mutex_);
       if (!idle_.empty()) {
-        checker = std::move(idle_.back());
+        examiner = std::move(idle_.back());
         idle_.pop_back();
       }
     }
-    if (!checker) checker = std::make_unique<TSignatureChecker>(program_);
+    if (!examiner) examiner = std::make_unique<TExaminer>(program_);
     struct GiveBack {
-      TCheckerPool& pool;
-      std::unique_ptr<TSignatureChecker>& checker;
+      TExaminerPool& pool;
+      std::unique_ptr<TExaminer>& examiner;
       ~GiveBack() {
         std::lock_guard lock(pool.mutex_);
-        pool.idle_.push_back(std::move(checker));
+        pool.idle_.push_back(std::move(examiner));
       }
-    } giveBack{*this, checker};
-    return f(*checker);
+    } giveBack{*this, examiner};
+    return f(*examiner);
   }
 
  private:
   std::string program_;
   std::mutex mutex_;
-  std::vector<std::unique_ptr<TSignatureChecker>> idle_;
+  std::vector<std::unique_ptr<TExaminer>> idle_;
 };
+
+Examined ExamineJar(const std::string& path, TExaminer& with, bool digest) {
+  Examined e{AuditJar(path, &with.signatures, &with.codec), {}};
+  if (digest && e.audit.size >= 0) e.audit.sha256 = with.signatures.Sha256File(path, &e.digestError);
+  return e;
+}
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -251,7 +259,7 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
     totals.failed = true;
   }
   const bool duplicates = o.duplicates || o.trashDuplicates;
-  TCheckerPool checkers(ProgramPath());
+  TExaminerPool examiners(ProgramPath());
   if (o.csv) *ctx.out << "path,size,sha256,name,vendor,version,jad,errors,warnings,codes\n";
   std::vector<AuditResult> kept;  // with duplicates: reported once all are known
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
@@ -259,7 +267,7 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
   TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
   run.Run(
       c.jars.size(),
-      [&](size_t i) { return checkers.With([&](TSignatureChecker& s) { return ExamineJar(c.jars[i], s, duplicates); }); },
+      [&](size_t i) { return examiners.With([&](TExaminer& with) { return ExamineJar(c.jars[i], with, duplicates); }); },
       [&](size_t i, TOrderedResult<Examined>& result) {
         progress.Update(i, ExtractFileName(c.jars[i]));
         Examined e = result.Take();

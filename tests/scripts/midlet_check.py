@@ -203,6 +203,18 @@ case("manifest-long-line", zip_of(os.path.join(d, "long.jar"),
                                   suite_members(good_mf.replace(b"Tests", b"Tests" + b"s" * 600))))
 case("manifest-no-final-newline", zip_of(os.path.join(d, "noeol.jar"), suite_members(good_mf.rstrip(b"\r\n"))))
 case("not-utf8", zip_of(os.path.join(d, "latin1.jar"), suite_members(good_mf.replace(b"Tests", b"T\xe9sts"))))
+# A manifest in a legacy code page: name, vendor and version are shown as
+# UTF-8 read in the page the detector picks, and the finding names it.
+for page, name, vendor in [("windows-1251", "Игра Змейка", "Мобильные игры"), ("gbk", "贪吃蛇大作战", "北京游戏公司"),
+                           ("shift_jis", "テトリス対戦", "東京ゲーム株式会社")]:
+    legacy = midlet_manifest(None, "1.0").decode().replace("Parcelix Tests", vendor)
+    legacy = legacy.replace("Manifest-Version: 1.0\r\n", "Manifest-Version: 1.0\r\nMIDlet-Name: " + name + "\r\n")
+    jar_path = zip_of(os.path.join(d, "legacy-" + page + ".jar"), suite_members(legacy.encode(page)))
+    code, results, err = json_results(jar_path)
+    r = results[0] if results else {}
+    c.eq((r.get("name"), r.get("vendor")), (name, vendor), f"check shows a {page} manifest's name and vendor in UTF-8")
+    texts = [f["text"] for f in r.get("findings", []) if f["code"] == "not-utf8"]
+    c.check(texts and f"likely {page}".lower() in texts[0].lower(), f"not-utf8 names {page}: {texts}")
 case("missing-attribute", zip_of(os.path.join(d, "noname.jar"), suite_members(midlet_manifest(None, "1.0"))))
 case("bad-version", zip_of(os.path.join(d, "version.jar"), suite_members(midlet_manifest("V", "1.0.0.1"))))
 case("missing-class", zip_of(os.path.join(d, "noclass.jar"),
