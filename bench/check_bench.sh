@@ -28,12 +28,14 @@ declare -A cmds=(
   [c-scan]="$work/rename_ref $work/jars"
   [c-decode]="$work/check_ref $work/jars"
   [parcelix]="$parcelix check -q -r $work/jars"
+  [parcelix-j1]="$parcelix check -q -j 1 -r $work/jars"
   [python-zipfile]="python3 $here/check_zipfile.py $work/jars"
   [sha256sum]="sha256sum $work/jars/*.jar"
   [parcelix-dups]="$parcelix check -q --duplicates -r $work/jars"
 )
-order=(c-scan c-decode parcelix python-zipfile)
-if "$parcelix" check -q --duplicates "$work/jars/game00000.jar" >/dev/null 2>&1; then
+order=(c-scan c-decode parcelix parcelix-j1 python-zipfile)
+probe="$("$parcelix" check --json --duplicates "$work/jars/game00000.jar" 2>/dev/null || true)"
+if [[ "$probe" == *'"sha256"'* ]]; then
   order+=(sha256sum parcelix-dups)
 else
   echo "(no digests in this build: --duplicates is left out)"
