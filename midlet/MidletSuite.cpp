@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "engine/common/arxGbls.h"
 #include "midlet/FileUtil.h"
@@ -66,6 +67,7 @@ struct TMidletSuite::LastRead {
   TFileIdentity identity;
   std::string path;  // follows a rename of the file
   std::vector<uint8_t> bytes;
+  bool handedOver = false;  // read by a worker just now: taken once without a stat
 };
 
 TMidletSuite::TMidletSuite() {
@@ -130,6 +132,7 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
   // The manifest read last (or written by a save) serves a read of the same
   // file under the same name, unchanged; other files cost no extra stat.
   if (last_ && last_->path == jarFile) {
+    if (std::exchange(last_->handedOver, false)) return last_->bytes;
     TFileIdentity id;
     if (IdentityOfFile(jarFile, id) && last_->identity == id) return last_->bytes;
   }
@@ -137,6 +140,10 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
   if (UnJar.ArchiveIdentity().size >= 0)
     last_ = std::make_shared<LastRead>(LastRead{UnJar.ArchiveIdentity(), jarFile, bytes});
   return bytes;
+}
+
+void TMidletSuite::HoldManifest(const std::string& jarFile, const TFileIdentity& identity, std::vector<uint8_t> bytes) {
+  last_ = std::make_shared<LastRead>(LastRead{identity, jarFile, std::move(bytes), true});
 }
 
 // The JAR opened for an edit: its directory and local headers read once, the

@@ -101,6 +101,10 @@ class TMidletSuite {
   // EJarDamaged with the engine's error text when the archive cannot be read
   // or the manifest fails its CRC check or decodes short.
   std::vector<uint8_t> ReadManifestBytes(const std::string& jarFile);
+  // Hands over the manifest a worker just read from jarFile (the file it
+  // opened is identity): the next read of jarFile takes it without opening
+  // the file again.
+  void HoldManifest(const std::string& jarFile, const TFileIdentity& identity, std::vector<uint8_t> bytes);
   // The main section of the manifest (per-entry sections left out), as lines.
   ManifestDoc LoadManifestDoc(const std::string& jarFile);
   // Main section lines and the raw per-entry sections.

@@ -45,8 +45,8 @@ _parcelix() {
 
     local opts=""
     case $cmd in
-        rename) opts="-r --recursive -n --dry-run --json --version --no-version --template --codepage --on-conflict" ;;
-        jad) opts="-r --recursive -n --dry-run --json --update" ;;
+        rename) opts="-r --recursive -j --jobs -n --dry-run --json --version --no-version --template --codepage --on-conflict" ;;
+        jad) opts="-r --recursive -j --jobs -n --dry-run --json --update" ;;
         set) opts="--no-backup --no-rename --no-jad --break-signature --json" ;;
         unset | edit) opts="--no-backup --no-rename --no-jad --break-signature" ;;
         check) opts="-r --recursive -j --jobs --json --csv --fix --duplicates --trash-duplicates" ;;

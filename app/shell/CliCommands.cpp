@@ -16,7 +16,7 @@ namespace {
 
 // -j N of the batch commands that examine JARs on worker threads.
 void AddJobsOption(CLI::App& cmd, int& jobs) {
-  cmd.add_option("-j,--jobs", jobs, "examine N JARs at a time (default: one per core)")
+  cmd.add_option("-j,--jobs", jobs, "work on N JARs at a time (default: one per core)")
       ->check(CLI::Range(1, 256))
       ->option_text("N");
 }
@@ -123,6 +123,7 @@ CommandRunner RenameTable(CLI::App& cmd, CliContext& ctx) {
          "when the new name is taken: keep the JAR's name (keep, the default) or add \" (2)\", \" (3)\" (number)")
       ->type_name("keep|number")
       ->check(CLI::IsMember({"keep", "number"}));
+  AddJobsOption(cmd, o->jobs);
   return Run(ctx, o, RunRename);
 }
 
@@ -132,6 +133,7 @@ CommandRunner JadTable(CLI::App& cmd, CliContext& ctx) {
       "MIDlet-Jar-Size and MIDlet-Jar-URL of the JAD that is there to the JAR and keeps every other line.");
   auto o = BatchArguments(cmd);
   cmd.add_flag("--update", o->update, "update the JADs that exist (size and URL) instead of writing new ones");
+  AddJobsOption(cmd, o->jobs);
   return Run(ctx, o, RunJad);
 }
 

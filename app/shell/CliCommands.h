@@ -21,6 +21,7 @@ struct ArchiveOptions {
 // rename, jad.
 struct BatchOptions {
   bool recursive = false;
+  int jobs = 0;  // threads that read the manifests ahead; 0: one per core
   bool dryRun = false;
   bool json = false;
   int version = -1;  // rename: -1 as the settings say, 0/1: --no-version / --version

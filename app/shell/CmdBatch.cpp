@@ -17,7 +17,9 @@
 #include "app/shell/CliJson.h"
 #include "app/shell/Progress.h"
 #include "engine/common/FileSystem.h"
+#include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
+#include "engine/read/arxUnZip.h"
 #include "midlet/FileUtil.h"
 #include "midlet/JadUpdate.h"
 #include "midlet/ManifestModel.h"
@@ -147,29 +149,63 @@ void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar
   WriteJsonLine(*ctx.out, j);
 }
 
+// A JAR's manifest as a worker read it, for the suite to take over.
+struct ReadManifest {
+  TFileIdentity identity;
+  std::vector<uint8_t> bytes;
+  bool read = false;
+};
+
+// Manifests read ahead of the steps, at most: bounds the memory a batch holds.
+constexpr size_t kReadAhead = 64;
+
 // Every path that is no JAR, then every JAR through step (a JAR on which it
-// throws has failed). Failures are counted in failed; step counts its own
-// outcomes.
+// throws has failed). With a suite, worker threads read the manifests ahead
+// and hand them to it; the steps (the decisions, the renames, the JADs) and the report
+// run on this thread in the order of the JARs, as a single thread would.
+// Failures are counted in failed; step counts its own outcomes.
 void ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, const char* failWord,
-                const char* targetKey, size_t& failed, const std::function<Outcome(const std::string&)>& step) {
+                const char* targetKey, size_t& failed, TMidletSuite* suite,
+                const std::function<Outcome(const std::string&)>& step) {
   for (const auto& [path, reason] : c.problems) {
     PrintOutcome(ctx, o, path, {"failed", "", reason}, failWord, targetKey);
     ++failed;
   }
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
-  for (size_t i = 0; i < c.jars.size(); ++i) {
-    const std::string& jar = c.jars[i];
-    progress.Update(i, ExtractFileName(jar));
-    Outcome r;
-    try {
-      r = step(jar);
-    } catch (const std::exception&) {
-      r = {"failed", "", CurrentFailure()};
-      ++failed;
-    }
-    progress.Clear();
-    PrintOutcome(ctx, o, jar, r, failWord, targetKey);
-  }
+  const int workers = suite ? BatchWorkers(o.jobs) : 0;
+  TObjectPool<TUnZip> readers([] { return std::make_unique<TUnZip>(); });
+  TOrderedRun<ReadManifest> run(workers, kReadAhead);
+  run.Run(
+      c.jars.size(),
+      [&](size_t i) {
+        if (workers == 0) return ReadManifest{};  // one thread: the step reads it itself
+        return readers.With([&](TUnZip& reader) {
+          // A JAR whose manifest cannot be read is left to the step, which
+          // reads it again and says why exactly as a single thread would.
+          try {
+            std::vector<uint8_t> bytes = ReadJarManifest(reader, c.jars[i]);
+            return ReadManifest{reader.ArchiveIdentity(), std::move(bytes), true};
+          } catch (const std::exception&) {
+            return ReadManifest{};
+          }
+        });
+      },
+      [&](size_t i, TOrderedResult<ReadManifest>& read) {
+        const std::string& jar = c.jars[i];
+        progress.Update(i, ExtractFileName(jar));
+        Outcome r;
+        try {
+          ReadManifest m = read.Take();
+          if (m.read) suite->HoldManifest(jar, m.identity, std::move(m.bytes));
+          r = step(jar);
+        } catch (const std::exception&) {
+          r = {"failed", "", CurrentFailure()};
+          ++failed;
+        }
+        progress.Clear();
+        PrintOutcome(ctx, o, jar, r, failWord, targetKey);
+        return true;
+      });
 }
 
 std::string Plural(size_t n, const char* one, const char* many) {
@@ -211,7 +247,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
     struct stat st;
     return planned.count(path) > 0 || lstat(path.c_str(), &st) == 0;
   };
-  ForEachJar(ctx, o, c, "kept", "new_path", kept, [&](const std::string& jar) -> Outcome {
+  ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar) -> Outcome {
     RenameResult r;
     if (o.dryRun) {
       r = suite.ComputeMIDletName(jar, taken);
@@ -258,7 +294,7 @@ int RunJadUpdate(CliContext& ctx, BatchOptions o) {
     if (SameTextAscii(ExtractFileExt(ExtractFileName(p)), ".jad") && FileExists(p)) p = ChangeFileExt(p, ".jar");
   Collected c = CollectJars(o.paths, o.recursive);
   size_t updated = 0, unchanged = 0, without = 0, failed = 0;
-  ForEachJar(ctx, o, c, "not updated", "jad", failed, [&](const std::string& jar) -> Outcome {
+  ForEachJar(ctx, o, c, "not updated", "jad", failed, nullptr, [&](const std::string& jar) -> Outcome {
     const std::string jad = JadPathOf(jar);
     if (!FileExists(jad)) {
       ++without;
@@ -290,7 +326,7 @@ int RunJad(CliContext& ctx, const BatchOptions& o) {
 
   size_t written = 0, failed = 0;
   TDurableBatch batch;  // the new JADs go to the disk together at the end
-  ForEachJar(ctx, o, c, "no JAD", "jad", failed, [&](const std::string& jar) -> Outcome {
+  ForEachJar(ctx, o, c, "no JAD", "jad", failed, &suite, [&](const std::string& jar) -> Outcome {
     std::string jad;
     if (o.dryRun) {
       suite.JADText(jar);  // reads the manifest, writes nothing

@@ -55,36 +55,6 @@ struct TExaminer {
   TManifestCodec codec;
 };
 
-class TExaminerPool {
- public:
-  explicit TExaminerPool(std::string program) : program_(std::move(program)) {}
-  template <class F>
-  auto With(F&& f) {
-    std::unique_ptr<TExaminer> examiner;
-    {
-      std::lock_guard lock(mutex_);
-      if (!idle_.empty()) {
-        examiner = std::move(idle_.back());
-        idle_.pop_back();
-      }
-    }
-    if (!examiner) examiner = std::make_unique<TExaminer>(program_);
-    struct GiveBack {
-      TExaminerPool& pool;
-      std::unique_ptr<TExaminer>& examiner;
-      ~GiveBack() {
-        std::lock_guard lock(pool.mutex_);
-        pool.idle_.push_back(std::move(examiner));
-      }
-    } giveBack{*this, examiner};
-    return f(*examiner);
-  }
-
- private:
-  std::string program_;
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<TExaminer>> idle_;
-};
 
 Examined ExamineJar(const std::string& path, TExaminer& with, bool digest) {
   Examined e{AuditJar(path, &with.signatures, &with.codec), {}};
@@ -259,7 +229,8 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
     totals.failed = true;
   }
   const bool duplicates = o.duplicates || o.trashDuplicates;
-  TExaminerPool examiners(ProgramPath());
+  const std::string program = ProgramPath();
+  TObjectPool<TExaminer> examiners([&] { return std::make_unique<TExaminer>(program); });
   if (o.csv) *ctx.out << "path,size,sha256,name,vendor,version,jad,errors,warnings,codes\n";
   std::vector<AuditResult> kept;  // with duplicates: reported once all are known
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");

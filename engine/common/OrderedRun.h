@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -139,6 +140,43 @@ class TOrderedRun {
   std::vector<TOrderedResult<R>> slots_;
   size_t count_ = 0, next_ = 0, consumed_ = 0;
   bool stop_ = false;
+};
+
+// Objects a worker needs for one item (a reader, a checker) lent to one
+// thread at a time and kept for the next item, so that each is made once per
+// worker, not once per item.
+template <class T>
+class TObjectPool {
+ public:
+  explicit TObjectPool(std::function<std::unique_ptr<T>()> make) : make_(std::move(make)) {}
+
+  // Runs f with an object of the pool; returns what f returns.
+  template <class F>
+  auto With(F&& f) {
+    std::unique_ptr<T> object;
+    {
+      std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        object = std::move(idle_.back());
+        idle_.pop_back();
+      }
+    }
+    if (!object) object = make_();
+    struct GiveBack {
+      TObjectPool& pool;
+      std::unique_ptr<T>& object;
+      ~GiveBack() {
+        std::lock_guard lock(pool.mutex_);
+        pool.idle_.push_back(std::move(object));
+      }
+    } giveBack{*this, object};
+    return f(*object);
+  }
+
+ private:
+  std::function<std::unique_ptr<T>()> make_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<T>> idle_;
 };
 
 }  // namespace parcelix
