@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/common/arxGbls.h"
 #include "midlet/AuditJarScan.h"
 #include "midlet/CodePage.h"
 #include "midlet/AuditSteps.h"
@@ -75,12 +76,6 @@ void CheckRequired(const AttributeText& mf, const AttributeText* jad, std::vecto
 bool IsMidletNumber(const std::string& name) {
   return name.size() > 7 && name.starts_with("MIDlet-") &&
          std::all_of(name.begin() + 7, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 void CheckIcon(const TJarScan& scan, const std::string& attribute, std::string_view icon,

@@ -13,28 +13,21 @@ namespace parcelix {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
 // "[name]" gives name; anything else nothing.
 bool SectionName(std::string_view line, std::string_view& name) {
-  std::string_view t = Trim(line);
+  std::string_view t = TrimBlanks(line);
   if (t.empty() || t[0] != '[') return false;
   size_t close = t.find(']');
-  name = Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+  name = TrimBlanks(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
   return true;
 }
 
 bool KeyOf(std::string_view line, std::string_view& key) {
-  std::string_view t = Trim(line);
+  std::string_view t = TrimBlanks(line);
   if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') return false;
   size_t eq = t.find('=');
   if (eq == std::string_view::npos) return false;
-  key = Trim(t.substr(0, eq));
+  key = TrimBlanks(t.substr(0, eq));
   return true;
 }
 
@@ -90,7 +83,7 @@ std::optional<std::string> TIniFile::ReadString(const std::string& section, cons
   size_t at = FindKey(header, key);
   if (at == std::string::npos) return std::nullopt;
   std::string_view line = lines_[at];
-  std::string_view value = Trim(line.substr(line.find('=') + 1));
+  std::string_view value = TrimBlanks(line.substr(line.find('=') + 1));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
     value = value.substr(1, value.size() - 2);
   return std::string(value);
@@ -149,7 +142,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
   // After the section's last non-blank line, so blank separator lines stay
   // between this section and the next.
   size_t insert = SectionEnd(header);
-  while (insert > header + 1 && Trim(lines_[insert - 1]).empty()) --insert;
+  while (insert > header + 1 && TrimBlanks(lines_[insert - 1]).empty()) --insert;
   lines_.insert(lines_.begin() + ptrdiff_t(insert), line);
 }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "engine/common/arxGbls.h"
+
 namespace parcelix {
 
 namespace {
@@ -31,13 +33,6 @@ class LineReader {
   size_t pos_ = 0;
 };
 
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // One line of the attribute part: a new attribute, or the continuation of
 // the last one.
 void TakeLine(AttributeText& t, std::string_view line, std::string& lastRaw) {
@@ -48,17 +43,17 @@ void TakeLine(AttributeText& t, std::string_view line, std::string& lastRaw) {
       return;
     }
     lastRaw.append(line.substr(1));
-    t.attributes.back().second = std::string(Trim(lastRaw));
+    t.attributes.back().second = std::string(TrimBlanks(lastRaw));
     return;
   }
   const size_t colon = line.find(':');
-  const std::string_view name = colon == std::string_view::npos ? std::string_view() : Trim(line.substr(0, colon));
+  const std::string_view name = colon == std::string_view::npos ? std::string_view() : TrimBlanks(line.substr(0, colon));
   if (name.empty()) {
     ++t.malformedLines;
     return;
   }
   lastRaw = std::string(line.substr(colon + 1));
-  t.attributes.emplace_back(std::string(name), std::string(Trim(lastRaw)));
+  t.attributes.emplace_back(std::string(name), std::string(TrimBlanks(lastRaw)));
 }
 
 // Notes on every line of the text; attributes from the lines before the

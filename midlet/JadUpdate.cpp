@@ -18,33 +18,6 @@ constexpr std::string_view kSizeName = "MIDlet-Jar-Size";
 constexpr std::string_view kUrlName = "MIDlet-Jar-URL";
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-struct Line {
-  std::string_view body;  // without its line end
-  std::string_view end;   // "\r\n", "\n", "\r" or "" for the last line
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
-      lines.push_back({text.substr(pos), {}});
-      break;
-    }
-    const size_t endLen = text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
-    lines.push_back({text.substr(pos, end - pos), text.substr(end, endLen)});
-    pos = end + endLen;
-  }
-  return lines;
-}
-
-std::string_view TrimView(std::string_view s) {
-  const size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 // The attribute name of a line ("" for a continuation or a line without ':').
 std::string_view NameOf(std::string_view body, bool first) {
   if (first && body.substr(0, kBom.size()) == kBom) body.remove_prefix(kBom.size());
@@ -54,11 +27,11 @@ std::string_view NameOf(std::string_view body, bool first) {
 }
 
 // The value of lines[i] with its continuation lines joined.
-std::string JoinedValue(const std::vector<Line>& lines, size_t i) {
+std::string JoinedValue(const std::vector<TextLine>& lines, size_t i) {
   std::string value(lines[i].body.substr(lines[i].body.find(':') + 1));
   for (size_t j = i + 1; j < lines.size() && !lines[j].body.empty() && lines[j].body[0] == ' '; ++j)
     value.append(lines[j].body.substr(1));
-  return std::string(TrimView(value));
+  return std::string(TrimBlanks(value));
 }
 
 int HexDigit(char c) {
@@ -100,9 +73,25 @@ void Note(std::string* changes, std::string_view name, const std::string& from, 
 
 }  // namespace
 
+std::vector<TextLine> SplitLines(std::string_view text) {
+  std::vector<TextLine> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      lines.push_back({text.substr(pos), {}});
+      break;
+    }
+    const size_t endLen = text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+    lines.push_back({text.substr(pos, end - pos), text.substr(end, endLen)});
+    pos = end + endLen;
+  }
+  return lines;
+}
+
 JadAttributes ParseJadAttributes(std::string_view text) {
   JadAttributes attrs;
-  const std::vector<Line> lines = SplitLines(text);
+  const std::vector<TextLine> lines = SplitLines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string_view name = NameOf(lines[i].body, i == 0);
     if (!name.empty()) attrs.emplace_back(std::string(name), JoinedValue(lines, i));
@@ -111,7 +100,7 @@ JadAttributes ParseJadAttributes(std::string_view text) {
 }
 
 bool JadUrlKeeps(std::string_view url, std::string_view jarFileName) {
-  url = TrimView(url);
+  url = TrimBlanks(url);
   if (url.find("://") != std::string_view::npos) return true;
   const std::string decoded = PercentDecoded(url);
   return decoded == jarFileName || decoded == "./" + std::string(jarFileName);
@@ -120,12 +109,12 @@ bool JadUrlKeeps(std::string_view url, std::string_view jarFileName) {
 std::string UpdatedJadText(std::string_view jad, uint64_t jarSize, std::string_view jarFileName,
                            std::string* changes) {
   if (changes) changes->clear();
-  const std::vector<Line> lines = SplitLines(jad);
+  const std::vector<TextLine> lines = SplitLines(jad);
   const std::string size = std::to_string(jarSize);
   std::string out;
   bool haveSize = false, haveUrl = false, dropContinuation = false;
   for (size_t i = 0; i < lines.size(); ++i) {
-    const Line& l = lines[i];
+    const TextLine& l = lines[i];
     if (dropContinuation && !l.body.empty() && l.body[0] == ' ') continue;
     dropContinuation = false;
     const std::string_view name = NameOf(l.body, i == 0);

@@ -81,6 +81,12 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+std::string_view TrimBlanks(std::string_view s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
 bool IsValidUtf8(std::string_view s) {
   size_t i = 0;
   const size_t n = s.size();

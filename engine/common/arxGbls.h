@@ -15,6 +15,8 @@ std::time_t DosDateTimeToUnix(uint32_t dos);             // local time; invalid 
 
 // Code pages. The "ANSI" code page is UTF-8 here; the "OEM" one is CP437.
 bool IsValidUtf8(std::string_view s);
+// s without the spaces and tabs at either end.
+std::string_view TrimBlanks(std::string_view s);
 bool IsAscii(std::string_view s);
 std::string Cp437ToUtf8(std::string_view s);
 // Appends a code point of the Basic Multilingual Plane as UTF-8.
