@@ -19,12 +19,18 @@ work, ENV = scratch("parcelix-jobs-")
 
 
 def jar(folder, name, manifest, extra=b""):
+    """A JAR with fixed member times, so the collections built for -j 1 and
+    -j 4 have the same bytes even when a second passes between them."""
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, name)
+
+    def member(member_name):
+        return zipfile.ZipInfo(member_name, date_time=(2009, 6, 1, 12, 0, 0))
+
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         if manifest is not None:
-            z.writestr("META-INF/MANIFEST.MF", manifest)
-        z.writestr("GameMidlet.class", b"\xca\xfe\xba\xbe" + extra * 50)
+            z.writestr(member("META-INF/MANIFEST.MF"), manifest, zipfile.ZIP_DEFLATED)
+        z.writestr(member("GameMidlet.class"), b"\xca\xfe\xba\xbe" + extra * 50, zipfile.ZIP_DEFLATED)
     return path
 
 
