@@ -89,7 +89,8 @@ peer = sys.argv[2]
 print(f"fix -r -n over 2000 JARs: {med['fix_dry']:.0f} ms; {peer}: {med[peer]:.0f} ms; "
       f"ratio {med['fix_dry'] / max(med[peer], 1):.2f}")
 PY
-# Last run (2 cores shared with other builds): fix 743 ms, cp+mv 190 ms,
-# cp+sync+mv 403 ms, zipfile 1541 ms (medians, 101 MB); the fix flushes its
-# data before the rename and decodes every member twice (the check before,
-# the read-back after), which cp+mv does not.
+# Last run (2 cores, load about 1.5): fix 252 ms, cp+mv 108 ms, cp+sync+mv
+# 275 ms, zipfile 547 ms (medians, 101 MB). The fix copies the members in
+# the kernel with the write-out started behind the copy, then decodes every
+# member of the written JAR once, on both cores, while the flush finishes;
+# cp+mv neither flushes nor reads anything back.

@@ -34,17 +34,8 @@ bool UnsafeName(const std::string& n) {
          n.starts_with("../") || n.find("/../") != std::string::npos || n.ends_with("/..");
 }
 
-// Why entry i cannot be written from what is stored ("" when it can): its
-// data are found and decode to the recorded CRC. The decoded bytes go to
-// keep when it is given.
-std::string CheckMember(TOldArchive& old, const ZipEntry& e, std::vector<uint8_t>* keep) {
-  if (UnsafeName(e.name)) return "its name is not a safe path";
-  if (!e.localFound || e.dataStart < 0 || e.dataEnd < e.dataStart || e.dataEnd > old.Size())
-    return "its data cannot be found";
-  if (e.uncompressedSize > uint64_t(INT64_MAX) || e.compressedSize > uint64_t(old.Size()))
-    return "its recorded sizes do not fit in the file";
-  if (keep) keep->reserve(size_t(std::min<uint64_t>(e.uncompressedSize, 1 << 26)));
-  const TMemberResult r = DecodeEntry(old.Source(), e, keep);
+// Why a decode of e did not give its bytes, in words ("" when it did).
+std::string MemberProblem(const TMemberResult& r, const ZipEntry& e) {
   switch (r.status) {
     case TMemberStatus::msOk: return "";
     case TMemberStatus::msCrcMismatch: return "it fails its CRC check";
@@ -53,6 +44,26 @@ std::string CheckMember(TOldArchive& old, const ZipEntry& e, std::vector<uint8_t
     case TMemberStatus::msCancelled: return "cancelled";
   }
   return "it cannot be decoded";
+}
+
+// Why entry e cannot be copied from where it is stored ("" when it can),
+// from its name and the recorded places and sizes alone.
+std::string Unplaceable(TOldArchive& old, const ZipEntry& e) {
+  if (UnsafeName(e.name)) return "its name is not a safe path";
+  if (!e.localFound || e.dataStart < 0 || e.dataEnd < e.dataStart || e.dataEnd > old.Size())
+    return "its data cannot be found";
+  if (e.uncompressedSize > uint64_t(INT64_MAX) || e.compressedSize > uint64_t(old.Size()))
+    return "its recorded sizes do not fit in the file";
+  return "";
+}
+
+// Why entry e cannot be written from what is stored ("" when it can): its
+// data are found and decode to the recorded CRC. The decoded bytes go to
+// keep when it is given.
+std::string CheckMember(TOldArchive& old, const ZipEntry& e, std::vector<uint8_t>* keep) {
+  if (std::string why = Unplaceable(old, e); !why.empty()) return why;
+  if (keep) keep->reserve(size_t(std::min<uint64_t>(e.uncompressedSize, 1 << 26)));
+  return MemberProblem(DecodeEntry(old.Source(), e, keep), e);
 }
 
 // The manifest with a byte-order mark removed and the last line ended (in
@@ -114,7 +125,8 @@ bool RecordedStartRight(TOldArchive& old, const ZipLayout& l) {
 
 class Planner {
  public:
-  Planner(TOldArchive& old, const JarFixOptions& o) : old_(old), o_(o), entries_(old.Entries()) {}
+  Planner(TOldArchive& old, const JarFixOptions& o)
+      : old_(old), o_(o), entries_(old.Entries()), defer_(o.checkOnReadBack && !o.salvage) {}
   JarFixPlan Run();
 
  private:
@@ -133,6 +145,7 @@ class Planner {
   TOldArchive& old_;
   const JarFixOptions& o_;
   const std::vector<ZipEntry>& entries_;
+  const bool defer_;  // copied members are decoded by the read-back, not here
   JarFixPlan plan_;
   int manifest_ = -1, folder_ = -1;
   std::vector<uint8_t> manifestText_;
@@ -153,6 +166,14 @@ JarFixPlan Planner::Run() {
   const std::vector<int> order = Order();
   Layout();
   Steps(order);
+  if (plan_.changes.empty() && defer_) {
+    // Nothing would be written, so no read-back would decode the members:
+    // they are decoded here before the JAR is called fine.
+    JarFixOptions now = o_;
+    now.checkOnReadBack = false;
+    return Planner(old_, now).Run();
+  }
+  plan_.membersChecked = !defer_;
   if (plan_.changes.empty()) return plan_;
   plan_.verdict = TFixVerdict::NeedsFix;
   Signatures();
@@ -172,7 +193,8 @@ bool Planner::CheckMembers() {
     const bool manifest = manifest_ < 0 && SameIgnoringCase(e.name, kManifestName);
     const bool repair = manifest && e.uncompressedSize <= kMaxManifest;
     std::vector<uint8_t> bytes;
-    damage_[i] = CheckMember(old_, e, repair || reencode ? &bytes : nullptr);
+    damage_[i] = defer_ && !repair && !reencode ? Unplaceable(old_, e)
+                                                            : CheckMember(old_, e, repair || reencode ? &bytes : nullptr);
     if (!damage_[i].empty()) {
       if (!o_.salvage) return Refuse(e.name + ": " + damage_[i] + "; --salvage writes the intact members");
       drop_[i] = true;

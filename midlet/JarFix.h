@@ -22,6 +22,10 @@ struct JarFixOptions {
   bool breakSignature = false;      // fix a JAR its JAD signs, although the signature then breaks
   bool backup = true;               // keep the old JAR as .bak
   bool midpSigned = false;          // the JAD beside the JAR signs it (set by ExamineJar)
+  // The members copied as they are get decoded once, by the read-back of
+  // the written JAR, instead of also while planning. A JAR that needs no
+  // change is still decoded in full before it is called fine.
+  bool checkOnReadBack = false;
 };
 
 enum class TFixVerdict : uint8_t { AlreadyFine, NeedsFix, Refused };
@@ -35,6 +39,7 @@ struct JarFixPlan {
   std::string refusal;               // why the JAR is left as it is
   std::vector<TPlanStep> steps;
   bool manifestChanged = false;
+  bool membersChecked = true;  // false: the copied members are decoded only by the read-back
 };
 
 // Decodes the member e of source (its data start known from its local

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <system_error>
 
 #include "engine/common/FileSystem.h"
@@ -23,6 +26,44 @@ namespace {
 // A JAD larger than this is no JAD.
 constexpr size_t kMaxJad = 1 << 20;
 
+// Members decoded on one thread at most: more bytes than this spread over
+// the cores.
+constexpr uint64_t kDecodeAlone = 8u << 20;
+constexpr unsigned kMaxDecoders = 4;
+
+// Decodes every entry of the archive at path, each on its own reader, on as
+// many threads as its size is worth; the index of the first entry (in the
+// archive's order) that does not decode to its CRC, or -1.
+int FirstUndecodable(const std::string& path, const std::vector<ZipEntry>& entries) {
+  uint64_t total = 0;
+  for (const ZipEntry& e : entries) total += e.uncompressedSize;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads = total <= kDecodeAlone ? 1 : std::min({cores, kMaxDecoders, unsigned(entries.size())});
+  std::vector<char> bad(entries.size(), 0);
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto decode = [&] {
+    TArchiveSource source;
+    if (!source.Open(path)) {
+      failed = true;
+      return;
+    }
+    for (size_t i = next++; i < entries.size() && !failed; i = next++)
+      if (!DecodeEntry(source, entries[i]).ok()) {
+        bad[i] = 1;
+        failed = true;
+      }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(decode);
+    decode();
+  }
+  const auto first = std::find(bad.begin(), bad.end(), 1);
+  if (first != bad.end()) return int(first - bad.begin());
+  return failed ? 0 : -1;  // a reader that could not open the file: the first entry stands for it
+}
+
 // Why the archive written at path is not what the plan wrote ("" when it
 // is): it opens without an error finding, holds `count` members, and each
 // decodes to its CRC.
@@ -36,10 +77,25 @@ std::string ReadBack(const std::string& path, size_t count) {
     if (f.severity == TSeverity::error) return (f.member.empty() ? "" : f.member + ": ") + f.text;
   if (zip.entries.size() != count)
     return "it holds " + std::to_string(zip.entries.size()) + " members, not " + std::to_string(count);
-  for (const ZipEntry& e : zip.entries)
-    if (!DecodeEntry(source, e).ok()) return e.name + " does not decode to its CRC";
+  if (const int i = FirstUndecodable(path, zip.entries); i >= 0)
+    return zip.entries[size_t(i)].name + " does not decode to its CRC";
   return "";
 }
+
+// Flushes the file's data on a thread of its own, so that the disk writes
+// while the read-back decodes; Wait() gives errno of the flush, or 0.
+class TEarlyFlush {
+ public:
+  explicit TEarlyFlush(int fd) : thread_([this, fd] { errno_ = ::fdatasync(fd) == 0 ? 0 : errno; }) {}
+  int Wait() {
+    if (thread_.joinable()) thread_.join();
+    return errno_;
+  }
+
+ private:
+  int errno_ = 0;
+  std::jthread thread_;
+};
 
 size_t KeptCount(const std::vector<TPlanStep>& steps) {
   size_t n = 0;
@@ -106,8 +162,22 @@ JarFixResult FixJar(JarExamination& exam, const JarFixOptions& options) {
     TNewFile file(ExtractFilePath(target), ExtractFileName(target), ModeOf(target));
     res.error = WritePlan(exam, file);
     if (res.error.empty()) {
+      TEarlyFlush flush(file.Fd());
       const std::string why = ReadBack(file.Name(), KeptCount(exam.plan.steps));
+      if (const int e = flush.Wait()) res.error = std::strerror(e);
       if (!why.empty()) res.error = "the new JAR does not read back clean (" + why + ")";
+      if (!why.empty() && !exam.plan.membersChecked) {
+        // The copied members were first decoded by that read-back: a member
+        // damaged in the JAR itself fails there, and the full check says so
+        // in the words a dry run uses.
+        JarFixOptions full = options;
+        full.checkOnReadBack = false;
+        JarFixPlan checked = PlanJarFix(*exam.old, full);
+        if (checked.verdict == TFixVerdict::Refused) {
+          res.error = checked.refusal;
+          exam.plan = std::move(checked);
+        }
+      }
     }
     if (!res.error.empty()) return res;
     res.newSize = ::lseek(file.Fd(), 0, SEEK_END);

@@ -77,6 +77,9 @@ int RunFix(CliContext& ctx, const FixOptions& o) {
   options.deflate64ToDeflate = o.deflate64ToDeflate;
   options.breakSignature = o.breakSignature;
   options.backup = settings.CreateBackup && !o.noBackup;
+  // A dry run decodes every member while it plans; a fix leaves that to the
+  // read-back of what it wrote, so each member is decoded once.
+  options.checkOnReadBack = !o.dryRun;
 
   FixTally t;
   for (const auto& [path, reason] : c.problems) {

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/common/FileSystem.h"
+
 namespace parcelix {
 
 namespace {
@@ -18,6 +20,11 @@ namespace {
 // CopyFrom moves data in pieces of this size; a long copy pumps messages and
 // tests the cancel flag once per piece.
 constexpr int64_t kCopyChunk = 0x20000;
+// Copies between files move this much per step between two looks at the
+// cancel flag; read/write copies of a handle stream use a buffer of
+// kCopyBuffer bytes.
+constexpr int64_t kKernelCopyChunk = 8 << 20;
+constexpr int64_t kCopyBuffer = 1 << 20;
 // Memory streams grow in whole multiples of this.
 constexpr int64_t kMemoryDelta = 8192;
 
@@ -118,6 +125,49 @@ void THandleStream32::SetSize(int64_t newSize) {
     lastErrno_ = handle_ < 0 ? EBADF : (newSize < 0 ? EINVAL : errno);
     throw EStreamError(std::string("Cannot set the file size: ") + std::strerror(lastErrno_));
   }
+}
+
+int64_t THandleStream32::CopyFrom(TStream32& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.GetSize();
+  }
+  if (count <= 0) return 0;
+  int64_t copied = 0;
+  auto step = [&](int64_t n) {
+    copied += n;
+    count -= n;
+    CopiedStep(n);
+  };
+  auto* src = dynamic_cast<THandleStream32*>(&source);
+  const bool files = src != nullptr && src->IsOpen() && IsOpen();
+  while (files && count > 0 && !Cancelled()) {
+    if (ProcessMessages) ProcessMessages();
+    if (Cancelled()) break;
+    const int64_t want = count < kKernelCopyChunk ? count : kKernelCopyChunk;
+    const int64_t n = CopyRange(src->Handle(), nullptr, handle_, want);
+    if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+      lastErrno_ = errno;
+      throw EStreamError("Stream write error");
+    }
+    if (n < want) throw EStreamError("Stream read error");
+    step(n);
+    // Starts the write-out of what is copied, without waiting for it.
+    ::sync_file_range(handle_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+  if (count > 0 && !Cancelled()) {
+    const int64_t chunk = count < kCopyBuffer ? count : kCopyBuffer;
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(chunk));
+    while (count > 0 && !Cancelled()) {
+      const int64_t n = count < chunk ? count : chunk;
+      if (ProcessMessages) ProcessMessages();
+      if (Cancelled()) break;
+      source.ReadBuffer(buffer.get(), n);
+      WriteBuffer(buffer.get(), n);
+      step(n);
+    }
+  }
+  return copied;
 }
 
 int64_t THandleStream32::ReadAt(int64_t pos, void* buffer, int64_t count) {

@@ -99,12 +99,20 @@ class THandleStream32 : public TStream32 {
   int64_t ReadAt(int64_t pos, void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, int origin) override;
+  // Copies count bytes (0: the whole source from its start) in large
+  // blocks, pumping messages and testing the cancel flag per block. File to
+  // file the bytes move in the kernel and start going to the disk at once,
+  // so that a flush before a rename has little left to wait for. A short
+  // read or write throws EStreamError.
+  int64_t CopyFrom(TStream32& source, int64_t count) override;
   int Handle() const { return handle_; }
   bool IsOpen() const { return handle_ >= 0; }
   int LastErrno() const { return lastErrno_; }  // errno of the last failed call (ENOSPC: disk full)
   void Close();
 
  protected:
+  virtual void CopiedStep(int64_t) {}  // after each block of a copy, with its size
+
   int handle_;
   int lastErrno_ = 0;
 };

@@ -22,11 +22,6 @@ namespace parcelix {
 
 namespace {
 
-// Copies between files move this much per step between two looks at the
-// cancel flag; read/write copies use a buffer of kCopyBuffer bytes.
-constexpr int64_t kKernelCopyChunk = 8 << 20;
-constexpr int64_t kCopyBuffer = 1 << 20;
-
 int ErrorCodeFor(int err) { return (err == ENOSPC || err == EDQUOT || err == EFBIG) ? kErrDiskFull : kErrWriteFile; }
 
 // What a temporary archive that is destroyed unfinished does: commit, unless
@@ -193,52 +188,21 @@ int64_t TTempFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TTempFileStream::CopyFrom(TStream32& source, int64_t count) {
-  if (count == 0) {
-    source.SetPosition(0);
-    count = source.GetSize();
+  try {
+    return THandleStream32::CopyFrom(source, count);
+  } catch (const EStreamError&) {
+    // A full disk met by a copy in the kernel is remembered like one met by a write.
+    const int e = LastErrno();
+    if (e == ENOSPC || e == EDQUOT || e == EFBIG) NoteWriteFailure(e);
+    throw;
   }
-  if (count <= 0) return 0;
-  int64_t copied = 0;
-  auto step = [&](int64_t n) {
-    copied += n;
-    count -= n;
-    if (BytesLeft && *BytesLeft > 0) {
-      *BytesLeft -= n;
-      if (hooks_.Progress) hooks_.Progress();
-    }
-  };
-  // File to file: in the kernel where it can (the bytes never pass through
-  // user space), in large chunks with a look at the cancel flag between them.
-  auto* src = dynamic_cast<THandleStream32*>(&source);
-  const bool files = src != nullptr && src->IsOpen() && IsOpen();
-  while (files && count > 0 && !Cancelled()) {
-    if (ProcessMessages) ProcessMessages();
-    if (Cancelled()) break;
-    const int64_t want = count < kKernelCopyChunk ? count : kKernelCopyChunk;
-    const int64_t n = CopyRange(src->Handle(), nullptr, handle_, want);
-    if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
-      NoteWriteFailure(errno);
-      throw EStreamError("Stream write error");
-    }
-    if (n < want) throw EStreamError("Stream read error");
-    step(n);
-    // Start writing the copied bytes to the disk now, in the background, so
-    // that the flush before the commit's rename has little left to wait for.
-    ::sync_file_range(handle_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+void TTempFileStream::CopiedStep(int64_t n) {
+  if (BytesLeft && *BytesLeft > 0) {
+    *BytesLeft -= n;
+    if (hooks_.Progress) hooks_.Progress();
   }
-  if (count > 0 && !Cancelled()) {
-    const int64_t chunk = count < kCopyBuffer ? count : kCopyBuffer;
-    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(chunk));
-    while (count > 0 && !Cancelled()) {
-      const int64_t n = count < chunk ? count : chunk;
-      if (ProcessMessages) ProcessMessages();
-      if (Cancelled()) break;
-      source.ReadBuffer(buffer.get(), n);
-      WriteBuffer(buffer.get(), n);
-      step(n);
-    }
-  }
-  return copied;
 }
 
 void TTempFileStream::Discard() {

@@ -62,9 +62,8 @@ class TTempFileStream : public TFileStream32 {
 
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
-  // Copies count bytes (0: the whole source from its start) in large blocks,
-  // in the kernel when both are files; pumps messages and tests the cancel
-  // flag per block. A short read or write throws EStreamError.
+  // As a handle stream copies; a full disk met on the way makes the
+  // archive one that is never committed.
   int64_t CopyFrom(TStream32& source, int64_t count) override;
 
   // Moves the archive onto the target. True when the target now holds it.
@@ -85,6 +84,7 @@ class TTempFileStream : public TFileStream32 {
 
  private:
   bool MoveTempFile();
+  void CopiedStep(int64_t n) override;  // moves the progress on
   std::unique_ptr<TNewFile> file_;  // the temporary archive; handle_ is its descriptor
   TTempStreamHooks hooks_;
   TCommitTarget target_;

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <map>
 
 #include "engine/read/ArchiveSource.h"
@@ -66,6 +67,8 @@ std::vector<Case> Cases() {
       {"wrong entry count, salvage", Plain(), {.recordedCount = 9}, Salvage(), TFixVerdict::NeedsFix,
        {"directory records"}},
       {"bad CRC", With(Plain(), 3, [](Member& m) { m.crc = 1234; }), {}, {}, TFixVerdict::Refused,
+       {"b.bin: it fails its CRC check"}},
+      {"bad CRC, manifest last", With(last, 1, [](Member& m) { m.crc = 1234; }), {}, {}, TFixVerdict::Refused,
        {"b.bin: it fails its CRC check"}},
       {"bad CRC, salvage", With(Plain(), 3, [](Member& m) { m.crc = 1234; }), {}, Salvage(), TFixVerdict::NeedsFix,
        {"left out b.bin (it fails its CRC check)"}},
@@ -153,6 +156,40 @@ TEST_F(JarFixTest, EachCraftedArchiveGetsItsVerdictAndReadsCleanAfterTheFix) {
     ExpectClean(jar, c.members, c.name);
     JarExamination again = ExamineJar(jar, c.options);
     EXPECT_EQ(again.plan.verdict, TFixVerdict::AlreadyFine) << Said(again.plan);
+  }
+}
+
+// A fix that leaves the copied members to the read-back comes to the same
+// end: a damaged member is found there, named in the same words, and the
+// JAR stays as it was with no file left beside it.
+TEST_F(JarFixTest, DecodingOnlyOnTheReadBackEndsTheSameWay) {
+  for (Case c : Cases()) {
+    SCOPED_TRACE(c.name);
+    c.options.checkOnReadBack = true;
+    c.options.backup = false;
+    const std::string jar = Put("case.jar", Build(c.members, c.layout).bytes);
+    const std::string before = Slurp(jar);
+    JarExamination exam = ExamineJar(jar, c.options);
+    if (c.options.midpSigned) exam.plan = PlanJarFix(*exam.old, c.options);
+    if (c.verdict == TFixVerdict::AlreadyFine) {
+      EXPECT_EQ(exam.plan.verdict, TFixVerdict::AlreadyFine) << Said(exam.plan);
+      EXPECT_TRUE(exam.plan.membersChecked);
+    }
+    const JarFixResult r = FixJar(exam, c.options);
+    EXPECT_EQ(r.written, c.verdict == TFixVerdict::NeedsFix) << r.error;
+    if (c.verdict == TFixVerdict::Refused) {
+      for (const std::string& part : c.lines)
+        EXPECT_NE((Said(exam.plan) + r.error).find(part), std::string::npos) << Said(exam.plan) << r.error;
+    }
+    if (r.written) {
+      ExpectClean(jar, c.members, c.name);
+    } else {
+      EXPECT_EQ(Slurp(jar), before);
+    }
+    size_t files = 0;
+    for (const auto& f : std::filesystem::directory_iterator(dir_)) files += f.is_regular_file();
+    EXPECT_EQ(files, 1u);
+    std::filesystem::remove(jar);
   }
 }
 
