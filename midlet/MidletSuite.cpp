@@ -330,7 +330,11 @@ RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName) {
 
 RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName,
                                              const std::function<bool(const std::string&)>& taken) {
-  std::vector<uint8_t> bytes = ReadManifestBytes(fileName);
+  return ComputeMIDletName(ReadManifestBytes(fileName), fileName, taken);
+}
+
+RenameResult TMidletSuite::ComputeMIDletName(const std::vector<uint8_t>& bytes, const std::string& fileName,
+                                             const std::function<bool(const std::string&)>& taken) {
   RenameResult r;
   r.newPath = fileName;
   const std::string relative = NewName(bytes, fileName, r.reason);

@@ -123,6 +123,9 @@ class TMidletSuite {
   // a name is taken when numbering (the file system when not given).
   RenameResult ComputeMIDletName(const std::string& fileName);
   RenameResult ComputeMIDletName(const std::string& fileName, const std::function<bool(const std::string&)>& taken);
+  // The same from the JAR's manifest bytes, read before (a list's preview).
+  RenameResult ComputeMIDletName(const std::vector<uint8_t>& manifest, const std::string& fileName,
+                                 const std::function<bool(const std::string&)>& taken);
 
   // The code page the manifest of the JAR is read in (for the screen and
   // the editor): "UTF-8", Options.CodePage, or the one detected.

@@ -43,6 +43,11 @@ QStringList TGuiServices::Choose(QWidget* owner, const TFileRequest& request) co
   return one.isEmpty() ? QStringList() : QStringList{one};
 }
 
+QString TGuiServices::Folder(QWidget* owner, const QString& title, const QString& directory) const {
+  if (ChooseFolder) return ChooseFolder(owner, title, directory);
+  return QFileDialog::getExistingDirectory(owner, title, directory);
+}
+
 bool TGuiServices::Open(const QUrl& url) const {
   if (OpenUrl) return OpenUrl(url);
   return QDesktopServices::openUrl(url);

@@ -29,6 +29,8 @@ struct TGuiServices {
   std::function<void(QWidget* owner, const UserMessage& message)> ShowMessage;
   // The chosen existing files; empty when the user cancelled.
   std::function<QStringList(QWidget* owner, const TFileRequest& request)> ChooseFiles;
+  // The chosen existing folder; empty when the user cancelled.
+  std::function<QString(QWidget* owner, const QString& title, const QString& directory)> ChooseFolder;
   // Hands a mailto: or web address to the desktop's default handler.
   std::function<bool(const QUrl& url)> OpenUrl;
   // Runs a window modally; tests show it without blocking instead.
@@ -38,6 +40,7 @@ struct TGuiServices {
 
   void Message(QWidget* owner, const UserMessage& message) const;
   QStringList Choose(QWidget* owner, const TFileRequest& request) const;
+  QString Folder(QWidget* owner, const QString& title, const QString& directory) const;
   bool Open(const QUrl& url) const;
   void Exec(QDialog& dialog) const;
   bool Ask(QWidget* owner, const UserMessage& question) const;

@@ -2,6 +2,7 @@
 #include "app/gui/mainUnit.h"
 
 #include <stdexcept>
+#include <unordered_set>
 #include <vector>
 
 #include <QAction>
@@ -22,7 +23,10 @@
 #include "app/gui/HelpViewer.h"
 #include "app/gui/Logo.h"
 #include "app/gui/ManifestEditorUnit.h"
+#include "app/shell/CliCommands.h"
 #include "app/shell/ContextMenu.h"
+#include "midlet/FileUtil.h"
+#include "midlet/ManifestModel.h"
 #include "midlet/NameTemplate.h"
 
 
@@ -31,6 +35,7 @@ namespace parcelix {
 namespace {
 
 const QString kJarFilter = QStringLiteral("Java ARhives (*.jar);;All Files (*)");
+constexpr const char* kAddFolderHint = "Add the JARs of a folder and its subfolders to list";
 
 // A hint "short|long": the control's tool tip is the short part, the status
 // bar shows the long part (the whole hint when it has no '|').
@@ -123,10 +128,12 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   Design(RenameList, "RenameList");
   Design(MakeJadList, "MakeJadList");
   Design(btnRenAdd, "btnRenAdd", "Add", "Add files to list");
+  Design(btnRenAddFolder, "btnRenAddFolder", "Add Folder", kAddFolderHint);
   Design(btnRenDelete, "btnRenDelete", "Delete", "Delete files from list");
   Design(btnRenRename, "btnRenRename", "Rename", "Start process");
   Design(btnRenHelp, "btnRenHelp", "Help", "Help");
   Design(btnMakeJadAdd, "btnMakeJadAdd", "Add", "Add files to list");
+  Design(btnMakeJadAddFolder, "btnMakeJadAddFolder", "Add Folder", kAddFolderHint);
   Design(btnMakeJadDelete, "btnMakeJadDelete", "Delete", "Delete files from list");
   Design(btnMakeJadMake, "btnMakeJadMake", "Make JAD", "Start process");
   Design(btnMakeJadHelp, "btnMakeJadHelp", "Help", "Help");
@@ -148,9 +155,10 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   Design(MenuIntegrOFFButton, "MenuIntegrOFFButton", "OFF", "Context menu integration: OFF");
   Design(btnOptionsHelp, "btnOptionsHelp", "Help", "Help");
 
-  BuildListTab(TabRename, renameLayout_, RenameList, btnRenAdd, btnRenDelete, btnRenRename, btnRenHelp);
-  BuildListTab(TabMakeJad, makeJadLayout_, MakeJadList, btnMakeJadAdd, btnMakeJadDelete, btnMakeJadMake,
-               btnMakeJadHelp);
+  BuildListTab(TabRename, renameLayout_, RenameList,
+               {btnRenAdd, btnRenAddFolder, btnRenDelete, btnRenRename, btnRenHelp});
+  BuildListTab(TabMakeJad, makeJadLayout_, MakeJadList,
+               {btnMakeJadAdd, btnMakeJadAddFolder, btnMakeJadDelete, btnMakeJadMake, btnMakeJadHelp});
   BuildOptionsTab();
   PageControl.addTab(&TabRename, QStringLiteral(" Rename "));
   PageControl.addTab(&TabMakeJad, QStringLiteral(" Make JAD "));
@@ -171,6 +179,8 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
 
   connect(&btnRenAdd, &QPushButton::clicked, this, &TfrmMain::btnRenAddClick);
   connect(&btnMakeJadAdd, &QPushButton::clicked, this, &TfrmMain::btnMakeJadAddClick);
+  connect(&btnRenAddFolder, &QPushButton::clicked, this, &TfrmMain::btnRenAddFolderClick);
+  connect(&btnMakeJadAddFolder, &QPushButton::clicked, this, &TfrmMain::btnMakeJadAddFolderClick);
   connect(&btnRenDelete, &QPushButton::clicked, this, &TfrmMain::btnRenDeleteClick);
   connect(&btnMakeJadDelete, &QPushButton::clicked, this, &TfrmMain::btnMakeJadDeleteClick);
   connect(&btnRenRename, &QPushButton::clicked, this, &TfrmMain::btnRenRenameClick);
@@ -195,6 +205,23 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   suite_.UnJar.ProcessMessages = [this] { pump_(); };
   suite_.Jar.ProcessMessages = [this] { pump_(); };
 
+  // The previews: rows describe themselves from what the workers read; the
+  // lists are told of new results at most every 50 ms.
+  RenameList.Items().SetResultTitle(QStringLiteral("New name"));
+  MakeJadList.Items().SetResultTitle(QStringLiteral("JAD"));
+  RenameList.Items().Describe = [this](int row) { return DescribeRenameRow(row); };
+  MakeJadList.Items().Describe = [this](int row) { return DescribeJadRow(row); };
+  RenameList.Items().OnChecksChanged = [this] { ScheduleRefresh(); };
+  refreshTimer_.setSingleShot(true);
+  refreshTimer_.setInterval(50);
+  connect(&refreshTimer_, &QTimer::timeout, this, &TfrmMain::RefreshLists);
+  optionsTimer_.setSingleShot(true);
+  optionsTimer_.setInterval(150);  // typing a template works the names out once it pauses
+  connect(&optionsTimer_, &QTimer::timeout, this, &TfrmMain::PreviewOptionsChanged);
+  reader_.IconSide = RenameList.IconSide();
+  reader_.OnRead = [this](std::vector<TSuiteRead>& batch) { SuitesRead(batch); };
+  reader_.SetOptions(PreviewOptions());
+
   editor_ = std::make_unique<TfrmManifestEditor>(suite_, Services, help_, this);
   about_ = std::make_unique<TfrmAbout>(Services, this);
 }
@@ -208,14 +235,14 @@ TfrmMain::~TfrmMain() {
   suite_.Jar.ProcessMessages = nullptr;
 }
 
-void TfrmMain::BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, QPushButton& add,
-                            QPushButton& del, QPushButton& run, QPushButton& help) {
-  layout.addWidget(&list, 0, 0, 5, 1);
-  layout.addWidget(&add, 0, 1);
-  layout.addWidget(&del, 1, 1);
-  layout.addWidget(&run, 2, 1);
-  layout.setRowStretch(3, 1);
-  layout.addWidget(&help, 4, 1);
+void TfrmMain::BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, const ListButtons& buttons) {
+  layout.addWidget(&list, 0, 0, 6, 1);
+  layout.addWidget(&buttons.add, 0, 1);
+  layout.addWidget(&buttons.addFolder, 1, 1);
+  layout.addWidget(&buttons.del, 2, 1);
+  layout.addWidget(&buttons.run, 3, 1);
+  layout.setRowStretch(4, 1);
+  layout.addWidget(&buttons.help, 5, 1);
   layout.setColumnStretch(0, 1);
   page.setLayout(&layout);
 
@@ -287,6 +314,10 @@ void TfrmMain::BuildMenus() {
   manifestEditorAction_->setObjectName(QStringLiteral("ManifestEditor"));
   SetHint(*manifestEditorAction_, QStringLiteral("Manifest Editor..."));
   connect(manifestEditorAction_, &QAction::triggered, this, &TfrmMain::ManifestEditorClick);
+  addFolderAction_ = file->addAction(QStringLiteral("Add Folder..."));
+  addFolderAction_->setObjectName(QStringLiteral("AddFolder1"));
+  SetHint(*addFolderAction_, QLatin1String(kAddFolderHint));
+  connect(addFolderAction_, &QAction::triggered, this, &TfrmMain::AddFolder1Click);
   file->addSeparator();
   QAction* exit = file->addAction(QStringLiteral("Exit"));
   exit->setObjectName(QStringLiteral("Exit1"));
@@ -320,6 +351,7 @@ void TfrmMain::FormCreate() {
   Services.Guard(this, [this] { LoadSettings(suite_.Options, SettingsPath); });
   ApplyStayOnTop(suite_.Options.AlwaysOnTop);
   setAcceptDrops(true);
+  PreviewOptionsChanged();
 }
 
 void TfrmMain::FormShow() {
@@ -375,7 +407,37 @@ void TfrmMain::AddFiles(TCheckListBox& list) {
       Services.Choose(this, TFileRequest{QStringLiteral("Add Files"), AddDialogDirectory(), kJarFilter, true});
   if (files.isEmpty()) return;
   lastAddDir_ = QFileInfo(files.first()).absolutePath();
-  for (const QString& file : files) list.Items().Add(file);
+  AddPaths(list, files);
+}
+
+void TfrmMain::AddFolder(TCheckListBox& list) {
+  if (busy_) return;
+  const QString folder = Services.Folder(this, QStringLiteral("Add Folder"), AddDialogDirectory());
+  if (folder.isEmpty()) return;
+  lastAddDir_ = folder;
+  AddPaths(list, JarsBelow(folder));
+}
+
+QStringList TfrmMain::JarsBelow(const QString& folder) {
+  // Links to folders are not followed: a link that leads back up would add
+  // the same JARs again and again.
+  QStringList jars;
+  for (const std::string& jar : CollectJars({ToNativePath(folder)}, true).jars) jars << FromNativePath(jar);
+  return jars;
+}
+
+void TfrmMain::AddPaths(TCheckListBox& list, const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  list.Items().AddMany(paths);
+  ReadSuites(paths);
+  ScheduleRefresh();
+}
+
+TCheckListBox* TfrmMain::ActiveList() {
+  const int tab = PageControl.currentIndex();
+  if (tab == PageControl.indexOf(&TabRename)) return &RenameList;
+  if (tab == PageControl.indexOf(&TabMakeJad)) return &MakeJadList;
+  return nullptr;
 }
 
 void TfrmMain::DeleteChecked(TCheckListBox& list) {
@@ -383,10 +445,22 @@ void TfrmMain::DeleteChecked(TCheckListBox& list) {
   TCheckListModel& items = list.Items();
   for (int i = items.Count() - 1; i >= 0; --i)
     if (items.Checked(i)) items.Remove(i);
+  ForgetUnlisted();
+  ScheduleRefresh();
 }
 
 void TfrmMain::btnRenAddClick() { AddFiles(RenameList); }
 void TfrmMain::btnMakeJadAddClick() { AddFiles(MakeJadList); }
+void TfrmMain::btnRenAddFolderClick() { AddFolder(RenameList); }
+void TfrmMain::btnMakeJadAddFolderClick() { AddFolder(MakeJadList); }
+
+void TfrmMain::AddFolder1Click() {
+  if (busy_) return;
+  if (TCheckListBox* list = ActiveList())
+    AddFolder(*list);
+  else
+    Services.Message(this, UserMessage{"Warning!", "Please select 'Rename' or 'Make JAD' tab!", MsgIcon::Warning});
+}
 void TfrmMain::btnRenDeleteClick() { DeleteChecked(RenameList); }
 void TfrmMain::btnMakeJadDeleteClick() { DeleteChecked(MakeJadList); }
 void TfrmMain::btnRenRenameClick() { RunBatch(RenameList, true); }
@@ -405,6 +479,7 @@ void TfrmMain::SetBusy(bool busy) {
   // another window wait for the run; help stays available.
   PageControl.setEnabled(!busy);
   manifestEditorAction_->setEnabled(!busy);
+  addFolderAction_->setEnabled(!busy);
   aboutAction_->setEnabled(!busy);
 }
 
@@ -446,8 +521,18 @@ void TfrmMain::RunBatch(TCheckListBox& list, bool rename) {
       // The JARs renamed before the run stopped have new names: their old
       // paths leave the list, so that running again starts where it stopped.
       for (auto it = done.rbegin(); it != done.rend(); ++it) items.Remove(*it);
+      ForgetUnlisted();
     }
+    // Names the run took or freed change what the other rows would get.
+    RenameAgain();
+  } else {
+    // A new JAD replaced a signed one: read those JARs again.
+    QStringList made;
+    for (int i : done) made << items.Path(i);
+    ForgetSuites(made);
+    ReadSuites(made);
   }
+  ScheduleRefresh();
   if (!error.isEmpty()) Services.ShowError(this, error);
   if (closeAfterBatch_) {
     closeAfterBatch_ = false;
@@ -510,6 +595,7 @@ void TfrmMain::TemplateEditChange() {
     TemplatePreview.setText(QString::fromUtf8(e.what()));
     TemplatePreview.setStyleSheet(QStringLiteral("color: #b00020"));
   }
+  optionsTimer_.start();
 }
 
 // A valid template is saved when the user leaves the field; a template that
@@ -536,6 +622,7 @@ void TfrmMain::SaveOption(bool& option, const QCheckBox& box) {
 void TfrmMain::AddVersionCheckBoxClick() {
   Services.Guard(this, [this] { SaveOption(suite_.Options.AddVersion, AddVersionCheckBox); });
   TemplateEditChange();
+  PreviewOptionsChanged();
 }
 void TfrmMain::RenameCheckBoxClick() {
   Services.Guard(this, [this] { SaveOption(suite_.Options.RenameAfterSave, RenameCheckBox); });
@@ -574,18 +661,21 @@ void TfrmMain::btnOptionsHelpClick() { help_.ShowTopic(QStringLiteral("options")
 
 void TfrmMain::WMDropFiles(const QStringList& paths) {
   if (busy_) return;
-  const int tab = PageControl.currentIndex();
-  TCheckListBox* list = nullptr;
-  if (tab == PageControl.indexOf(&TabRename)) list = &RenameList;
-  if (tab == PageControl.indexOf(&TabMakeJad)) list = &MakeJadList;
+  TCheckListBox* list = ActiveList();
   if (!list) {
     Services.Message(this, UserMessage{"Warning!", "Please select 'Rename' or 'Make JAD' tab!", MsgIcon::Warning});
     return;
   }
+  QStringList jars;
   for (const QString& path : paths) {
-    // A folder is never a JAR, even when its name ends in ".jar".
-    if (DropExtension(path) == QLatin1String(".jar") && !QFileInfo(path).isDir()) list->Items().Add(path);
+    // A folder is never a JAR, even when its name ends in ".jar": the JARs
+    // below it are added instead.
+    if (QFileInfo(path).isDir())
+      jars << JarsBelow(path);
+    else if (DropExtension(path) == QLatin1String(".jar"))
+      jars << path;
   }
+  AddPaths(*list, jars);
 }
 
 void TfrmMain::OpenFiles(const QStringList& paths) {
@@ -610,6 +700,203 @@ void TfrmMain::dropEvent(QDropEvent* e) {
   // Handled once the drop is over: the file manager is not kept waiting while
   // a warning box is open.
   QTimer::singleShot(0, this, [this, paths] { WMDropFiles(paths); });
+}
+
+// ---- The rows' previews -----------------------------------------------------
+
+// What is known of one JAR of the lists.
+struct TfrmMain::SuiteEntry {
+  std::string nativePath;
+  std::shared_ptr<const TSuiteSummary> summary;
+  QImage icon;
+  RenameResult rename;
+  bool nameExists = false;
+  int generation = 0;
+};
+
+const TfrmMain::SuiteEntry* TfrmMain::EntryOf(const QString& path) const {
+  const auto it = suites_.constFind(path);
+  return it == suites_.constEnd() ? nullptr : it->get();
+}
+
+bool TfrmMain::PreviewsReady() const {
+  if (!reader_.Idle() || !reading_.isEmpty()) return false;
+  for (const TCheckListBox* list : {&RenameList, &MakeJadList}) {
+    const TCheckListModel& items = list->Items();
+    for (int i = 0; i < items.Count(); ++i) {
+      const SuiteEntry* e = EntryOf(items.Path(i));
+      if (!e || e->generation != reader_.Generation()) return false;
+    }
+  }
+  return !refreshTimer_.isActive() && !optionsTimer_.isActive();
+}
+
+void TfrmMain::ReadSuites(const QStringList& paths) {
+  QStringList todo;
+  for (const QString& p : paths) {
+    if (suites_.contains(p) || reading_.contains(p)) continue;
+    reading_.insert(p);
+    todo << p;
+  }
+  reader_.Read(todo);
+}
+
+void TfrmMain::SuitesRead(std::vector<TSuiteRead>& batch) {
+  std::vector<std::pair<QString, std::shared_ptr<const TSuiteSummary>>> again;
+  for (TSuiteRead& r : batch) {
+    const bool fullRead = reading_.remove(r.path);
+    auto it = suites_.find(r.path);
+    if (it == suites_.end()) {
+      // A preview of a JAR no longer listed, or a read of one listed again.
+      if (!fullRead) continue;
+      it = suites_.insert(r.path, std::make_shared<SuiteEntry>());
+      (*it)->nativePath = ToNativePath(r.path);
+      (*it)->icon = r.icon;
+      (*it)->summary = r.summary;
+    }
+    SuiteEntry& e = **it;
+    if (r.generation < e.generation) continue;
+    e.rename = std::move(r.rename);
+    e.nameExists = r.nameExists;
+    e.generation = r.generation;
+    // Read under options that have changed since: work the name out again.
+    if (e.generation != reader_.Generation()) again.emplace_back(r.path, e.summary);
+  }
+  if (!again.empty()) reader_.Rename(again);
+  ScheduleRefresh();
+}
+
+TOptions TfrmMain::PreviewOptions() const {
+  TOptions o = suite_.Options;
+  // The template as typed, once it is valid (it is saved when the field is left).
+  const std::string typed = TemplateEdit.text().toStdString();
+  try {
+    if (!typed.empty()) TNameTemplate check(typed);
+    if (TemplateEdit.isModified() || !typed.empty()) o.Template = typed;
+  } catch (const std::invalid_argument&) {
+  }
+  return o;
+}
+
+void TfrmMain::PreviewOptionsChanged() {
+  optionsTimer_.stop();
+  const TOptions o = PreviewOptions();
+  const TOptions& now = reader_.Options();
+  if (o.AddVersion == now.AddVersion && o.Template == now.Template && o.CodePage == now.CodePage) return;
+  reader_.SetOptions(o);
+  RenameAgain();
+}
+
+void TfrmMain::RenameAgain() {
+  if (reader_.Options().AddVersion != PreviewOptions().AddVersion) reader_.SetOptions(PreviewOptions());
+  std::vector<std::pair<QString, std::shared_ptr<const TSuiteSummary>>> jars;
+  for (auto it = suites_.cbegin(); it != suites_.cend(); ++it) jars.emplace_back(it.key(), (*it)->summary);
+  reader_.SetOptions(reader_.Options());  // names taken or freed since: a new generation
+  reader_.Rename(jars);
+  ScheduleRefresh();
+}
+
+void TfrmMain::ForgetSuites(const QStringList& paths) {
+  for (const QString& p : paths) suites_.remove(p);
+}
+
+void TfrmMain::ForgetUnlisted() {
+  QSet<QString> listed;
+  for (const TCheckListBox* list : {&RenameList, &MakeJadList})
+    for (int i = 0; i < list->Items().Count(); ++i) listed.insert(list->Items().Path(i));
+  for (auto it = suites_.begin(); it != suites_.end();) it = listed.contains(it.key()) ? std::next(it) : suites_.erase(it);
+}
+
+void TfrmMain::ScheduleRefresh() {
+  if (!refreshTimer_.isActive()) refreshTimer_.start();
+}
+
+void TfrmMain::RefreshLists() {
+  UpdateRenameConflicts();
+  RenameList.Items().ViewsChanged();
+  MakeJadList.Items().ViewsChanged();
+}
+
+// The rename batch runs the checked rows in list order: a row cannot take a
+// name another file has (unless an earlier checked row moves that file away)
+// or one an earlier checked row takes.
+void TfrmMain::UpdateRenameConflicts() {
+  const TCheckListModel& items = RenameList.Items();
+  renameTaken_.assign(static_cast<size_t>(items.Count()), false);
+  std::unordered_set<std::string> claimed, freed;
+  for (int i = 0; i < items.Count(); ++i) {
+    const SuiteEntry* e = EntryOf(items.Path(i));
+    if (!e || !items.Checked(i) || !e->rename.reason.empty() || e->rename.newPath == e->nativePath) continue;
+    const std::string& target = e->rename.newPath;
+    const bool taken = (e->nameExists && !freed.count(target)) || !claimed.insert(target).second;
+    renameTaken_[static_cast<size_t>(i)] = taken;
+    if (!taken) freed.insert(e->nativePath);
+  }
+}
+
+namespace {
+
+QString SuiteTooltip(const QString& path, const TSuiteSummary* s) {
+  QString tip = path;
+  if (!s || !s->error.empty()) return tip;
+  const auto line = [&tip](const char* label, const std::string& value) {
+    if (!value.empty()) tip += QLatin1Char('\n') + QLatin1String(label) + QString::fromStdString(value);
+  };
+  line("Name: ", s->name);
+  line("Vendor: ", s->vendor);
+  line("Version: ", s->version);
+  return tip;
+}
+
+TRowView BaseRow(const QImage& icon, const QString& path, const TSuiteSummary* s) {
+  TRowView v;
+  v.icon = icon;
+  v.tooltip = SuiteTooltip(path, s);
+  if (s && !s->error.empty()) {
+    v.result = QString::fromStdString(s->error);
+    v.problem = true;
+  }
+  return v;
+}
+
+}  // namespace
+
+std::optional<TRowView> TfrmMain::DescribeRenameRow(int row) const {
+  const QString& path = RenameList.Items().Path(row);
+  const SuiteEntry* e = EntryOf(path);
+  if (!e) return std::nullopt;
+  TRowView v = BaseRow(e->icon, path, e->summary.get());
+  if (v.problem) return v;
+  const RenameResult& r = e->rename;
+  const std::string relative = r.newPath.substr(std::min(r.newPath.size(), ExtractFilePath(e->nativePath).size()));
+  const bool taken = static_cast<size_t>(row) < renameTaken_.size() && renameTaken_[static_cast<size_t>(row)];
+  if (!r.reason.empty()) {
+    v.result = QString::fromStdString(r.reason);
+    v.problem = true;
+  } else if (r.newPath == e->nativePath) {
+    v.result = QStringLiteral("already named");
+  } else if (taken || (e->nameExists && !RenameList.Items().Checked(row))) {
+    v.result = QStringLiteral("name taken: ") + FromNativePath(relative);
+    v.problem = true;
+  } else {
+    v.result = FromNativePath(relative);
+  }
+  return v;
+}
+
+std::optional<TRowView> TfrmMain::DescribeJadRow(int row) const {
+  const QString& path = MakeJadList.Items().Path(row);
+  const SuiteEntry* e = EntryOf(path);
+  if (!e) return std::nullopt;
+  TRowView v = BaseRow(e->icon, path, e->summary.get());
+  if (v.problem) return v;
+  v.result = FromNativePath(ExtractFileName(JadPathOf(e->nativePath)));
+  if (e->summary && e->summary->signedJad) {
+    // The JAD there holds the suite's MIDP signature; a new one has none.
+    v.result += QStringLiteral(" (replaces the signed JAD)");
+    v.problem = true;
+  }
+  return v;
 }
 
 }  // namespace parcelix

@@ -2,19 +2,25 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHash>
+#include <QSet>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 
 #include "app/gui/CheckListBox.h"
 #include "app/gui/GuiServices.h"
+#include "app/gui/SuiteReader.h"
 #include "app/gui/WindowFader.h"
 #include "midlet/MidletSuite.h"
 
@@ -53,6 +59,9 @@ class TfrmMain : public QMainWindow {
   // Where the next Add dialog opens: the directory files were last added
   // from, else the user's home.
   QString AddDialogDirectory() const;
+  // Every row of both lists shows what its JAR is and what a run will do
+  // with it under the current options.
+  bool PreviewsReady() const;
 
   // Handlers.
   void FormCreate();  // reads the settings, sets the window style, accepts drops
@@ -61,6 +70,9 @@ class TfrmMain : public QMainWindow {
   void FormDestroy();
   void btnRenAddClick();
   void btnMakeJadAddClick();
+  void btnRenAddFolderClick();
+  void btnMakeJadAddFolderClick();
+  void AddFolder1Click();  // File > Add Folder...: to the list of the active tab
   void btnRenDeleteClick();
   void btnMakeJadDeleteClick();
   void btnRenRenameClick();
@@ -106,16 +118,44 @@ class TfrmMain : public QMainWindow {
  private:
   class BusyScope;
   void BuildMenus();
-  void BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, QPushButton& add,
-                    QPushButton& del, QPushButton& run, QPushButton& help);
+  struct ListButtons {
+    QPushButton& add;
+    QPushButton& addFolder;
+    QPushButton& del;
+    QPushButton& run;
+    QPushButton& help;
+  };
+  void BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, const ListButtons& buttons);
   void BuildOptionsTab();
+  TCheckListBox* ActiveList();
   void AddFiles(TCheckListBox& list);
+  void AddFolder(TCheckListBox& list);
+  void AddPaths(TCheckListBox& list, const QStringList& paths);
+  // The JARs below a folder (its subfolders included), as display paths.
+  static QStringList JarsBelow(const QString& folder);
   void DeleteChecked(TCheckListBox& list);
   void RunBatch(TCheckListBox& list, bool rename);
   void SaveOption(bool& option, const QCheckBox& box);
   void ApplyStayOnTop(bool on);
   void SetBusy(bool busy);
   void SetStatus(int panel, const QString& text);
+
+  // The rows' previews: what each JAR is (read on worker threads), what a
+  // run will do with it.
+  struct SuiteEntry;
+  void ReadSuites(const QStringList& paths);
+  void SuitesRead(std::vector<TSuiteRead>& batch);
+  TOptions PreviewOptions() const;
+  void PreviewOptionsChanged();
+  void RenameAgain();
+  void ForgetSuites(const QStringList& paths);
+  void ForgetUnlisted();
+  void ScheduleRefresh();
+  void RefreshLists();
+  void UpdateRenameConflicts();
+  std::optional<TRowView> DescribeRenameRow(int row) const;
+  std::optional<TRowView> DescribeJadRow(int row) const;
+  const SuiteEntry* EntryOf(const QString& path) const;
 
   TMidletSuite suite_;
   TChmHelpViewer& help_;
@@ -134,6 +174,7 @@ class TfrmMain : public QMainWindow {
   QGridLayout renameLayout_;
   TCheckListBox RenameList;
   QPushButton btnRenAdd;
+  QPushButton btnRenAddFolder;
   QPushButton btnRenDelete;
   QPushButton btnRenRename;
   QPushButton btnRenHelp;
@@ -141,6 +182,7 @@ class TfrmMain : public QMainWindow {
   QGridLayout makeJadLayout_;
   TCheckListBox MakeJadList;
   QPushButton btnMakeJadAdd;
+  QPushButton btnMakeJadAddFolder;
   QPushButton btnMakeJadDelete;
   QPushButton btnMakeJadMake;
   QPushButton btnMakeJadHelp;
@@ -169,11 +211,23 @@ class TfrmMain : public QMainWindow {
 
   // Owned by the menus.
   QAction* manifestEditorAction_ = nullptr;
+  QAction* addFolderAction_ = nullptr;
   QAction* aboutAction_ = nullptr;
 
   TWindowFader fader_;
   std::unique_ptr<TfrmManifestEditor> editor_;
   std::unique_ptr<TfrmAbout> about_;
+
+  // What the JARs of the lists are, by display path; shared by both lists.
+  QHash<QString, std::shared_ptr<SuiteEntry>> suites_;
+  QSet<QString> reading_;
+  // Rename rows (by index) whose new name another file has, or an earlier
+  // checked row takes first.
+  std::vector<bool> renameTaken_;
+  QTimer refreshTimer_;
+  QTimer optionsTimer_;
+  // Last: its workers stop before anything above goes.
+  TSuiteReader reader_;
 };
 
 }  // namespace parcelix

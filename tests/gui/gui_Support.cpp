@@ -130,6 +130,7 @@ TGuiServices Recorder::Services() {
     requests.push_back(r);
     return nextFiles;
   };
+  s.ChooseFolder = [this](QWidget*, const QString&, const QString&) { return nextFolder; };
   s.OpenUrl = [this](const QUrl& url) {
     opened.push_back(url);
     return true;

@@ -40,6 +40,7 @@ struct Recorder {
   std::vector<UserMessage> messages;
   std::vector<TFileRequest> requests;
   QStringList nextFiles;  // what the next file dialog "chooses"
+  QString nextFolder;     // what the next folder dialog "chooses"
   std::vector<QUrl> opened;
   std::vector<QString> execs;  // object names of windows run modally
   TGuiServices Services();
