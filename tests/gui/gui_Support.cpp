@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
+#include <QPainter>
 #include <QDialog>
 #include <QDir>
 #include <QJsonArray>
@@ -57,6 +60,29 @@ JarSpec MidletJar(const QString& path, const std::string& manifest) {
   return JarSpec{path,
                  {{"META-INF/MANIFEST.MF", manifest},
                   {"com/example/Main.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x2E", 8) + std::string(300, 'x')}}};
+}
+
+std::string PngIcon(unsigned rgb, int side, int noiseBytes) {
+  QImage image(side, side, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor::fromRgb(rgb));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
+  }
+  // Noise does not compress: it makes an icon as big as asked.
+  uint32_t seed = 12345;
+  for (int i = 0; i < noiseBytes / 4; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    image.setPixel(int(seed % unsigned(side)), int((seed >> 12) % unsigned(side)), seed | 0xFF000000u);
+  }
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return png.toStdString();
 }
 
 void MakeJars(const std::vector<JarSpec>& jars) {

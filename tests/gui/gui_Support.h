@@ -22,6 +22,9 @@ struct JarSpec {
 
 // A JAR holding a manifest (the given text, as is) and one class file.
 JarSpec MidletJar(const QString& path, const std::string& manifest);
+// A PNG icon of side x side pixels: a disc of the colour on a transparent
+// ground, with noise enough to make the file about noiseBytes long.
+std::string PngIcon(unsigned rgb, int side = 24, int noiseBytes = 0);
 // Makes the JARs with python's zipfile (deflated), independent of our writer.
 void MakeJars(const std::vector<JarSpec>& jars);
 // A member's bytes as python's zipfile reads them; "<missing>" when absent.
