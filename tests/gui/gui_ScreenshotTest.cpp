@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
+#include <QBuffer>
+#include <QPainter>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+
+#include <cstdio>
 
 #include "app/gui/AboutUnit.h"
 #include "app/gui/HelpViewer.h"
@@ -19,6 +23,73 @@
 
 namespace parcelix::test {
 namespace {
+
+// An application icon as phones show them: a rounded square of the colour
+// with the game's initial.
+std::string AppIcon(unsigned rgb, char initial) {
+  QImage image(32, 32, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  {
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient shade(0, 0, 0, 32);
+    shade.setColorAt(0, QColor::fromRgb(rgb).lighter(140));
+    shade.setColorAt(1, QColor::fromRgb(rgb));
+    p.setBrush(shade);
+    p.setPen(QColor::fromRgb(rgb).darker(150));
+    p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 7, 7);
+    QFont font = p.font();
+    font.setPixelSize(20);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QString(QLatin1Char(initial)));
+  }
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return png.toStdString();
+}
+
+// A small collection as downloaded: file names from the sites, suites with
+// their icons, one without, one damaged, one without a name, one signed.
+void MakeCollection(const QTemporaryDir& dir) {
+  struct Game {
+    const char* file;
+    const char* name;
+    const char* vendor;
+    const char* version;
+    unsigned colour;
+  };
+  const Game games[] = {
+      {"Moon_Miner_240x320.jar", "Moon Miner", "Lunar Soft", "1.2", 0xE07020},
+      {"kart_racer_k800.jar", "Kart Racer", "Pit Lane", "2.0.1", 0x2060C0},
+      {"game_1234.jar", "Tile Tower", "Example Games", "1.0.3", 0x8030A0},
+      {"snake_redux.jar", "Snake Redux", "Nokey", "1.1", 0x209040},
+      {"Tile Tower 1.0.3.jar", "Tile Tower", "Example Games", "1.0.3", 0x8030A0},
+      {"chess_free.jar", "Chess", "Board Works", "3.0", 0},
+      {"broken_dl.jar", "Bowling", "Strike", "1.0", 0xC02030},
+      {"mystery.jar", nullptr, "Unknown", "0.9", 0x707070},
+  };
+  std::vector<JarSpec> specs;
+  for (const Game& g : games) {
+    std::string manifest = "Manifest-Version: 1.0\r\n";
+    if (g.name) manifest += std::string("MIDlet-Name: ") + g.name + "\r\n";
+    manifest += std::string("MIDlet-Vendor: ") + g.vendor + "\r\nMIDlet-Version: " + g.version + "\r\n";
+    if (g.colour) manifest += std::string("MIDlet-1: ") + (g.name ? g.name : "Game") + ", /icon.png, Main\r\n";
+    specs.push_back(MidletJar(dir.filePath(QLatin1String(g.file)), manifest + "\r\n"));
+    if (g.colour) specs.back().members.emplace_back("icon.png", AppIcon(g.colour, g.name ? g.name[0] : '?'));
+  }
+  MakeJars(specs);
+  // A download with a damaged byte: its manifest fails its CRC check.
+  const QString broken = dir.filePath(QStringLiteral("broken_dl.jar"));
+  std::string bytes = ReadFile(broken);
+  bytes[30 + 20 + 5] ^= 0x55;
+  WriteFile(broken, bytes);
+  WriteFile(dir.filePath(QStringLiteral("snake_redux.jad")),
+            "MIDlet-Name: Snake Redux\r\nMIDlet-Jar-RSA-SHA1: c2lnbmF0dXJl\r\n");
+}
 
 void Save(QWidget& w, const QString& dir, const char* name) {
   w.show();
@@ -37,17 +108,17 @@ TEST(Screenshots, EveryWindow) {
   TChmHelpViewer help(QStringList{QStringLiteral(PARCELIX_SOURCE_HELP_DIR)});
   TfrmMain window(help, rec.Services());
   window.FormCreate();
-  const char* games[] = {"/home/ann/Games/Moon_Miner_240x320.jar", "/home/ann/Games/kart_racer_k800.jar",
-                         "/home/ann/Games/game_1234.jar", "/home/ann/Games/Tile Tower.jar",
-                         "/home/ann/Games/snake_redux.jar"};
-  for (const char* g : games) {
-    window.RenameListBox().Items().Add(QLatin1String(g));
-    window.MakeJadListBox().Items().Add(QLatin1String(g));
-  }
-  window.RenameListBox().Items().SetChecked(0, true);
-  window.RenameListBox().Items().SetChecked(2, true);
-  window.RenameListBox().Items().SetChecked(3, true);
+  QTemporaryDir games;
+  MakeCollection(games);
+  const QDir g(games.path());
+  QStringList paths;
+  for (const QString& f : g.entryList({QStringLiteral("*.jar")}, QDir::Files)) paths << g.filePath(f);
+  rec.nextFiles = paths;
+  window.btnRenAddClick();
+  window.btnMakeJadAddClick();
+  window.RenameListBox().Items().CheckAll(true);
   window.MakeJadListBox().Items().CheckAll(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.PreviewsReady(); }, 20000));
   window.DisplayHint(QStringLiteral("Start process"));
   Save(window, dir, "main-rename.png");
   window.Pages().setCurrentIndex(1);
@@ -119,6 +190,51 @@ TEST(BatchResponsiveness, LongestStall) {
               static_cast<long long>(total), ticks, static_cast<long long>(worst));
   EXPECT_TRUE(rec.messages.empty());
   EXPECT_EQ(window.RenameListBox().Items().Count(), 0);
+}
+
+// Adds many JARs to the Rename list and reports how long the list takes to
+// show every row's icon and new name, and the longest event-loop stall.
+TEST(BatchResponsiveness, ListPreviews) {
+  const char* count = std::getenv("PARCELIX_GUI_LIST_JARS");
+  if (!count) GTEST_SKIP() << "set PARCELIX_GUI_LIST_JARS=20000 to measure";
+  const int n = std::atoi(count);
+  IsolatedEnv env;
+  Recorder rec;
+  QTemporaryDir dir;
+  TChmHelpViewer help(QStringList{});
+  TfrmMain window(help, rec.Services());
+  window.show();
+  const std::string icon = PngIcon(0x20A040);
+  std::vector<JarSpec> specs;
+  QStringList paths;
+  for (int i = 0; i < n; ++i) {
+    paths << dir.filePath(QStringLiteral("g%1.jar").arg(i));
+    specs.push_back(MidletJar(paths.back(), "MIDlet-Name: Game " + std::to_string(i % 500) +
+                                                "\r\nMIDlet-Version: 1.0\r\nMIDlet-Icon: /i.png\r\n"));
+    specs.back().members.emplace_back("i.png", icon);
+  }
+  MakeJars(specs);
+  rec.nextFiles = paths;
+  QElapsedTimer clock;
+  qint64 last = 0;
+  qint64 worst = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    worst = std::max(worst, now - last);
+    last = now;
+  });
+  clock.start();
+  timer.start(10);
+  window.btnRenAddClick();
+  window.RenameSelectAllClick();
+  const qint64 listed = clock.elapsed();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.PreviewsReady(); }, 600000));
+  const qint64 total = clock.elapsed();
+  worst = std::max(worst, total - last);
+  std::printf("%d JARs listed in %lld ms; every row with its icon and new name after %lld ms; longest stall %lld ms\n",
+              n, static_cast<long long>(listed), static_cast<long long>(total), static_cast<long long>(worst));
+  EXPECT_EQ(window.RenameListBox().Items().Count(), n);
 }
 
 }  // namespace
