@@ -206,8 +206,8 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   // lists are told of new results at most every 50 ms.
   RenameList.Items().SetResultTitle(QStringLiteral("New name"));
   MakeJadList.Items().SetResultTitle(QStringLiteral("JAD"));
-  RenameList.Items().Describe = [this](int row) { return DescribeRenameRow(row); };
-  MakeJadList.Items().Describe = [this](int row) { return DescribeJadRow(row); };
+  for (TCheckListBox* list : {&RenameList, &MakeJadList})
+    list->Items().Describe = [this, list](int row) { return DescribeRow(*list, row); };
   RenameList.Items().OnChecksChanged = [this] { ScheduleRefresh(); };
   refreshTimer_.setSingleShot(true);
   refreshTimer_.setInterval(50);

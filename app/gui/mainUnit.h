@@ -153,8 +153,9 @@ class TfrmMain : public QMainWindow {
   void ScheduleRefresh();
   void RefreshLists();
   void UpdateRenameConflicts();
-  std::optional<TRowView> DescribeRenameRow(int row) const;
-  std::optional<TRowView> DescribeJadRow(int row) const;
+  std::optional<TRowView> DescribeRow(const TCheckListBox& list, int row) const;
+  void DescribeRename(const SuiteEntry& e, int row, TRowView& v) const;
+  void DescribeJad(const SuiteEntry& e, TRowView& v) const;
   const SuiteEntry* EntryOf(const QString& path) const;
 
   TMidletSuite suite_;

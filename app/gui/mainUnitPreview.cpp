@@ -166,44 +166,45 @@ TRowView BaseRow(const QImage& icon, const QString& path, const TSuiteSummary* s
 
 }  // namespace
 
-std::optional<TRowView> TfrmMain::DescribeRenameRow(int row) const {
-  const QString& path = RenameList.Items().Path(row);
+std::optional<TRowView> TfrmMain::DescribeRow(const TCheckListBox& list, int row) const {
+  const QString& path = list.Items().Path(row);
   const SuiteEntry* e = EntryOf(path);
   if (!e) return std::nullopt;
   TRowView v = BaseRow(e->icon, path, e->summary.get());
   if (v.problem) return v;
-  const RenameResult& r = e->rename;
-  const std::string relative = r.newPath.substr(std::min(r.newPath.size(), ExtractFilePath(e->nativePath).size()));
+  if (&list == &RenameList)
+    DescribeRename(*e, row, v);
+  else
+    DescribeJad(*e, v);
+  return v;
+}
+
+void TfrmMain::DescribeRename(const SuiteEntry& e, int row, TRowView& v) const {
+  const RenameResult& r = e.rename;
+  const std::string relative = r.newPath.substr(std::min(r.newPath.size(), ExtractFilePath(e.nativePath).size()));
   // Worked out for the rows as they were: rows added or removed since wait for the next pass.
   const bool current = renameTaken_.size() == static_cast<size_t>(RenameList.Items().Count());
   const bool taken = current && renameTaken_[static_cast<size_t>(row)];
   if (!r.reason.empty()) {
     v.result = QString::fromStdString(r.reason);
     v.problem = true;
-  } else if (r.newPath == e->nativePath) {
+  } else if (r.newPath == e.nativePath) {
     v.result = QStringLiteral("already named");
-  } else if (taken || (e->nameExists && !RenameList.Items().Checked(row))) {
+  } else if (taken || (e.nameExists && !RenameList.Items().Checked(row))) {
     v.result = QStringLiteral("name taken: ") + FromNativePath(relative);
     v.problem = true;
   } else {
     v.result = FromNativePath(relative);
   }
-  return v;
 }
 
-std::optional<TRowView> TfrmMain::DescribeJadRow(int row) const {
-  const QString& path = MakeJadList.Items().Path(row);
-  const SuiteEntry* e = EntryOf(path);
-  if (!e) return std::nullopt;
-  TRowView v = BaseRow(e->icon, path, e->summary.get());
-  if (v.problem) return v;
-  v.result = FromNativePath(ExtractFileName(JadPathOf(e->nativePath)));
-  if (e->summary && e->summary->signedJad) {
+void TfrmMain::DescribeJad(const SuiteEntry& e, TRowView& v) const {
+  v.result = FromNativePath(ExtractFileName(JadPathOf(e.nativePath)));
+  if (e.summary && e.summary->signedJad) {
     // The JAD there holds the suite's MIDP signature; a new one has none.
     v.result += QStringLiteral(" (replaces the signed JAD)");
     v.problem = true;
   }
-  return v;
 }
 
 }  // namespace parcelix

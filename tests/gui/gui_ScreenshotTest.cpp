@@ -148,8 +148,51 @@ TEST(Screenshots, EveryWindow) {
   Save(help.Window(), dir, "help-rename.png");
 }
 
+// The longest time the event loop went without running, from now: a timer
+// ticking every 10 ms measures it.
+class StallMeter {
+ public:
+  StallMeter() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.elapsed();
+      worst_ = std::max(worst_, now - last_);
+      last_ = now;
+      ++ticks_;
+    });
+    clock_.start();
+    timer_.start(10);
+  }
+  qint64 Elapsed() const { return clock_.elapsed(); }
+  qint64 Worst() const { return std::max(worst_, clock_.elapsed() - last_); }
+  int Ticks() const { return ticks_; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer timer_;
+  qint64 last_ = 0;
+  qint64 worst_ = 0;
+  int ticks_ = 0;
+};
+
+// n JARs g0.jar.. in dir, each with its own new name (with icon: and a
+// PNG icon each).
+QStringList ManyJars(const QTemporaryDir& dir, int n, bool icon) {
+  const std::string png = PngIcon(0x20A040);
+  std::vector<JarSpec> specs;
+  QStringList paths;
+  for (int i = 0; i < n; ++i) {
+    paths << dir.filePath(QStringLiteral("g%1.jar").arg(i));
+    std::string manifest = "MIDlet-Name: Game\r\nMIDlet-Version: " + std::to_string(i) + "\r\n";
+    if (icon) manifest += "MIDlet-Icon: /i.png\r\n";
+    specs.push_back(MidletJar(paths.back(), manifest));
+    if (icon) specs.back().members.emplace_back("i.png", png);
+  }
+  MakeJars(specs);
+  return paths;
+}
+
 // Runs a rename batch over many JARs and reports the longest time the event
-// loop went without running (a timer ticking every 10 ms measures it).
+// loop went without running.
 TEST(BatchResponsiveness, LongestStall) {
   const char* count = std::getenv("PARCELIX_GUI_BATCH_JARS");
   if (!count) GTEST_SKIP() << "set PARCELIX_GUI_BATCH_JARS=2000 to measure";
@@ -160,34 +203,13 @@ TEST(BatchResponsiveness, LongestStall) {
   TChmHelpViewer help(QStringList{});
   TfrmMain window(help, rec.Services());
   window.show();
-  std::vector<JarSpec> specs;
-  QStringList paths;
-  for (int i = 0; i < n; ++i) {
-    paths << dir.filePath(QStringLiteral("g%1.jar").arg(i));
-    specs.push_back(MidletJar(paths.back(), "MIDlet-Name: Game\r\nMIDlet-Version: " + std::to_string(i) + "\r\n"));
-  }
-  MakeJars(specs);
-  rec.nextFiles = paths;
+  rec.nextFiles = ManyJars(dir, n, false);
   window.btnRenAddClick();
   window.RenameSelectAllClick();
-  QElapsedTimer clock;
-  qint64 last = 0;
-  qint64 worst = 0;
-  int ticks = 0;
-  QTimer timer;
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    const qint64 now = clock.elapsed();
-    worst = std::max(worst, now - last);
-    last = now;
-    ++ticks;
-  });
-  clock.start();
-  timer.start(10);
+  StallMeter meter;
   window.btnRenRenameClick();
-  const qint64 total = clock.elapsed();
-  worst = std::max(worst, total - last);
   std::printf("%d JARs renamed in %lld ms; event loop ran %d times; longest stall %lld ms\n", n,
-              static_cast<long long>(total), ticks, static_cast<long long>(worst));
+              static_cast<long long>(meter.Elapsed()), meter.Ticks(), static_cast<long long>(meter.Worst()));
   EXPECT_TRUE(rec.messages.empty());
   EXPECT_EQ(window.RenameListBox().Items().Count(), 0);
 }
@@ -204,36 +226,15 @@ TEST(BatchResponsiveness, ListPreviews) {
   TChmHelpViewer help(QStringList{});
   TfrmMain window(help, rec.Services());
   window.show();
-  const std::string icon = PngIcon(0x20A040);
-  std::vector<JarSpec> specs;
-  QStringList paths;
-  for (int i = 0; i < n; ++i) {
-    paths << dir.filePath(QStringLiteral("g%1.jar").arg(i));
-    specs.push_back(MidletJar(paths.back(), "MIDlet-Name: Game " + std::to_string(i % 500) +
-                                                "\r\nMIDlet-Version: 1.0\r\nMIDlet-Icon: /i.png\r\n"));
-    specs.back().members.emplace_back("i.png", icon);
-  }
-  MakeJars(specs);
-  rec.nextFiles = paths;
-  QElapsedTimer clock;
-  qint64 last = 0;
-  qint64 worst = 0;
-  QTimer timer;
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    const qint64 now = clock.elapsed();
-    worst = std::max(worst, now - last);
-    last = now;
-  });
-  clock.start();
-  timer.start(10);
+  rec.nextFiles = ManyJars(dir, n, true);
+  StallMeter meter;
   window.btnRenAddClick();
   window.RenameSelectAllClick();
-  const qint64 listed = clock.elapsed();
+  const qint64 listed = meter.Elapsed();
   ASSERT_TRUE(QTest::qWaitFor([&] { return window.PreviewsReady(); }, 600000));
-  const qint64 total = clock.elapsed();
-  worst = std::max(worst, total - last);
   std::printf("%d JARs listed in %lld ms; every row with its icon and new name after %lld ms; longest stall %lld ms\n",
-              n, static_cast<long long>(listed), static_cast<long long>(total), static_cast<long long>(worst));
+              n, static_cast<long long>(listed), static_cast<long long>(meter.Elapsed()),
+              static_cast<long long>(meter.Worst()));
   EXPECT_EQ(window.RenameListBox().Items().Count(), n);
 }
 
