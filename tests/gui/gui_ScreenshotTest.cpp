@@ -191,26 +191,32 @@ QStringList ManyJars(const QTemporaryDir& dir, int n, bool icon) {
   return paths;
 }
 
+// A shown window in a settings file of its own, and a folder for its JARs.
+struct MeasuredWindow {
+  MeasuredWindow() { window.show(); }
+  IsolatedEnv env;
+  Recorder rec;
+  QTemporaryDir dir;
+  TChmHelpViewer help{QStringList{}};
+  TfrmMain window{help, rec.Services()};
+};
+
 // Runs a rename batch over many JARs and reports the longest time the event
 // loop went without running.
 TEST(BatchResponsiveness, LongestStall) {
   const char* count = std::getenv("PARCELIX_GUI_BATCH_JARS");
   if (!count) GTEST_SKIP() << "set PARCELIX_GUI_BATCH_JARS=2000 to measure";
   const int n = std::atoi(count);
-  IsolatedEnv env;
-  Recorder rec;
-  QTemporaryDir dir;
-  TChmHelpViewer help(QStringList{});
-  TfrmMain window(help, rec.Services());
-  window.show();
-  rec.nextFiles = ManyJars(dir, n, false);
+  MeasuredWindow m;
+  TfrmMain& window = m.window;
+  m.rec.nextFiles = ManyJars(m.dir, n, false);
   window.btnRenAddClick();
   window.RenameSelectAllClick();
   StallMeter meter;
   window.btnRenRenameClick();
   std::printf("%d JARs renamed in %lld ms; event loop ran %d times; longest stall %lld ms\n", n,
               static_cast<long long>(meter.Elapsed()), meter.Ticks(), static_cast<long long>(meter.Worst()));
-  EXPECT_TRUE(rec.messages.empty());
+  EXPECT_TRUE(m.rec.messages.empty());
   EXPECT_EQ(window.RenameListBox().Items().Count(), 0);
 }
 
@@ -220,13 +226,9 @@ TEST(BatchResponsiveness, ListPreviews) {
   const char* count = std::getenv("PARCELIX_GUI_LIST_JARS");
   if (!count) GTEST_SKIP() << "set PARCELIX_GUI_LIST_JARS=20000 to measure";
   const int n = std::atoi(count);
-  IsolatedEnv env;
-  Recorder rec;
-  QTemporaryDir dir;
-  TChmHelpViewer help(QStringList{});
-  TfrmMain window(help, rec.Services());
-  window.show();
-  rec.nextFiles = ManyJars(dir, n, true);
+  MeasuredWindow m;
+  TfrmMain& window = m.window;
+  m.rec.nextFiles = ManyJars(m.dir, n, true);
   StallMeter meter;
   window.btnRenAddClick();
   window.RenameSelectAllClick();
