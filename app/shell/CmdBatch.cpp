@@ -183,8 +183,8 @@ void ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, cons
           // A JAR whose manifest cannot be read is left to the step, which
           // reads it again and says why exactly as a single thread would.
           try {
-            std::vector<uint8_t> bytes = ReadJarManifest(reader, c.jars[i]);
-            return ReadManifest{reader.ArchiveIdentity(), std::move(bytes), true};
+            TPlainMember m = ReadJarManifestAndIdentity(reader, c.jars[i]);
+            return ReadManifest{m.identity, std::move(m.bytes), true};
           } catch (const std::exception&) {
             return ReadManifest{};
           }

@@ -21,9 +21,13 @@ namespace parcelix {
 bool IdentityOfFile(const std::string& path, TFileIdentity& id) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  id = {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
-        int64_t(st.st_mtim.tv_nsec)};
+  id = IdentityOfStat(st);
   return true;
+}
+
+TFileIdentity IdentityOfStat(const struct stat& st) {
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
+          int64_t(st.st_mtim.tv_nsec)};
 }
 
 namespace {
