@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: a normal
-# build and one under AddressSanitizer and UndefinedBehaviorSanitizer.
+# build and one under AddressSanitizer and UndefinedBehaviorSanitizer; then
+# the batch runner's tests under ThreadSanitizer.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 "$here/scripts/install-deps.sh"
@@ -16,3 +17,6 @@ echo "== normal build"
 echo "== sanitizer build (address, undefined)"
 "$here/scripts/build.sh" "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPARCELIX_SANITIZE=ON
 (cd "$here/build-asan" && ctest --output-on-failure --parallel "$jobs")
+
+echo "== thread sanitizer (the batch runner)"
+"$here/scripts/tsan.sh" "$here/build-tsan"

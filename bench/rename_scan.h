@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-static void scan(const unsigned char* m, size_t n, const char* key, size_t window, char* out) {
+static inline void scan(const unsigned char* m, size_t n, const char* key, size_t window, char* out) {
   size_t k = strlen(key);
   out[0] = 0;
   for (size_t i = 0; i + k <= n; ++i) {
@@ -21,7 +21,7 @@ static void scan(const unsigned char* m, size_t n, const char* key, size_t windo
 }
 
 /* Prints "DIR/FILE -> DIR/NAME VERSION.jar" for the manifest m of n bytes. */
-static void print_rename(const char* dir, const char* file, const unsigned char* m, size_t n) {
+static inline void print_rename(const char* dir, const char* file, const unsigned char* m, size_t n) {
   char name[64], version[32];
   scan(m, n, "MIDlet-Name:", 50, name);
   scan(m, n, "MIDlet-Version:", 20, version);

@@ -9,30 +9,6 @@ namespace parcelix {
 
 namespace {
 
-struct Line {
-  std::string_view text;  // without its line end
-  size_t endLength = 0;   // 0 (the text ended), 1 (CR or LF) or 2 (CR LF)
-};
-
-// Splits at CR LF, a lone CR and a lone LF.
-class LineReader {
- public:
-  explicit LineReader(std::string_view text) : text_(text) {}
-  bool Next(Line& line) {
-    if (pos_ >= text_.size()) return false;
-    const size_t end = text_.find_first_of("\r\n", pos_);
-    const size_t stop = end == std::string_view::npos ? text_.size() : end;
-    line.text = text_.substr(pos_, stop - pos_);
-    line.endLength = stop == text_.size() ? 0 : (text_[stop] == '\r' && stop + 1 < text_.size() && text_[stop + 1] == '\n') ? 2 : 1;
-    pos_ = stop + line.endLength;
-    return true;
-  }
-
- private:
-  std::string_view text_;
-  size_t pos_ = 0;
-};
-
 // One line of the attribute part: a new attribute, or the continuation of
 // the last one.
 void TakeLine(AttributeText& t, std::string_view line, std::string& lastRaw) {
@@ -70,20 +46,18 @@ AttributeText Scan(std::span<const uint8_t> bytes, bool mainOnly) {
   const size_t nul = text.find('\0');
   t.nul = nul != std::string_view::npos;
   const size_t attributeEnd = t.nul ? nul : text.size();
-  LineReader reader(text);
-  Line line;
   bool taking = true;
   std::string lastRaw;
   size_t at = 0;  // offset of the line in text
-  while (reader.Next(line)) {
+  for (const TextLine& line : SplitLines(text)) {
     ++t.lines;
-    t.longestLine = std::max(t.longestLine, line.text.size());
-    t.longestWithEnd = std::max(t.longestWithEnd, line.text.size() + line.endLength);
-    if (!line.text.empty() && line.endLength == 0) t.finalLineEnd = false;
-    if (line.text.empty() && mainOnly) taking = false;
-    if (taking && !line.text.empty() && at < attributeEnd)
-      TakeLine(t, line.text.substr(0, std::min(line.text.size(), attributeEnd - at)), lastRaw);
-    at += line.text.size() + line.endLength;
+    t.longestLine = std::max(t.longestLine, line.body.size());
+    t.longestWithEnd = std::max(t.longestWithEnd, line.body.size() + line.end.size());
+    if (!line.body.empty() && line.end.empty()) t.finalLineEnd = false;
+    if (line.body.empty() && mainOnly) taking = false;
+    if (taking && !line.body.empty() && at < attributeEnd)
+      TakeLine(t, line.body.substr(0, std::min(line.body.size(), attributeEnd - at)), lastRaw);
+    at += line.body.size() + line.end.size();
   }
   return t;
 }
@@ -113,6 +87,22 @@ size_t Utf8Sequence(const uint8_t* p, size_t left) {
 }
 
 }  // namespace
+
+std::vector<TextLine> SplitLines(std::string_view text) {
+  std::vector<TextLine> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      lines.push_back({text.substr(pos), {}});
+      break;
+    }
+    const size_t endLen = text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+    lines.push_back({text.substr(pos, end - pos), text.substr(end, endLen)});
+    pos = end + endLen;
+  }
+  return lines;
+}
 
 AttributeText ParseJadText(std::span<const uint8_t> bytes) { return Scan(bytes, false); }
 

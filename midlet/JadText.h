@@ -8,12 +8,20 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "midlet/JarSignature.h"
 
 namespace parcelix {
 
 // What reading one attribute text found besides the attributes.
+// A line of a text (split at CR LF, a lone CR and a lone LF) with its own line end, so that a rewrite keeps it.
+struct TextLine {
+  std::string_view body;  // without its line end
+  std::string_view end;   // "\r\n", "\n", "\r" or "" for the last line
+};
+std::vector<TextLine> SplitLines(std::string_view text);
+
 struct AttributeText {
   JadAttributes attributes;     // name and value (trimmed), in file order
   bool bom = false;             // began with a UTF-8 byte-order mark (not part of the first name)

@@ -73,30 +73,8 @@ void Note(std::string* changes, std::string_view name, const std::string& from, 
 
 }  // namespace
 
-std::vector<TextLine> SplitLines(std::string_view text) {
-  std::vector<TextLine> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
-      lines.push_back({text.substr(pos), {}});
-      break;
-    }
-    const size_t endLen = text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
-    lines.push_back({text.substr(pos, end - pos), text.substr(end, endLen)});
-    pos = end + endLen;
-  }
-  return lines;
-}
-
 JadAttributes ParseJadAttributes(std::string_view text) {
-  JadAttributes attrs;
-  const std::vector<TextLine> lines = SplitLines(text);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string_view name = NameOf(lines[i].body, i == 0);
-    if (!name.empty()) attrs.emplace_back(std::string(name), JoinedValue(lines, i));
-  }
-  return attrs;
+  return ParseJadText({reinterpret_cast<const uint8_t*>(text.data()), text.size()}).attributes;
 }
 
 bool JadUrlKeeps(std::string_view url, std::string_view jarFileName) {

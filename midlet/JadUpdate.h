@@ -8,16 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "midlet/JadText.h"
 #include "midlet/JarSignature.h"
 
 namespace parcelix {
-
-// A line of a text with its own line end, so that a rewrite keeps it.
-struct TextLine {
-  std::string_view body;  // without its line end
-  std::string_view end;   // "\r\n", "\n", "\r" or "" for the last line
-};
-std::vector<TextLine> SplitLines(std::string_view text);
 
 // The attributes of a JAD in file order: a UTF-8 byte-order mark dropped,
 // continuation lines (starting with a space) joined to their attribute,

@@ -17,6 +17,7 @@
 #include "engine/common/FileSystem.h"
 #include "engine/common/arxGbls.h"
 #include "midlet/CryptoModule.h"
+#include "midlet/JadText.h"
 #include "midlet/JadUpdate.h"
 #include "midlet/ManifestModel.h"
 #include "midlet/MidletSuite.h"
@@ -135,12 +136,6 @@ std::vector<uint8_t> DigestFile(const ParcelixCryptoApi& api, int kind, const st
   std::vector<uint8_t> out = digest.Final();
   if (out.empty() && error) *error = "the digest could not be computed";
   return out;
-}
-
-const std::string* FindAttribute(const JadAttributes& jad, std::string_view name) {
-  for (const auto& [key, value] : jad)
-    if (key == name) return &value;
-  return nullptr;
 }
 
 // MIDlet-Certificate-<n>-<m> parsed; false for any other name.

@@ -23,6 +23,8 @@ namespace parcelix {
 namespace {
 
 constexpr const char* kManifestSpec = "MANIFEST.MF";
+// A manifest larger than this (none real is) is read by the full reader.
+constexpr size_t kMaxQuickManifest = 1 << 20;
 
 // Member names are shown as stored in the archive, with '/'.
 std::string SlashName(std::string name) {
@@ -124,6 +126,14 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
   return std::vector<uint8_t>(p, p + take);
 }
 
+TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile) {
+  TPlainMember m;
+  if (ReadPlainMember(jarFile, "META-INF/MANIFEST.MF", kMaxQuickManifest, m)) return m;
+  m.bytes = ReadJarManifest(reader, jarFile);
+  m.identity = reader.ArchiveIdentity();
+  return m;
+}
+
 std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
   if (session_ && session_->path == jarFile) {
     TFileIdentity id;
@@ -136,10 +146,9 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
     TFileIdentity id;
     if (IdentityOfFile(jarFile, id) && last_->identity == id) return last_->bytes;
   }
-  std::vector<uint8_t> bytes = ReadJarManifest(UnJar, jarFile);
-  if (UnJar.ArchiveIdentity().size >= 0)
-    last_ = std::make_shared<LastRead>(LastRead{UnJar.ArchiveIdentity(), jarFile, bytes});
-  return bytes;
+  TPlainMember m = ReadJarManifestAndIdentity(UnJar, jarFile);
+  if (m.identity.size >= 0) last_ = std::make_shared<LastRead>(LastRead{m.identity, jarFile, m.bytes});
+  return std::move(m.bytes);
 }
 
 void TMidletSuite::HoldManifest(const std::string& jarFile, const TFileIdentity& identity, std::vector<uint8_t> bytes) {
@@ -387,7 +396,11 @@ int32_t GetJarFileSize(const std::string& fileName) {
 
 std::string TMidletSuite::JADText(const std::string& jarFile) {
   ManifestDoc doc = LoadManifestDoc(jarFile);
-  return ManifestDocText(ComposeJad(std::move(doc), GetJarFileSize(jarFile), ExtractFileName(jarFile)));
+  // The size of the file the manifest was just read from, when it is known.
+  const int32_t size = last_ && last_->path == jarFile && last_->identity.size >= 0
+                           ? int32_t(uint32_t(uint64_t(last_->identity.size)))
+                           : GetJarFileSize(jarFile);
+  return ManifestDocText(ComposeJad(std::move(doc), size, ExtractFileName(jarFile)));
 }
 
 std::string TMidletSuite::MakeJAD(const std::string& jarFile, TDurableBatch* batch) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/common/FileSystem.h"
+#include "engine/read/PlainMember.h"
 #include "engine/read/arxUnZip.h"
 #include "engine/write/arxZip.h"
 #include "midlet/CodePage.h"
@@ -181,6 +182,10 @@ class TMidletSuite {
 // CRC-checked. Throws EManifestMissing ("List index out of bounds (0)") or
 // EJarDamaged (what is wrong, with the member name).
 std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile);
+// The same manifest with the identity of the file it came from. A plain
+// JAR (the most of a collection) is read in one open without the reader;
+// any other goes through ReadJarManifest and throws as it does.
+TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile);
 // Which of these member names, all selected by "MANIFEST.MF" in directory
 // order, is the manifest by the rule above; -1 when there are none.
 int PickManifest(const std::vector<std::string>& names);

@@ -65,6 +65,15 @@ struct Collected {
   std::vector<std::pair<std::string, std::string>> problems;  // path, reason
 };
 Collected CollectJars(const std::vector<std::string>& paths, bool recursive);
+// How a batch ended: the signal that stopped it between two JARs (0 when
+// it ran to the end), and the JARs done by then.
+struct TBatchEnd {
+  int signal = 0;
+  size_t done = 0;
+};
+// Tells on standard error that the batch stopped and that the JARs after
+// the last one reported are untouched; the exit status (128 + the signal).
+int Interrupted(CliContext& ctx, const TBatchEnd& end, size_t jars);
 // The worker threads of a batch for -j N: none for 1 (all on this thread),
 // one per core for 0.
 int BatchWorkers(int jobs);

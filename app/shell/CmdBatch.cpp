@@ -15,6 +15,7 @@
 
 #include "app/shell/CliCommands.h"
 #include "app/shell/CliJson.h"
+#include "app/shell/Interrupt.h"
 #include "app/shell/Progress.h"
 #include "engine/common/FileSystem.h"
 #include "engine/common/OrderedRun.h"
@@ -69,6 +70,12 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
 }
 
 }  // namespace
+
+int Interrupted(CliContext& ctx, const TBatchEnd& end, size_t jars) {
+  ReportError(ctx, "", "interrupted after " + std::to_string(end.done) + " of " + std::to_string(jars) +
+                           " JARs; the JARs not reported are untouched");
+  return 128 + end.signal;
+}
 
 int BatchWorkers(int jobs) {
   if (jobs <= 0) jobs = int(std::max(1u, std::thread::hardware_concurrency()));
@@ -163,14 +170,17 @@ constexpr size_t kReadAhead = 64;
 // throws has failed). With a suite, worker threads read the manifests ahead
 // and hand them to it; the steps (the decisions, the renames, the JADs) and the report
 // run on this thread in the order of the JARs, as a single thread would.
-// Failures are counted in failed; step counts its own outcomes.
-void ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, const char* failWord,
-                const char* targetKey, size_t& failed, TMidletSuite* suite,
-                const std::function<Outcome(const std::string&)>& step) {
+// Failures are counted in failed; step counts its own outcomes. Ctrl+C
+// stops the batch between two JARs: the result says after how many.
+TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, const char* failWord,
+                     const char* targetKey, size_t& failed, TMidletSuite* suite,
+                     const std::function<Outcome(const std::string&)>& step) {
   for (const auto& [path, reason] : c.problems) {
     PrintOutcome(ctx, o, path, {"failed", "", reason}, failWord, targetKey);
     ++failed;
   }
+  TInterruptWatch interrupt;
+  size_t done = 0;
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
   const int workers = suite ? BatchWorkers(o.jobs) : 0;
   TObjectPool<TUnZip> readers([] { return std::make_unique<TUnZip>(); });
@@ -183,14 +193,15 @@ void ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, cons
           // A JAR whose manifest cannot be read is left to the step, which
           // reads it again and says why exactly as a single thread would.
           try {
-            std::vector<uint8_t> bytes = ReadJarManifest(reader, c.jars[i]);
-            return ReadManifest{reader.ArchiveIdentity(), std::move(bytes), true};
+            TPlainMember m = ReadJarManifestAndIdentity(reader, c.jars[i]);
+            return ReadManifest{m.identity, std::move(m.bytes), true};
           } catch (const std::exception&) {
             return ReadManifest{};
           }
         });
       },
       [&](size_t i, TOrderedResult<ReadManifest>& read) {
+        if (interrupt.Caught()) return false;
         const std::string& jar = c.jars[i];
         progress.Update(i, ExtractFileName(jar));
         Outcome r;
@@ -204,8 +215,10 @@ void ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, cons
         }
         progress.Clear();
         PrintOutcome(ctx, o, jar, r, failWord, targetKey);
+        ++done;
         return true;
       });
+  return {interrupt.Caught(), done};
 }
 
 std::string Plural(size_t n, const char* one, const char* many) {
@@ -247,7 +260,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
     struct stat st;
     return planned.count(path) > 0 || lstat(path.c_str(), &st) == 0;
   };
-  ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar) -> Outcome {
+  const TBatchEnd end = ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar) -> Outcome {
     RenameResult r;
     if (o.dryRun) {
       r = suite.ComputeMIDletName(jar, taken);
@@ -277,6 +290,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
     ++renamed;
     return {"renamed", r.newPath, ""};
   });
+  if (end.signal) return Interrupted(ctx, end, c.jars.size());
   if (!o.json && !ctx.quiet)
     *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << renamed
            << (o.dryRun ? " to rename, " : " renamed, ") << already << " already named, " << kept << " kept"
@@ -294,7 +308,7 @@ int RunJadUpdate(CliContext& ctx, BatchOptions o) {
     if (SameTextAscii(ExtractFileExt(ExtractFileName(p)), ".jad") && FileExists(p)) p = ChangeFileExt(p, ".jar");
   Collected c = CollectJars(o.paths, o.recursive);
   size_t updated = 0, unchanged = 0, without = 0, failed = 0;
-  ForEachJar(ctx, o, c, "not updated", "jad", failed, nullptr, [&](const std::string& jar) -> Outcome {
+  const TBatchEnd end = ForEachJar(ctx, o, c, "not updated", "jad", failed, nullptr, [&](const std::string& jar) -> Outcome {
     const std::string jad = JadPathOf(jar);
     if (!FileExists(jad)) {
       ++without;
@@ -309,6 +323,7 @@ int RunJadUpdate(CliContext& ctx, BatchOptions o) {
     ++failed;
     return {"failed", "", r.message};
   });
+  if (end.signal) return Interrupted(ctx, end, c.jars.size());
   if (!o.json && !ctx.quiet)
     *ctx.out << Plural(c.jars.size() + c.problems.size(), "JAR", "JARs") << ": " << updated
              << (o.dryRun ? " JADs to update, " : " JADs updated, ") << unchanged << " up to date, " << without
@@ -326,7 +341,7 @@ int RunJad(CliContext& ctx, const BatchOptions& o) {
 
   size_t written = 0, failed = 0;
   TDurableBatch batch;  // the new JADs go to the disk together at the end
-  ForEachJar(ctx, o, c, "no JAD", "jad", failed, &suite, [&](const std::string& jar) -> Outcome {
+  const TBatchEnd end = ForEachJar(ctx, o, c, "no JAD", "jad", failed, &suite, [&](const std::string& jar) -> Outcome {
     std::string jad;
     if (o.dryRun) {
       suite.JADText(jar);  // reads the manifest, writes nothing
@@ -337,6 +352,10 @@ int RunJad(CliContext& ctx, const BatchOptions& o) {
     ++written;
     return {"written", jad, ""};
   });
+  if (end.signal) {
+    batch.Flush();  // the JADs written before the stop are kept, on the disk
+    return Interrupted(ctx, end, c.jars.size());
+  }
   if (!o.json && !ctx.quiet)
     *ctx.out << Plural(written + failed, "JAR", "JARs") << ": " << written
            << (o.dryRun ? " JADs to write, " : " JADs written, ") << failed << " failed"

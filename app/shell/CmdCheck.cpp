@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/shell/CliCommands.h"
+#include "app/shell/Interrupt.h"
 #include "app/shell/CliJson.h"
 #include "app/shell/ContextMenu.h"
 #include "app/shell/Progress.h"
@@ -236,10 +237,14 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
   // Workers examine the JARs; this thread reports them in path order.
   TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
+  TInterruptWatch interrupt;
+  size_t done = 0;
   run.Run(
       c.jars.size(),
       [&](size_t i) { return examiners.With([&](TExaminer& with) { return ExamineJar(c.jars[i], with, duplicates); }); },
       [&](size_t i, TOrderedResult<Examined>& result) {
+        if (interrupt.Caught()) return false;
+        ++done;
         progress.Update(i, ExtractFileName(c.jars[i]));
         Examined e = result.Take();
         progress.Clear();
@@ -254,6 +259,8 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
         return true;
       });
   progress.Clear();
+  // Stopped: the duplicates of a part of the collection are not judged.
+  if (interrupt.Caught()) return Interrupted(ctx, {interrupt.Caught(), done}, c.jars.size());
   if (duplicates) {
     const auto groups = MarkDuplicates(kept);
     if (o.trashDuplicates) TrashDuplicates(groups);

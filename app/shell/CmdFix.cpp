@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/shell/CliCommands.h"
+#include "app/shell/Interrupt.h"
 #include "app/shell/Progress.h"
 #include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
@@ -90,9 +91,13 @@ int RunFix(CliContext& ctx, const FixOptions& o) {
   // Workers examine the JARs; the fixes and the report follow the order named.
   using Examined = std::shared_ptr<JarExamination>;
   TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
+  TInterruptWatch interrupt;
+  size_t done = 0;
   run.Run(
       c.jars.size(), [&](size_t i) { return std::make_shared<JarExamination>(ExamineJar(c.jars[i], options)); },
       [&](size_t i, TOrderedResult<Examined>& result) {
+        if (interrupt.Caught()) return false;
+        ++done;
         progress.Update(i, ExtractFileName(c.jars[i]));
         JarExamination exam;
         try {
@@ -106,6 +111,7 @@ int RunFix(CliContext& ctx, const FixOptions& o) {
         Act(ctx, o, options, exam, t);
         return true;
       });
+  if (interrupt.Caught()) return Interrupted(ctx, {interrupt.Caught(), done}, c.jars.size());
   if (!ctx.quiet)
     *ctx.out << c.jars.size() + c.problems.size() << (c.jars.size() + c.problems.size() == 1 ? " JAR: " : " JARs: ")
              << t.fixed << (o.dryRun ? " to fix, " : " fixed, ") << t.fine << " already fine, " << t.left

@@ -21,9 +21,13 @@ namespace parcelix {
 bool IdentityOfFile(const std::string& path, TFileIdentity& id) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  id = {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
-        int64_t(st.st_mtim.tv_nsec)};
+  id = IdentityOfStat(st);
   return true;
+}
+
+TFileIdentity IdentityOfStat(const struct stat& st) {
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), int64_t(st.st_mtim.tv_sec),
+          int64_t(st.st_mtim.tv_nsec)};
 }
 
 namespace {
@@ -369,6 +373,8 @@ void TNewFile::Commit(const std::string& target, TPlace place, bool durable, TDu
   bool ok;
   if (Unnamed() && place == TPlace::NoReplace) {
     ok = LinkAs(target);
+  } else if (Unnamed() && LinkAs(target)) {
+    ok = true;  // nothing stood at the target: the file took its name at once
   } else if (Unnamed()) {
     // linkat never replaces: the file gets a hidden name beside the target
     // first, and that name is renamed over the target.
@@ -427,9 +433,14 @@ namespace {
 // descriptor it is given.
 template <class Fill>
 void ReplaceWith(const std::string& path, const TReplaceOptions& options, const Fill& fill) {
-  const std::string target = ResolveLinkTarget(path);
+  // One lstat tells a new file, a file replaced, and a link to follow.
   struct stat old {};
-  const bool replaces = ::stat(target.c_str(), &old) == 0;
+  std::string target = path;
+  bool replaces = ::lstat(path.c_str(), &old) == 0;
+  if (replaces && S_ISLNK(old.st_mode)) {
+    target = ResolveLinkTarget(path);
+    replaces = ::stat(target.c_str(), &old) == 0;
+  }
   TNewFile file(FolderOf(target), ExtractFileName(target), 0666);
   if (!fill(file.Fd())) ThrowErrno(target);
   int mode = options.Mode;

@@ -1,6 +1,7 @@
 // The file-system layer: every file the program writes, replaces, copies or moves goes through these calls.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -19,6 +20,8 @@ struct TFileIdentity {
 };
 // The identity of the regular file at path; false when there is none.
 bool IdentityOfFile(const std::string& path, TFileIdentity& id);
+// The identity of a file from what stat(2) gave.
+TFileIdentity IdentityOfStat(const struct stat& st);
 
 // A file descriptor owned by one object and closed when it goes away.
 class TFd {

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Batches on worker threads: `rename` and `jad` with -j 4 print the same
+"""Batches on worker threads: `rename`, `jad`, `check` and `fix` with -j 4 print the same
 bytes and leave the same files as with -j 1, on a collection with name
 clashes, damaged JARs, JARs without a manifest, identical copies and a
 legacy code page; the result is checked against python's zipfile reading
@@ -75,7 +75,7 @@ def batch(jobs, *args):
 
 
 for args in (["rename"], ["rename", "-n"], ["rename", "--json"], ["rename", "--on-conflict", "number"],
-             ["jad"], ["jad", "-n", "--json"]):
+             ["jad"], ["jad", "-n", "--json"], ["check", "--duplicates"], ["fix", "-n"], ["fix"]):
     one = batch("1", *args)
     four = batch("4", *args)
     what = " ".join(args)

@@ -1,0 +1,172 @@
+// The quick read of one member of a plain archive.
+#include "engine/read/PlainMember.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <span>
+
+#include "engine/codec/Crc32.h"
+#include "engine/common/ByteIO.h"
+#include "engine/read/ZipRecords.h"
+
+namespace parcelix {
+
+namespace {
+
+// The tail read once for the end record: the record and a short comment.
+constexpr size_t kTail = 1024;
+// A directory larger than this is not read by the quick path.
+constexpr uint32_t kMaxDirectory = 8u << 20;
+constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
+constexpr uint16_t kMethodStored = 0, kMethodDeflate = 8;
+// The local extra field read with the header before its length is known.
+constexpr size_t kLocalExtraGuess = 64;
+// What Deflate adds at most to a small member that does not compress.
+constexpr uint32_t kDeflateSlack = 4096;
+
+bool ReadFully(int fd, void* dst, size_t n, int64_t at) {
+  auto* p = static_cast<uint8_t*>(dst);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd, p, n, off_t(at));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    at += r;
+    n -= size_t(r);
+  }
+  return true;
+}
+
+bool SameName(std::span<const uint8_t> stored, std::string_view want) {
+  if (stored.size() != want.size()) return false;
+  for (size_t i = 0; i < want.size(); ++i) {
+    char c = char(stored[i]);
+    if (c == '\\') c = '/';
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    char w = want[i];
+    if (w >= 'a' && w <= 'z') w = char(w - 'a' + 'A');
+    if (c != w) return false;
+  }
+  return true;
+}
+
+// The end record of a file of size bytes whose last bytes are tail: found
+// where its comment reaches exactly to the end of the file, on one disk,
+// with 32-bit values only.
+bool PlainEnd(std::span<const uint8_t> tail, int64_t size, EndRecord& end) {
+  for (size_t back = kEndRecordSize; back <= tail.size(); ++back) {
+    const size_t at = tail.size() - back;
+    if (GetLE32(&tail[at]) != kSigEnding) continue;
+    if (!end.Parse(tail.subspan(at)) || at + kEndRecordSize + end.commentLength != tail.size()) return false;
+    const int64_t endPos = size - int64_t(back);
+    return end.thisDisk == 0 && end.directoryDisk == 0 && end.entriesThisDisk == end.totalEntries &&
+           end.totalEntries != 0xFFFF && end.directorySize != kNoFit32 && end.directoryOffset != kNoFit32 &&
+           int64_t(end.directoryOffset) + end.directorySize == endPos;
+  }
+  return false;
+}
+
+// The one central header of the wanted name in the directory, every header
+// well formed and inside it; false when there is none or more than one.
+bool FindCentral(std::span<const uint8_t> dir, uint16_t count, std::string_view name, CentralHeader& found,
+                 std::span<const uint8_t>& foundName) {
+  size_t p = 0, matches = 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    CentralHeader h;
+    if (dir.size() - p < kCentralHeaderSize || GetLE32(&dir[p]) != kSigCentral || !h.Parse(dir.subspan(p)))
+      return false;
+    const size_t total = kCentralHeaderSize + h.nameLength + h.extraLength + h.commentLength;
+    if (dir.size() - p < total) return false;
+    const auto stored = dir.subspan(p + kCentralHeaderSize, h.nameLength);
+    if (SameName(stored, name) && ++matches == 1) {
+      found = h;
+      foundName = stored;
+    }
+    p += total;
+  }
+  return matches == 1 && p == dir.size();
+}
+
+// The local header says what the central one says: the same method and
+// name length, no encryption, and without a data descriptor the same CRC
+// and sizes.
+bool SameLocal(const LocalHeader& l, const CentralHeader& h) {
+  if (l.nameLength != h.nameLength || l.method != h.method || (l.flags & kFlagEncrypted)) return false;
+  return (l.flags & kFlagDataDescriptor) || (l.crc32 == h.crc32 && l.compressedSize == h.compressedSize &&
+                                             l.uncompressedSize == h.uncompressedSize);
+}
+
+bool Decode(const CentralHeader& h, std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
+  if (h.method == kMethodStored) {
+    if (h.compressedSize != h.uncompressedSize) return false;
+    out = std::move(data);
+  } else {
+    // One byte more than promised: a stream that holds more is found out.
+    out.resize(size_t(h.uncompressedSize) + 1);
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
+    z.next_in = data.data();
+    z.avail_in = uInt(data.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const bool whole = rc == Z_STREAM_END && z.total_out == h.uncompressedSize && z.avail_in == 0;
+    inflateEnd(&z);
+    out.resize(h.uncompressedSize);
+    if (!whole) return false;
+  }
+  return (UpdateCrc32Block(out.data(), out.size(), CrcMask) ^ CrcMask) == h.crc32;
+}
+
+}  // namespace
+
+bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxSize, TPlainMember& out) {
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const int64_t size = st.st_size;
+  if (size < int64_t(kEndRecordSize)) return false;
+  std::vector<uint8_t> tail(size_t(std::min<int64_t>(size, kTail)));
+  EndRecord end;
+  if (!ReadFully(fd.Get(), tail.data(), tail.size(), size - int64_t(tail.size())) || !PlainEnd(tail, size, end) ||
+      end.directorySize > kMaxDirectory)
+    return false;
+  std::vector<uint8_t> dir(end.directorySize);
+  const int64_t dirStart = int64_t(end.directoryOffset);
+  CentralHeader h;
+  std::span<const uint8_t> storedName;
+  if (!ReadFully(fd.Get(), dir.data(), dir.size(), dirStart) ||
+      !FindCentral(dir, end.totalEntries, name, h, storedName))
+    return false;
+  if ((h.flags & (kFlagEncrypted | kFlagStrongEnc)) || (h.method != kMethodStored && h.method != kMethodDeflate) ||
+      h.uncompressedSize > maxSize || h.compressedSize > maxSize + kDeflateSlack || h.compressedSize == kNoFit32 || h.uncompressedSize == kNoFit32 ||
+      h.diskNumberStart != 0 || int64_t(h.localHeaderOffset) + int64_t(kLocalHeaderSize) > dirStart)
+    return false;
+  // The local header and the data after it, in one read when its extra
+  // field is short, as it nearly always is.
+  const int64_t at = h.localHeaderOffset, room = dirStart - at;
+  std::vector<uint8_t> local(size_t(std::min<int64_t>(kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize, room)));
+  LocalHeader l;
+  if (!ReadFully(fd.Get(), local.data(), local.size(), at) || GetLE32(local.data()) != kSigLocal || !l.Parse(local) ||
+      !SameLocal(l, h))
+    return false;
+  const size_t dataStart = kLocalHeaderSize + l.nameLength + l.extraLength;
+  const size_t dataEnd = dataStart + h.compressedSize;
+  if (int64_t(dataEnd) > room) return false;
+  if (local.size() < dataEnd) {
+    local.resize(dataEnd);
+    if (!ReadFully(fd.Get(), local.data(), local.size(), at)) return false;
+  }
+  if (!std::equal(storedName.begin(), storedName.end(), local.begin() + kLocalHeaderSize)) return false;
+  std::vector<uint8_t> data(local.begin() + std::ptrdiff_t(dataStart),
+                            local.begin() + std::ptrdiff_t(dataEnd));
+  if (!Decode(h, data, out.bytes)) return false;
+  out.identity = IdentityOfStat(st);
+  return true;
+}
+
+}  // namespace parcelix
