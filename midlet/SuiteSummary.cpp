@@ -102,7 +102,7 @@ bool ReadJarMember(TUnZip& reader, const std::string& jarFile, const std::string
 TSuiteSummary ReadSuiteSummary(TUnZip& reader, TManifestCodec& codec, const std::string& jarFile) {
   TSuiteSummary s;
   try {
-    s.manifest = ReadJarManifest(reader, jarFile);
+    s.manifest = ReadJarManifestAndIdentity(reader, jarFile).bytes;
   } catch (const EJarDamaged& e) {
     s.error = std::string("damaged: ") + e.what();
   } catch (const EManifestMissing&) {
