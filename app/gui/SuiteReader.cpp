@@ -1,7 +1,9 @@
 // Reads the JARs of the lists on worker threads, one suite (reader and code page converter) per worker.
 #include "app/gui/SuiteReader.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -18,6 +20,9 @@ namespace {
 
 // JARs per job: each job is one delivery to the user-interface thread.
 constexpr int kJobSize = 64;
+// The workers yield to the user-interface thread when the cores are busy:
+// the window must answer at once, a row may wait a moment.
+constexpr int kWorkerNice = 10;
 // Phone icons are tens of pixels wide; a picture beyond this is not an icon.
 constexpr int kMaxIconPixels = 1024 * 1024;
 
@@ -133,6 +138,7 @@ void TSuiteReader::Start(std::shared_ptr<Job> job) {
   ++pending_;
   std::shared_ptr<Shared> shared = shared_;
   pool_.start([this, shared, job] {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);  // this thread only
     auto batch = std::make_shared<std::vector<TSuiteRead>>();
     shared->suites.With([&](TMidletSuite& suite) {
       suite.Options = job->options;

@@ -128,14 +128,24 @@ void TfrmMain::RefreshLists() {
 void TfrmMain::UpdateRenameConflicts() {
   const TCheckListModel& items = RenameList.Items();
   renameTaken_.assign(static_cast<size_t>(items.Count()), false);
-  std::unordered_set<std::string> claimed, freed;
+  // The entries of the checked rows that would move. Views of the entries'
+  // own strings: the pass over a list of thousands copies none of them.
+  std::vector<std::pair<int, const SuiteEntry*>> moving;
+  std::unordered_set<std::string_view> existing;  // targets another file has now
   for (int i = 0; i < items.Count(); ++i) {
+    if (!items.Checked(i)) continue;
     const SuiteEntry* e = EntryOf(items.Path(i));
-    if (!e || !items.Checked(i) || !e->rename.reason.empty() || e->rename.newPath == e->nativePath) continue;
-    const std::string& target = e->rename.newPath;
+    if (!e || !e->rename.reason.empty() || e->rename.newPath == e->nativePath) continue;
+    moving.emplace_back(i, e);
+    if (e->nameExists) existing.insert(e->rename.newPath);
+  }
+  std::unordered_set<std::string_view> claimed, freed;
+  claimed.reserve(moving.size());
+  for (const auto& [row, e] : moving) {
+    const std::string_view target = e->rename.newPath;
     const bool taken = (e->nameExists && !freed.count(target)) || !claimed.insert(target).second;
-    renameTaken_[static_cast<size_t>(i)] = taken;
-    if (!taken) freed.insert(e->nativePath);
+    renameTaken_[static_cast<size_t>(row)] = taken;
+    if (!taken && !existing.empty() && existing.count(e->nativePath)) freed.insert(e->nativePath);
   }
 }
 
