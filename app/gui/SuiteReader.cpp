@@ -119,12 +119,13 @@ void WorkOutRename(TMidletSuite& suite, TSuiteRead& r) {
 // What the JAR is, and its icon.
 std::shared_ptr<const TSuiteSummary> ReadOne(TMidletSuite& suite, const QString& path, int iconSide, QImage& icon) {
   auto summary = std::make_shared<TSuiteSummary>();
+  // Nothing may leave a worker's job: the row says what went wrong instead.
   try {
     *summary = ReadSuiteSummary(suite.UnJar, suite.Codec(), ToNativePath(path));
+    icon = TSuiteReader::DecodeIcon(summary->iconBytes, iconSide);
   } catch (const std::exception& e) {
-    summary->error = e.what();  // a code page of the settings that names none
+    summary->error = e.what();  // a code page of the settings that names none, or no memory
   }
-  icon = TSuiteReader::DecodeIcon(summary->iconBytes, iconSide);
   summary->iconBytes.clear();  // the image is kept, not its bytes
   return summary;
 }
