@@ -209,6 +209,27 @@ TEST_F(CollectionListTest, RowsShowIconsAndWhatTheRenameWillDoAndTheRenameDoesIt
   EXPECT_EQ(ReadFile(P("Snake 1.0.jar")), "another file has the name");
 }
 
+TEST_F(CollectionListTest, NewNamesFollowTheCodePageOfTheSettings) {
+  // "Игра" in windows-1251; read as KOI8-R the same bytes say "хЦПЮ".
+  MakeJars({MidletJar(P("igra.jar"), Manifest("MIDlet-Name: \xC8\xE3\xF0\xE0\r\nMIDlet-Version: 1.0\r\n"))});
+  const struct {
+    const char* codePage;
+    const char* newName;
+  } cases[] = {{"windows-1251", "Игра 1.0.jar"}, {"KOI8-R", "хЦПЮ 1.0.jar"}};
+  rec.nextFiles = {P("igra.jar")};
+  window->btnRenAddClick();
+  for (const auto& c : cases) {
+    WriteFile(env.SettingsFile(), std::string("[Rename]\nAddVersion=1\nCodePage=") + c.codePage + "\n");
+    window->Pages().setCurrentIndex(2);  // the Options tab reads the settings again
+    WaitForPreviews();
+    window->Pages().setCurrentIndex(0);
+    EXPECT_EQ(Result(Renames(), QStringLiteral("igra.jar")), QString::fromUtf8(c.newName)) << c.codePage;
+  }
+  Renames().CheckAll(true);
+  window->btnRenRenameClick();
+  EXPECT_TRUE(QFileInfo::exists(P(QString::fromUtf8("хЦПЮ 1.0.jar"))));
+}
+
 TEST_F(CollectionListTest, MakeJadRowsNameTheJadOrSayWhyNot) {
   MakeJars({MidletJar(P("plain.jar"), Manifest("MIDlet-Name: Plain\r\n")),
             MidletJar(P("signed.jar"), Manifest("MIDlet-Name: Signed\r\n"))});
