@@ -25,6 +25,10 @@ constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
 constexpr uint16_t kMethodStored = 0, kMethodDeflate = 8;
 // The local extra field read with the header before its length is known.
 constexpr size_t kLocalExtraGuess = 64;
+// Flags a plain member does not carry: encryption, patch data, strong encryption.
+constexpr uint16_t kFlagsNotPlain = kFlagEncrypted | 0x0020 | kFlagStrongEnc;
+// A data descriptor with its signature.
+constexpr size_t kDescriptorSize = 16;
 // What Deflate adds at most to a small member that does not compress.
 constexpr uint32_t kDeflateSlack = 4096;
 
@@ -91,13 +95,25 @@ bool FindCentral(std::span<const uint8_t> dir, uint16_t count, std::string_view 
   return matches == 1 && p == dir.size();
 }
 
-// The local header says what the central one says: the same method and
-// name length, no encryption, and without a data descriptor the same CRC
-// and sizes.
+// The local header says what the central one says: the same flags, method
+// and name length, no encryption or patch data; without a data descriptor
+// the same CRC and sizes, with one the same or zero (as a streaming writer
+// leaves them).
 bool SameLocal(const LocalHeader& l, const CentralHeader& h) {
-  if (l.nameLength != h.nameLength || l.method != h.method || (l.flags & kFlagEncrypted)) return false;
-  return (l.flags & kFlagDataDescriptor) || (l.crc32 == h.crc32 && l.compressedSize == h.compressedSize &&
-                                             l.uncompressedSize == h.uncompressedSize);
+  if (l.flags != h.flags || l.nameLength != h.nameLength || l.method != h.method || (l.flags & kFlagsNotPlain))
+    return false;
+  if (!(l.flags & kFlagDataDescriptor))
+    return l.crc32 == h.crc32 && l.compressedSize == h.compressedSize && l.uncompressedSize == h.uncompressedSize;
+  return (l.crc32 == 0 || l.crc32 == h.crc32) && (l.compressedSize == 0 || l.compressedSize == h.compressedSize) &&
+         (l.uncompressedSize == 0 || l.uncompressedSize == h.uncompressedSize);
+}
+
+// The data descriptor at the start of bytes (its signature optional) gives
+// the central CRC and sizes.
+bool SameDescriptor(std::span<const uint8_t> bytes, const CentralHeader& h) {
+  if (bytes.size() >= 4 && GetLE32(bytes.data()) == kSigDataDescriptor) bytes = bytes.subspan(4);
+  return bytes.size() >= 12 && GetLE32(&bytes[0]) == h.crc32 && GetLE32(&bytes[4]) == h.compressedSize &&
+         GetLE32(&bytes[8]) == h.uncompressedSize;
 }
 
 bool Decode(const CentralHeader& h, std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
@@ -142,26 +158,32 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   if (!ReadFully(fd.Get(), dir.data(), dir.size(), dirStart) ||
       !FindCentral(dir, end.totalEntries, name, h, storedName))
     return false;
-  if ((h.flags & (kFlagEncrypted | kFlagStrongEnc)) || (h.method != kMethodStored && h.method != kMethodDeflate) ||
+  if ((h.flags & kFlagsNotPlain) || (h.method != kMethodStored && h.method != kMethodDeflate) ||
       h.uncompressedSize > maxSize || h.compressedSize > maxSize + kDeflateSlack || h.compressedSize == kNoFit32 || h.uncompressedSize == kNoFit32 ||
       h.diskNumberStart != 0 || int64_t(h.localHeaderOffset) + int64_t(kLocalHeaderSize) > dirStart)
     return false;
   // The local header and the data after it, in one read when its extra
   // field is short, as it nearly always is.
   const int64_t at = h.localHeaderOffset, room = dirStart - at;
-  std::vector<uint8_t> local(size_t(std::min<int64_t>(kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize, room)));
+  const int64_t guess = kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize + kDescriptorSize;
+  std::vector<uint8_t> local(size_t(std::min<int64_t>(guess, room)));
   LocalHeader l;
   if (!ReadFully(fd.Get(), local.data(), local.size(), at) || GetLE32(local.data()) != kSigLocal || !l.Parse(local) ||
       !SameLocal(l, h))
     return false;
   const size_t dataStart = kLocalHeaderSize + l.nameLength + l.extraLength;
   const size_t dataEnd = dataStart + h.compressedSize;
+  // With a data descriptor, what follows the data is read too (it may lack
+  // its signature, so 12 bytes are enough when the directory comes sooner).
+  const bool descriptor = l.flags & kFlagDataDescriptor;
+  const size_t need = descriptor ? size_t(std::min<int64_t>(int64_t(dataEnd + kDescriptorSize), room)) : dataEnd;
   if (int64_t(dataEnd) > room) return false;
-  if (local.size() < dataEnd) {
-    local.resize(dataEnd);
+  if (local.size() < need) {
+    local.resize(need);
     if (!ReadFully(fd.Get(), local.data(), local.size(), at)) return false;
   }
   if (!std::equal(storedName.begin(), storedName.end(), local.begin() + kLocalHeaderSize)) return false;
+  if (descriptor && !SameDescriptor(std::span(local).subspan(dataEnd, need - dataEnd), h)) return false;
   std::vector<uint8_t> data(local.begin() + std::ptrdiff_t(dataStart),
                             local.begin() + std::ptrdiff_t(dataEnd));
   if (!Decode(h, data, out.bytes)) return false;
