@@ -93,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JarFixOptions options;
     options.salvage = salvage;
     options.deflate64ToDeflate = salvage;
+    options.checkOnReadBack = !salvage;  // as the command line fixes
     options.backup = false;
     FixAndReadBack(path, options);
   }
