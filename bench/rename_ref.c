@@ -1,80 +1,21 @@
 /* Minimal reference for the rename benchmark: for every *.jar in a directory
- * it pread()s the end record, the central directory and the manifest's local
- * header and data, inflates the manifest with zlib, and prints the name the
- * JAR would get ("OLD -> NEW"), as `parcelix rename -n` does. No checks
- * beyond what keeps it from crashing: it is the floor, not a reader.
+ * it reads the manifest (ref_manifest.h: pread and one zlib inflate) and
+ * prints the name the JAR would get ("OLD -> NEW"), as `parcelix rename -n`
+ * does.
  *   cc -O2 -o rename_ref rename_ref.c -lz && ./rename_ref DIR */
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <zlib.h>
 
+#include "ref_manifest.h"
 #include "rename_scan.h"
 
-static uint16_t le16(const unsigned char* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-static uint32_t le32(const unsigned char* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
-
 static int one(const char* dir, const char* file) {
-  char path[4096];
-  snprintf(path, sizeof path, "%s/%s", dir, file);
-  int fd = open(path, O_RDONLY);
-  if (fd < 0) return -1;
-  struct stat st;
-  fstat(fd, &st);
-  unsigned char tail[22];
-  if (st.st_size < 22 || pread(fd, tail, 22, st.st_size - 22) != 22 || le32(tail) != 0x06054b50) {
-    close(fd);
-    return -1; /* archives with comments are out of this reference's scope */
-  }
-  uint32_t cdSize = le32(tail + 12), cdOff = le32(tail + 16);
-  unsigned char* cd = malloc(cdSize);
-  if (pread(fd, cd, cdSize, cdOff) != (ssize_t)cdSize) {
-    free(cd);
-    close(fd);
-    return -1;
-  }
-  int rc = -1;
-  for (uint32_t p = 0; p + 46 <= cdSize;) {
-    uint16_t n = le16(cd + p + 28), x = le16(cd + p + 30), c = le16(cd + p + 32);
-    if (n == 20 && memcmp(cd + p + 46, "META-INF/MANIFEST.MF", 20) == 0) {
-      uint32_t csize = le32(cd + p + 20), usize = le32(cd + p + 24), lho = le32(cd + p + 42);
-      uint16_t method = le16(cd + p + 10);
-      unsigned char lh[30];
-      pread(fd, lh, 30, lho);
-      unsigned char* comp = malloc(csize ? csize : 1);
-      pread(fd, comp, csize, lho + 30 + le16(lh + 26) + le16(lh + 28));
-      unsigned char* m = malloc(usize + 1);
-      if (method == 8) {
-        z_stream z = {0};
-        inflateInit2(&z, -15);
-        z.next_in = comp;
-        z.avail_in = csize;
-        z.next_out = m;
-        z.avail_out = usize;
-        inflate(&z, Z_FINISH);
-        inflateEnd(&z);
-      } else {
-        memcpy(m, comp, usize);
-      }
-      print_rename(dir, file, m, usize);
-      free(m);
-      free(comp);
-      rc = 0;
-      break;
-    }
-    p += 46 + n + x + c;
-  }
-  free(cd);
-  close(fd);
-  return rc;
+  size_t n = 0;
+  long long size = 0;
+  unsigned char* m = read_manifest(dir, file, &n, &size);
+  if (!m) return -1;
+  print_rename(dir, file, m, n);
+  free(m);
+  return 0;
 }
 
 int main(int argc, char** argv) { return run_over_jars(argc, argv, one); }

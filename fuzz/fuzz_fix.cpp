@@ -37,11 +37,14 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
-// Name -> decoded bytes of the first entry of each name that decodes whole.
+// Name -> decoded bytes of the first entry of each name that decodes whole
+// from data the directory places inside the file (an entry whose recorded
+// size runs past the end is damaged, even when its Deflate stream ends
+// sooner: strict readers refuse it, and salvage leaves it out).
 Members Decoded(TArchiveSource& source, const std::vector<ZipEntry>& entries) {
   Members out;
   for (const ZipEntry& e : entries) {
-    if (out.count(e.name) || e.dataStart < 0 || e.uncompressedSize > (1u << 24)) continue;
+    if (out.count(e.name) || e.dataStart < 0 || e.dataEnd > source.Size() || e.uncompressedSize > (1u << 24)) continue;
     std::vector<uint8_t> data;
     if (DecodeEntry(source, e, &data).ok()) out.emplace(e.name, std::move(data));
   }
@@ -93,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JarFixOptions options;
     options.salvage = salvage;
     options.deflate64ToDeflate = salvage;
+    options.checkOnReadBack = !salvage;  // as the command line fixes
     options.backup = false;
     FixAndReadBack(path, options);
   }

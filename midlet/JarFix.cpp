@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "engine/read/ArchiveSource.h"
 #include "engine/read/ZipMember.h"
@@ -217,9 +218,18 @@ bool Planner::CheckMembers() {
 // A name stored again after its first entry: readers take the first.
 void Planner::FindDuplicates() {
   std::map<std::string, int> seen, count;
+  std::set<std::string> lost, replaced;
   for (size_t i = 0; i < entries_.size(); ++i) {
-    if (drop_[i]) continue;
-    if (seen.emplace(entries_[i].name, int(i)).second) continue;
+    if (drop_[i]) {
+      lost.insert(entries_[i].name);
+      continue;
+    }
+    if (seen.emplace(entries_[i].name, int(i)).second) {
+      // A later entry now gives the name of one left out: readers get other bytes.
+      if (lost.count(entries_[i].name) && replaced.insert(entries_[i].name).second)
+        plan_.changes.push_back("kept a later entry named " + entries_[i].name + " in place of the one left out");
+      continue;
+    }
     ++count[entries_[i].name];
     if (o_.salvage) drop_[i] = true;
   }

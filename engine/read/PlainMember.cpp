@@ -25,6 +25,13 @@ constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
 constexpr uint16_t kMethodStored = 0, kMethodDeflate = 8;
 // The local extra field read with the header before its length is known.
 constexpr size_t kLocalExtraGuess = 64;
+// Flags a plain member does not carry: encryption, patch data, strong encryption.
+constexpr uint16_t kFlagsNotPlain = kFlagEncrypted | 0x0020 | kFlagStrongEnc;
+// How far before the member the first entry's header may lie to be read
+// with it.
+constexpr int64_t kFirstEntryReach = 4096;
+// A data descriptor with its signature.
+constexpr size_t kDescriptorSize = 16;
 // What Deflate adds at most to a small member that does not compress.
 constexpr uint32_t kDeflateSlack = 4096;
 
@@ -70,10 +77,16 @@ bool PlainEnd(std::span<const uint8_t> tail, int64_t size, EndRecord& end) {
   return false;
 }
 
-// The one central header of the wanted name in the directory, every header
-// well formed and inside it; false when there is none or more than one.
-bool FindCentral(std::span<const uint8_t> dir, uint16_t count, std::string_view name, CentralHeader& found,
-                 std::span<const uint8_t>& foundName) {
+// What the directory gives: the one central header of the wanted name, and
+// the first header (the reader judges the recorded offsets by it).
+struct TDirectoryHit {
+  CentralHeader wanted, first;
+  std::span<const uint8_t> wantedName, firstName;
+};
+
+// Finds the wanted name in the directory, every header well formed and
+// inside it; false when it is not there, or there more than once.
+bool FindCentral(std::span<const uint8_t> dir, uint16_t count, std::string_view name, TDirectoryHit& hit) {
   size_t p = 0, matches = 0;
   for (uint16_t i = 0; i < count; ++i) {
     CentralHeader h;
@@ -82,22 +95,57 @@ bool FindCentral(std::span<const uint8_t> dir, uint16_t count, std::string_view 
     const size_t total = kCentralHeaderSize + h.nameLength + h.extraLength + h.commentLength;
     if (dir.size() - p < total) return false;
     const auto stored = dir.subspan(p + kCentralHeaderSize, h.nameLength);
+    if (i == 0) {
+      hit.first = h;
+      hit.firstName = stored;
+    }
     if (SameName(stored, name) && ++matches == 1) {
-      found = h;
-      foundName = stored;
+      hit.wanted = h;
+      hit.wantedName = stored;
     }
     p += total;
   }
   return matches == 1 && p == dir.size();
 }
 
-// The local header says what the central one says: the same method and
-// name length, no encryption, and without a data descriptor the same CRC
-// and sizes.
+// The local header at offset at of bytes read from the file at base carries
+// the name; false when it lies outside them or does not.
+bool LocalNamed(std::span<const uint8_t> bytes, int64_t base, int64_t at, std::span<const uint8_t> name) {
+  if (at < base || at - base + int64_t(kLocalHeaderSize + name.size()) > int64_t(bytes.size())) return false;
+  const uint8_t* p = bytes.data() + (at - base);
+  return GetLE32(p) == kSigLocal && GetLE16(p + 26) == name.size() &&
+         std::equal(name.begin(), name.end(), p + kLocalHeaderSize);
+}
+
+// The local header says what the central one says: the same flags, method
+// and name length, no encryption or patch data; without a data descriptor
+// the same CRC and sizes, with one the same or zero (as a streaming writer
+// leaves them).
 bool SameLocal(const LocalHeader& l, const CentralHeader& h) {
-  if (l.nameLength != h.nameLength || l.method != h.method || (l.flags & kFlagEncrypted)) return false;
-  return (l.flags & kFlagDataDescriptor) || (l.crc32 == h.crc32 && l.compressedSize == h.compressedSize &&
-                                             l.uncompressedSize == h.uncompressedSize);
+  if (l.flags != h.flags || l.nameLength != h.nameLength || l.method != h.method || (l.flags & kFlagsNotPlain))
+    return false;
+  if (!(l.flags & kFlagDataDescriptor))
+    return l.crc32 == h.crc32 && l.compressedSize == h.compressedSize && l.uncompressedSize == h.uncompressedSize;
+  return (l.crc32 == 0 || l.crc32 == h.crc32) && (l.compressedSize == 0 || l.compressedSize == h.compressedSize) &&
+         (l.uncompressedSize == 0 || l.uncompressedSize == h.uncompressedSize);
+}
+
+// The data descriptor at the start of bytes (its signature optional) gives
+// the central CRC and sizes.
+bool SameDescriptor(std::span<const uint8_t> bytes, const CentralHeader& h) {
+  if (bytes.size() >= 4 && GetLE32(bytes.data()) == kSigDataDescriptor) bytes = bytes.subspan(4);
+  return bytes.size() >= 12 && GetLE32(&bytes[0]) == h.crc32 && GetLE32(&bytes[4]) == h.compressedSize &&
+         GetLE32(&bytes[8]) == h.uncompressedSize;
+}
+
+// The reader moves every offset when the first entry's header is not where
+// the directory says: such an archive is not plain. The header is looked
+// for in the block read from base, else read on its own.
+bool FirstInPlace(int fd, std::span<const uint8_t> block, int64_t base, const TDirectoryHit& hit) {
+  const int64_t first = hit.first.localHeaderOffset;
+  if (first == base) return LocalNamed(block, base, first, hit.firstName);
+  std::vector<uint8_t> own(kLocalHeaderSize + hit.firstName.size());
+  return ReadFully(fd, own.data(), own.size(), first) && LocalNamed(own, first, first, hit.firstName);
 }
 
 bool Decode(const CentralHeader& h, std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
@@ -137,33 +185,44 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
     return false;
   std::vector<uint8_t> dir(end.directorySize);
   const int64_t dirStart = int64_t(end.directoryOffset);
-  CentralHeader h;
-  std::span<const uint8_t> storedName;
-  if (!ReadFully(fd.Get(), dir.data(), dir.size(), dirStart) ||
-      !FindCentral(dir, end.totalEntries, name, h, storedName))
+  TDirectoryHit hit;
+  if (!ReadFully(fd.Get(), dir.data(), dir.size(), dirStart) || !FindCentral(dir, end.totalEntries, name, hit))
     return false;
-  if ((h.flags & (kFlagEncrypted | kFlagStrongEnc)) || (h.method != kMethodStored && h.method != kMethodDeflate) ||
-      h.uncompressedSize > maxSize || h.compressedSize > maxSize + kDeflateSlack || h.compressedSize == kNoFit32 || h.uncompressedSize == kNoFit32 ||
-      h.diskNumberStart != 0 || int64_t(h.localHeaderOffset) + int64_t(kLocalHeaderSize) > dirStart)
+  const CentralHeader& h = hit.wanted;
+  if ((h.flags & kFlagsNotPlain) || (h.method != kMethodStored && h.method != kMethodDeflate) ||
+      h.uncompressedSize > maxSize || h.compressedSize > maxSize + kDeflateSlack || h.compressedSize == kNoFit32 ||
+      h.uncompressedSize == kNoFit32 || h.diskNumberStart != 0 ||
+      int64_t(h.localHeaderOffset) + int64_t(kLocalHeaderSize) > dirStart)
     return false;
-  // The local header and the data after it, in one read when its extra
-  // field is short, as it nearly always is.
-  const int64_t at = h.localHeaderOffset, room = dirStart - at;
-  std::vector<uint8_t> local(size_t(std::min<int64_t>(kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize, room)));
+  // The member's local header, data and descriptor in one read when its
+  // extra field is short, as it nearly always is; the read starts at the
+  // first entry's header when that lies shortly before, as it does in a JAR.
+  const int64_t at = h.localHeaderOffset, first = hit.first.localHeaderOffset;
+  const int64_t base = first < at && at - first <= kFirstEntryReach ? first : at;
+  const int64_t room = dirStart - at;
+  const int64_t guess = kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize + kDescriptorSize;
+  std::vector<uint8_t> block(size_t(at - base + std::min<int64_t>(guess, room)));
+  if (!ReadFully(fd.Get(), block.data(), block.size(), base)) return false;
+  if (first != at && !FirstInPlace(fd.Get(), block, base, hit)) return false;
+  std::span<const uint8_t> local = std::span(block).subspan(size_t(at - base));
   LocalHeader l;
-  if (!ReadFully(fd.Get(), local.data(), local.size(), at) || GetLE32(local.data()) != kSigLocal || !l.Parse(local) ||
-      !SameLocal(l, h))
+  if (GetLE32(local.data()) != kSigLocal || !l.Parse(local) || !SameLocal(l, h) ||
+      !LocalNamed(local, at, at, hit.wantedName))
     return false;
   const size_t dataStart = kLocalHeaderSize + l.nameLength + l.extraLength;
   const size_t dataEnd = dataStart + h.compressedSize;
+  // With a data descriptor, what follows the data is read too (it may lack
+  // its signature, so 12 bytes are enough when the directory comes sooner).
+  const bool descriptor = l.flags & kFlagDataDescriptor;
+  const size_t need = descriptor ? size_t(std::min<int64_t>(int64_t(dataEnd + kDescriptorSize), room)) : dataEnd;
   if (int64_t(dataEnd) > room) return false;
-  if (local.size() < dataEnd) {
-    local.resize(dataEnd);
-    if (!ReadFully(fd.Get(), local.data(), local.size(), at)) return false;
+  if (local.size() < need) {
+    block.resize(size_t(at - base) + need);
+    if (!ReadFully(fd.Get(), block.data(), block.size(), base)) return false;
+    local = std::span(block).subspan(size_t(at - base));
   }
-  if (!std::equal(storedName.begin(), storedName.end(), local.begin() + kLocalHeaderSize)) return false;
-  std::vector<uint8_t> data(local.begin() + std::ptrdiff_t(dataStart),
-                            local.begin() + std::ptrdiff_t(dataEnd));
+  if (descriptor && !SameDescriptor(local.subspan(dataEnd, need - dataEnd), h)) return false;
+  std::vector<uint8_t> data(local.begin() + std::ptrdiff_t(dataStart), local.begin() + std::ptrdiff_t(dataEnd));
   if (!Decode(h, data, out.bytes)) return false;
   out.identity = IdentityOfStat(st);
   return true;
