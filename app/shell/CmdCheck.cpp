@@ -21,10 +21,8 @@
 #include "engine/common/FileSystem.h"
 #include "engine/common/OrderedRun.h"
 #include "engine/common/arxGbls.h"
-#include "midlet/Audit.h"
-#include "midlet/CodePage.h"
-#include "midlet/JadUpdate.h"
-#include "midlet/JarSignature.h"
+#include "midlet/AuditDuplicates.h"
+#include "midlet/AuditExaminer.h"
 #include "midlet/MidletSuite.h"
 #include "midlet/Settings.h"
 
@@ -40,28 +38,6 @@ struct CheckTotals {
 
 // JARs examined ahead of the report, at most: bounds the memory a batch holds.
 constexpr size_t kExamineAhead = 64;
-
-// The audit of one JAR, and its digest when duplicates are looked for.
-struct Examined {
-  AuditResult audit;
-  std::string digestError;
-};
-
-// What a worker examines with: a signature checker and a code-page reader,
-// each used by one thread at a time and kept for the next JAR, so the crypto
-// module and the charset detector are loaded once per worker, not per JAR.
-struct TExaminer {
-  explicit TExaminer(const std::string& program) : signatures(program) {}
-  TSignatureChecker signatures;
-  TManifestCodec codec;
-};
-
-
-Examined ExamineJar(const std::string& path, TExaminer& with, bool digest) {
-  Examined e{AuditJar(path, &with.signatures, &with.codec), {}};
-  if (digest && e.audit.size >= 0) e.audit.sha256 = with.signatures.Sha256File(path, &e.digestError);
-  return e;
-}
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -107,21 +83,6 @@ Json ResultJson(const AuditResult& r) {
   return j;
 }
 
-// --fix: a JAD whose MIDlet-Jar-Size or MIDlet-Jar-URL does not fit its JAR
-// is brought up to date (every other line kept); the findings it answered
-// give way to one that says what changed.
-void FixJad(AuditResult& r) {
-  const auto fixable = [](const AuditFinding& f) { return f.code == "jad-size-mismatch" || f.code == "jad-url-mismatch"; };
-  if (r.jadPath.empty() || std::none_of(r.findings.begin(), r.findings.end(), fixable)) return;
-  const JadUpdateResult u = UpdateJadForJar(r.jadPath, r.path);
-  if (u.status == JadUpdateResult::Status::Failed) {
-    r.findings.push_back({"jad-fix-failed", AuditSeverity::error, "the JAD could not be updated: " + u.message});
-    return;
-  }
-  std::erase_if(r.findings, fixable);
-  r.findings.push_back({"jad-fixed", AuditSeverity::info, "the JAD was brought up to date: " + u.message});
-}
-
 void ReportJar(CliContext& ctx, const CheckOptions& o, const AuditResult& r, CheckTotals& totals) {
   ++totals.jars;
   bool error = false, warning = false;
@@ -147,79 +108,6 @@ void PrintSummary(CliContext& ctx, const CheckTotals& t) {
   for (const auto& [code, count] : t.perCode) *ctx.out << "  " << code << ": " << count << '\n';
 }
 
-// ------------------------------------------------------------- duplicates
-
-std::string Others(const std::vector<AuditResult*>& group, const AuditResult* self) {
-  std::string text;
-  for (const AuditResult* r : group)
-    if (r != self) text += (text.empty() ? "" : ", ") + r->path;
-  return text;
-}
-
-// Identical JARs (equal SHA-256) and the same suite (equal name, vendor and
-// version) in different bytes; each member of a group is told the others.
-// Returns the groups of identical JARs.
-std::vector<std::vector<AuditResult*>> MarkDuplicates(std::vector<AuditResult>& results) {
-  std::map<std::string, std::vector<AuditResult*>> byDigest;
-  std::map<std::tuple<std::string, std::string, std::string>, std::vector<AuditResult*>> bySuite;
-  for (AuditResult& r : results) {
-    if (!r.sha256) continue;
-    byDigest[*r.sha256].push_back(&r);
-    if (!r.name.empty()) bySuite[{r.name, r.vendor, r.version}].push_back(&r);
-  }
-  std::vector<std::vector<AuditResult*>> identical;
-  for (auto& [digest, group] : byDigest) {
-    if (group.size() < 2) continue;
-    for (AuditResult* r : group)
-      r->findings.push_back({"duplicate", AuditSeverity::info, "the same bytes as " + Others(group, r)});
-    identical.push_back(group);
-  }
-  for (auto& [suite, group] : bySuite) {
-    std::vector<AuditResult*> differing;
-    for (AuditResult* r : group)
-      if (std::any_of(group.begin(), group.end(), [r](const AuditResult* o) { return *o->sha256 != *r->sha256; }))
-        differing.push_back(r);
-    for (AuditResult* r : differing) {
-      std::vector<AuditResult*> others;
-      for (AuditResult* o : group)
-        if (*o->sha256 != *r->sha256) others.push_back(o);
-      r->findings.push_back({"same-suite", AuditSeverity::info,
-                             "the same suite (name, vendor and version) in other bytes: " + Others(others, r)});
-    }
-  }
-  return identical;
-}
-
-// Of each group of identical JARs one stays: the one that already has the
-// name rename would give it, else the first in path order; the others go to
-// the Trash, from where a file manager can restore them.
-void TrashDuplicates(const std::vector<std::vector<AuditResult*>>& groups) {
-  TMidletSuite suite;
-  LoadSettings(suite.Options);
-  for (std::vector<AuditResult*> group : groups) {
-    std::sort(group.begin(), group.end(), [](const AuditResult* a, const AuditResult* b) { return a->path < b->path; });
-    AuditResult* keep = group.front();
-    for (AuditResult* r : group) {
-      try {
-        if (suite.ComputeMIDletName(r->path).newPath == r->path) {
-          keep = r;
-          break;
-        }
-      } catch (const std::exception&) {
-      }
-    }
-    for (AuditResult* r : group) {
-      if (r == keep) continue;
-      std::string trashedAs;
-      if (MoveToTrash(r->path, &trashedAs))
-        r->findings.push_back({"trashed", AuditSeverity::info, "moved to the Trash; " + keep->path + " stays"});
-      else
-        r->findings.push_back({"trash-failed", AuditSeverity::error,
-                               std::string("could not be moved to the Trash: ") + std::strerror(errno)});
-    }
-  }
-}
-
 }  // namespace
 
 int RunCheck(CliContext& ctx, const CheckOptions& o) {
@@ -231,29 +119,29 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
   }
   const bool duplicates = o.duplicates || o.trashDuplicates;
   const std::string program = ProgramPath();
-  TObjectPool<TExaminer> examiners([&] { return std::make_unique<TExaminer>(program); });
+  TObjectPool<TAuditExaminer> examiners([&] { return std::make_unique<TAuditExaminer>(program); });
   if (o.csv) *ctx.out << "path,size,sha256,name,vendor,version,jad,errors,warnings,codes\n";
   std::vector<AuditResult> kept;  // with duplicates: reported once all are known
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
   // Workers examine the JARs; this thread reports them in path order.
-  TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
+  TOrderedRun<AuditExamined> run(BatchWorkers(o.jobs), kExamineAhead);
   TInterruptWatch interrupt;
   size_t done = 0;
   run.Run(
       c.jars.size(),
-      [&](size_t i) { return examiners.With([&](TExaminer& with) { return ExamineJar(c.jars[i], with, duplicates); }); },
-      [&](size_t i, TOrderedResult<Examined>& result) {
+      [&](size_t i) { return examiners.With([&](TAuditExaminer& with) { return ExamineForAudit(c.jars[i], with, duplicates); }); },
+      [&](size_t i, TOrderedResult<AuditExamined>& result) {
         if (interrupt.Caught()) return false;
         ++done;
         progress.Update(i, ExtractFileName(c.jars[i]));
-        Examined e = result.Take();
+        AuditExamined e = result.Take();
         progress.Clear();
         AuditResult& r = e.audit;
         if (duplicates && !r.sha256 && r.size >= 0) {
           ReportError(ctx, r.path, "no SHA-256: " + e.digestError);
           totals.failed = true;
         }
-        if (o.fix) FixJad(r);
+        if (o.fix) FixAuditedJad(r);
         if (duplicates) kept.push_back(std::move(r));
         else ReportJar(ctx, o, r, totals);
         return true;
@@ -263,7 +151,11 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
   if (interrupt.Caught()) return Interrupted(ctx, {interrupt.Caught(), done}, c.jars.size());
   if (duplicates) {
     const auto groups = MarkDuplicates(kept);
-    if (o.trashDuplicates) TrashDuplicates(groups);
+    if (o.trashDuplicates) {
+      TOptions settings;
+      LoadSettings(settings);
+      TrashDuplicates(groups, settings);
+    }
     for (const AuditResult& r : kept) ReportJar(ctx, o, r, totals);
   }
   if (!o.json && !o.csv && !ctx.quiet) PrintSummary(ctx, totals);
