@@ -2,6 +2,13 @@
 #include "app/gui/GuiServices.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
+#include <QSet>
+#if PARCELIX_HAVE_QTDBUS
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#endif
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
@@ -33,6 +40,41 @@ bool TGuiServices::Ask(QWidget* owner, const UserMessage& question) const {
                   QMessageBox::Yes | QMessageBox::No, owner);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
+}
+
+namespace {
+
+// org.freedesktop.FileManager1 ShowItems, when a file manager owns that name
+// on the session bus; false when none does (or the call could not be sent).
+bool ShowItemsOverDBus(const QStringList& paths) {
+#if PARCELIX_HAVE_QTDBUS
+  const QString service = QStringLiteral("org.freedesktop.FileManager1");
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(service).value()) return false;
+  QStringList uris;
+  for (const QString& p : paths) uris << QUrl::fromLocalFile(p).toString();
+  QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                                     service, QStringLiteral("ShowItems"));
+  call << uris << QString();
+  return bus.send(call);
+#else
+  (void)paths;
+  return false;
+#endif
+}
+
+}  // namespace
+
+void TGuiServices::ShowInFileManager(const QStringList& paths) const {
+  if (paths.isEmpty()) return;
+  if (ShowItems) return ShowItems(paths);
+  if (ShowItemsOverDBus(paths)) return;
+  QStringList folders;
+  for (const QString& p : paths) {
+    const QString folder = QFileInfo(p).absolutePath();
+    if (!folders.contains(folder)) folders << folder;
+  }
+  for (const QString& folder : folders) Open(QUrl::fromLocalFile(folder));
 }
 
 QStringList TGuiServices::Choose(QWidget* owner, const TFileRequest& request) const {

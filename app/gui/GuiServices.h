@@ -37,6 +37,8 @@ struct TGuiServices {
   std::function<void(QDialog& dialog)> ExecModal;
   // Asks a question with Yes and No; true for Yes.
   std::function<bool(QWidget* owner, const UserMessage& question)> AskYesNo;
+  // Shows files selected in the desktop's file manager.
+  std::function<void(const QStringList& paths)> ShowItems;
 
   void Message(QWidget* owner, const UserMessage& message) const;
   QStringList Choose(QWidget* owner, const TFileRequest& request) const;
@@ -44,6 +46,9 @@ struct TGuiServices {
   bool Open(const QUrl& url) const;
   void Exec(QDialog& dialog) const;
   bool Ask(QWidget* owner, const UserMessage& question) const;
+  // Through the file manager's D-Bus interface where one answers, else each
+  // folder opened with the desktop's default handler.
+  void ShowInFileManager(const QStringList& paths) const;
 
   // The top-level error handler: shows an error that an operation raised.
   void ShowError(QWidget* owner, const std::exception& error) const;

@@ -107,7 +107,11 @@ class TfrmMain::BusyScope {
 };
 
 TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
-    : Services(std::move(services)), SettingsPath(SettingsFilePath()), help_(help), fader_(*this) {
+    : Services(std::move(services)),
+      SettingsPath(SettingsFilePath()),
+      help_(help),
+      TabCheck(Services, suite_.Options),
+      fader_(*this) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QLatin1String(kCaption));
   setWindowIcon(ProgramIcon());
@@ -160,6 +164,7 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   PageControl.addTab(&TabRename, QStringLiteral(" Rename "));
   PageControl.addTab(&TabMakeJad, QStringLiteral(" Make JAD "));
   PageControl.addTab(&TabOptions, QStringLiteral(" Options "));
+  PageControl.addTab(&TabCheck, QStringLiteral(" Check "));
   PageControl.setCurrentIndex(0);
   setCentralWidget(&PageControl);
   BuildMenus();
@@ -185,6 +190,10 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   connect(&btnRenHelp, &QPushButton::clicked, this, &TfrmMain::btnRenHelpClick);
   connect(&btnMakeJadHelp, &QPushButton::clicked, this, &TfrmMain::btnMakeJadHelpClick);
   connect(&btnOptionsHelp, &QPushButton::clicked, this, &TfrmMain::btnOptionsHelpClick);
+  connect(&TabCheck.btnCheckAdd, &QPushButton::clicked, this, [this] { TabCheck.AddPaths(ChooseJarFiles()); });
+  connect(&TabCheck.btnCheckAddFolder, &QPushButton::clicked, this, [this] { TabCheck.AddPaths(ChooseJarFolder()); });
+  connect(&TabCheck.btnCheckHelp, &QPushButton::clicked, this, &TfrmMain::btnCheckHelpClick);
+  TabCheck.OpenInEditor = [this](const QString& path) { OpenInEditor(path); };
   connect(&AddVersionCheckBox, &QCheckBox::clicked, this, &TfrmMain::AddVersionCheckBoxClick);
   connect(&TemplateEdit, &QLineEdit::textChanged, this, &TfrmMain::TemplateEditChange);
   connect(&TemplateEdit, &QLineEdit::editingFinished, this, &TfrmMain::TemplateEditExit);
@@ -398,22 +407,24 @@ bool TfrmMain::event(QEvent* e) {
 
 void TfrmMain::DisplayHint(const QString& hint) { SetStatus(1, LongHint(hint)); }
 
-void TfrmMain::AddFiles(TCheckListBox& list) {
-  if (busy_) return;
+QStringList TfrmMain::ChooseJarFiles() {
+  if (busy_) return {};
   const QStringList files =
       Services.Choose(this, TFileRequest{QStringLiteral("Add Files"), AddDialogDirectory(), kJarFilter, true});
-  if (files.isEmpty()) return;
-  lastAddDir_ = QFileInfo(files.first()).absolutePath();
-  AddPaths(list, files);
+  if (!files.isEmpty()) lastAddDir_ = QFileInfo(files.first()).absolutePath();
+  return files;
 }
 
-void TfrmMain::AddFolder(TCheckListBox& list) {
-  if (busy_) return;
+QStringList TfrmMain::ChooseJarFolder() {
+  if (busy_) return {};
   const QString folder = Services.Folder(this, QStringLiteral("Add Folder"), AddDialogDirectory());
-  if (folder.isEmpty()) return;
+  if (folder.isEmpty()) return {};
   lastAddDir_ = folder;
-  AddPaths(list, JarsBelow(folder));
+  return JarsBelow(folder);
 }
+
+void TfrmMain::AddFiles(TCheckListBox& list) { AddPaths(list, ChooseJarFiles()); }
+void TfrmMain::AddFolder(TCheckListBox& list) { AddPaths(list, ChooseJarFolder()); }
 
 QStringList TfrmMain::JarsBelow(const QString& folder) {
   // Links to folders are not followed: a link that leads back up would add
@@ -455,6 +466,8 @@ void TfrmMain::AddFolder1Click() {
   if (busy_) return;
   if (TCheckListBox* list = ActiveList())
     AddFolder(*list);
+  else if (PageControl.currentWidget() == &TabCheck)
+    TabCheck.AddPaths(ChooseJarFolder());
   else
     Services.Message(this, UserMessage{"Warning!", "Please select 'Rename' or 'Make JAD' tab!", MsgIcon::Warning});
 }
@@ -535,6 +548,12 @@ void TfrmMain::RunBatch(TCheckListBox& list, bool rename) {
     closeAfterBatch_ = false;
     QTimer::singleShot(0, this, [this] { close(); });
   }
+}
+
+void TfrmMain::OpenInEditor(const QString& path) {
+  if (busy_) return;
+  suite_.ManifestJarFile = ToNativePath(path);
+  Services.Exec(*editor_);
 }
 
 void TfrmMain::ManifestEditorClick() {
@@ -655,11 +674,13 @@ void TfrmMain::MenuIntegrOFFButtonClick() {
 void TfrmMain::btnRenHelpClick() { help_.ShowTopic(QStringLiteral("rename")); }
 void TfrmMain::btnMakeJadHelpClick() { help_.ShowTopic(QStringLiteral("makejad")); }
 void TfrmMain::btnOptionsHelpClick() { help_.ShowTopic(QStringLiteral("options")); }
+void TfrmMain::btnCheckHelpClick() { help_.ShowTopic(QStringLiteral("check")); }
 
 void TfrmMain::WMDropFiles(const QStringList& paths) {
   if (busy_) return;
   TCheckListBox* list = ActiveList();
-  if (!list) {
+  const bool check = PageControl.currentWidget() == &TabCheck;
+  if (!list && !check) {
     Services.Message(this, UserMessage{"Warning!", "Please select 'Rename' or 'Make JAD' tab!", MsgIcon::Warning});
     return;
   }
@@ -672,7 +693,10 @@ void TfrmMain::WMDropFiles(const QStringList& paths) {
     else if (DropExtension(path) == QLatin1String(".jar"))
       jars << path;
   }
-  AddPaths(*list, jars);
+  if (check)
+    TabCheck.AddPaths(jars);
+  else
+    AddPaths(*list, jars);
 }
 
 void TfrmMain::OpenFiles(const QStringList& paths) {

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include "app/gui/CheckListBox.h"
+#include "app/gui/CheckTab.h"
 #include "app/gui/GuiServices.h"
 #include "app/gui/SuiteReader.h"
 #include "app/gui/WindowFader.h"
@@ -49,6 +50,7 @@ class TfrmMain : public QMainWindow {
   TMidletSuite& Suite() { return suite_; }
   TCheckListBox& RenameListBox() { return RenameList; }
   TCheckListBox& MakeJadListBox() { return MakeJadList; }
+  TCheckTab& CheckTab() { return TabCheck; }
   TfrmManifestEditor& ManifestEditorForm() { return *editor_; }
   TfrmAbout& AboutForm() { return *about_; }
   TWindowFader& Fader() { return fader_; }
@@ -100,6 +102,7 @@ class TfrmMain : public QMainWindow {
   void btnRenHelpClick();
   void btnMakeJadHelpClick();
   void btnOptionsHelpClick();
+  void btnCheckHelpClick();
   void DisplayHint(const QString& hint);
   // Files dropped from the file manager, in the order of the drop.
   void WMDropFiles(const QStringList& paths);
@@ -128,8 +131,13 @@ class TfrmMain : public QMainWindow {
   void BuildListTab(QWidget& page, QGridLayout& layout, TCheckListBox& list, const ListButtons& buttons);
   void BuildOptionsTab();
   TCheckListBox* ActiveList();
+  // The JARs the user picks in the Add dialog, or below the folder picked in
+  // the Add Folder dialog; empty when cancelled or busy.
+  QStringList ChooseJarFiles();
+  QStringList ChooseJarFolder();
   void AddFiles(TCheckListBox& list);
   void AddFolder(TCheckListBox& list);
+  void OpenInEditor(const QString& path);
   void AddPaths(TCheckListBox& list, const QStringList& paths);
   // The JARs below a folder (its subfolders included), as display paths.
   static QStringList JarsBelow(const QString& folder);
@@ -207,6 +215,7 @@ class TfrmMain : public QMainWindow {
   QPushButton MenuIntegrONButton;
   QPushButton MenuIntegrOFFButton;
   QPushButton btnOptionsHelp;
+  TCheckTab TabCheck;
   QLabel panel0_;
   QLabel panel1_;
 

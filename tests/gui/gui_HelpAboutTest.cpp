@@ -82,7 +82,7 @@ TEST(HelpViewer, AMissingPageSaysSoInsteadOfFailing) {
 
 TEST(HelpViewer, EveryLinkBetweenThePagesLeadsToAPage) {
   const QStringList pages = QDir(kHelpDir).entryList({QStringLiteral("*.htm")}, QDir::Files);
-  for (const char* needed : {"index.htm", "rename.htm", "makejad.htm", "options.htm", "manifest_editor.htm"})
+  for (const char* needed : {"index.htm", "rename.htm", "makejad.htm", "options.htm", "manifest_editor.htm", "check.htm"})
     EXPECT_TRUE(pages.contains(QLatin1String(needed))) << needed;
   const QRegularExpression href(QStringLiteral("href=\"([^\"#:]+)"));
   for (const QString& page : pages) {
@@ -104,7 +104,8 @@ TEST(HelpViewer, HelpButtonsOpenTheirTopics) {
   TChmHelpViewer help(QStringList{kHelpDir});
   TfrmMain window(help, rec.Services());
   const std::pair<const char*, const char*> buttons[] = {
-      {"btnRenHelp", "rename.htm"}, {"btnMakeJadHelp", "makejad.htm"}, {"btnOptionsHelp", "options.htm"}};
+      {"btnRenHelp", "rename.htm"}, {"btnMakeJadHelp", "makejad.htm"}, {"btnOptionsHelp", "options.htm"},
+      {"btnCheckHelp", "check.htm"}};
   for (const auto& [button, page] : buttons) {
     window.findChild<QPushButton*>(QLatin1String(button))->click();
     EXPECT_EQ(Shown(help), QLatin1String(page)) << button;

@@ -92,13 +92,15 @@ TEST_F(MainWindowTest, WindowCaptionSizeAndTabs) {
   EXPECT_EQ(window->minimumSize(), QSize(553, 444));
   EXPECT_EQ(window->size(), QSize(553, 444));
   QTabWidget& tabs = window->Pages();
-  ASSERT_EQ(tabs.count(), 3);
+  ASSERT_EQ(tabs.count(), 4);
   EXPECT_EQ(tabs.currentWidget()->objectName(), QStringLiteral("TabRename"));
   EXPECT_EQ(tabs.tabText(0), QStringLiteral(" Rename "));
   EXPECT_EQ(tabs.tabText(1), QStringLiteral(" Make JAD "));
   EXPECT_EQ(tabs.tabText(2), QStringLiteral(" Options "));
   EXPECT_EQ(tabs.widget(1)->objectName(), QStringLiteral("TabMakeJad"));
   EXPECT_EQ(tabs.widget(2)->objectName(), QStringLiteral("TabOptions"));
+  EXPECT_EQ(tabs.tabText(3), QStringLiteral(" Check "));
+  EXPECT_EQ(tabs.widget(3)->objectName(), QStringLiteral("TabCheck"));
 }
 
 struct ControlCase {

@@ -129,6 +129,13 @@ TEST(Screenshots, EveryWindow) {
     tmpl->setText(QStringLiteral("{MIDlet-Vendor}/{MIDlet-Name} {MIDlet-Version}"));
   window.DisplayHint(QStringLiteral("Context menu integration: ON"));
   Save(window, dir, "main-options.png");
+  window.Pages().setCurrentWidget(&window.CheckTab());
+  window.CheckTab().SetProgram(PARCELIX_BINARY);
+  window.CheckTab().AddPaths(paths);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.CheckTab().Ready(); }, 20000));
+  window.CheckTab().Table().selectRow(0);
+  window.DisplayHint(QStringLiteral("Repair the selected JARs for strict readers"));
+  Save(window, dir, "main-check.png");
 
   QTemporaryDir jars;
   const QString jar = jars.filePath(QStringLiteral("Tile Tower.jar"));

@@ -165,6 +165,11 @@ TGuiServices Recorder::Services() {
     execs.push_back(dialog.objectName());
     dialog.show();
   };
+  s.AskYesNo = [this](QWidget*, const UserMessage& q) {
+    questions.push_back(q);
+    return answer;
+  };
+  s.ShowItems = [this](const QStringList& paths) { shown.push_back(paths); };
   return s;
 }
 

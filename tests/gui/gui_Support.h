@@ -46,6 +46,9 @@ struct Recorder {
   QString nextFolder;     // what the next folder dialog "chooses"
   std::vector<QUrl> opened;
   std::vector<QString> execs;  // object names of windows run modally
+  std::vector<UserMessage> questions;  // Yes/No questions asked
+  bool answer = false;                 // what each of them is answered
+  std::vector<QStringList> shown;      // files shown in the file manager
   TGuiServices Services();
 };
 

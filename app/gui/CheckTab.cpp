@@ -1,0 +1,186 @@
+// The Check tab of the main window.
+#include "app/gui/CheckTab.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+
+#include "app/gui/CheckListBox.h"
+#include "midlet/AuditDuplicates.h"
+
+namespace parcelix {
+
+namespace {
+
+template <class W>
+void Design(W& widget, const char* name, const char* caption, const char* hint) {
+  widget.setObjectName(QLatin1String(name));
+  widget.setText(QString::fromUtf8(caption));
+  widget.setToolTip(QString::fromUtf8(hint));
+  widget.setStatusTip(QString::fromUtf8(hint));
+}
+
+}  // namespace
+
+TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWidget* parent)
+    : QWidget(parent), services_(services), options_(options) {
+  setObjectName(QStringLiteral("TabCheck"));
+  Design(btnCheckAdd, "btnCheckAdd", "Add", "Add files to list");
+  Design(btnCheckAddFolder, "btnCheckAddFolder", "Add Folder", "Add the JARs of a folder and its subfolders to list");
+  Design(btnCheckDelete, "btnCheckDelete", "Delete", "Delete the selected files from list");
+  Design(btnCheckFixJad, "btnCheckFixJad", "Fix JAD", "Bring the JADs of the selected files up to date");
+  Design(btnCheckFixJar, "btnCheckFixJar", "Fix JAR", "Repair the selected JARs for strict readers");
+  Design(btnCheckHelp, "btnCheckHelp", "Help", "Help");
+  FilterEdit.setObjectName(QStringLiteral("CheckFilterEdit"));
+  FilterEdit.setPlaceholderText(QStringLiteral("Filter: file, name or finding"));
+  FilterEdit.setClearButtonEnabled(true);
+  Design(ProblemsOnlyCheckBox, "ProblemsOnlyCheckBox", "Problems only", "Show only JARs with errors or warnings");
+  CheckTable.setObjectName(QStringLiteral("CheckTable"));
+
+  const int side = std::max(16, fontMetrics().height());
+  reader_.IconSide = side;
+  model_.SetDefaultIcon(TCheckListBox::NeutralJarIcon(side));
+  filter_.setSourceModel(&model_);
+  filter_.setSortRole(TCheckTableModel::SortRole);
+  CheckTable.setModel(&filter_);
+  CheckTable.setSortingEnabled(true);
+  CheckTable.sortByColumn(TCheckTableModel::File, Qt::AscendingOrder);
+  CheckTable.setSelectionBehavior(QAbstractItemView::SelectRows);
+  CheckTable.setSelectionMode(QAbstractItemView::ExtendedSelection);
+  CheckTable.setIconSize(QSize(side, side));
+  CheckTable.setWordWrap(false);
+  CheckTable.verticalHeader()->hide();
+  CheckTable.verticalHeader()->setDefaultSectionSize(side + 4);
+  CheckTable.horizontalHeader()->setStretchLastSection(true);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::File, 130);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Name, 90);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Vendor, 70);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Version, 50);
+
+  layout_.addWidget(&FilterEdit, 0, 0);
+  layout_.addWidget(&ProblemsOnlyCheckBox, 0, 1);
+  layout_.addWidget(&CheckTable, 1, 0, 7, 1);
+  QPushButton* const column[] = {&btnCheckAdd, &btnCheckAddFolder, &btnCheckDelete, &btnCheckFixJad, &btnCheckFixJar};
+  for (int i = 0; i < 5; ++i) layout_.addWidget(column[i], i + 1, 1);
+  layout_.setRowStretch(6, 1);
+  layout_.addWidget(&btnCheckHelp, 7, 1);
+  layout_.setColumnStretch(0, 1);
+  setLayout(&layout_);
+  BuildActions();
+
+  connect(&FilterEdit, &QLineEdit::textChanged, this, [this](const QString& text) { filter_.SetText(text); });
+  connect(&ProblemsOnlyCheckBox, &QCheckBox::toggled, this, [this](bool on) { filter_.SetProblemsOnly(on); });
+  connect(&btnCheckDelete, &QPushButton::clicked, this, &TCheckTab::DeleteClick);
+  connect(&btnCheckFixJad, &QPushButton::clicked, this, &TCheckTab::FixJadClick);
+  connect(&btnCheckFixJar, &QPushButton::clicked, this, &TCheckTab::FixJarClick);
+  reader_.OnRead = [this](std::vector<TAuditRead>& batch) {
+    for (TAuditRead& r : batch) model_.SetAudit(r.path, std::move(r.audit), r.icon);
+    if (Ready()) MarkDuplicateRows();
+  };
+}
+
+// The pop-up menu of the table: every action on the selected rows.
+void TCheckTab::BuildActions() {
+  struct Entry {
+    const char* name;
+    const char* caption;
+    void (TCheckTab::*handler)();
+  };
+  const Entry entries[] = {
+      {"CheckFixJad", "Fix JAD", &TCheckTab::FixJadClick},
+      {"CheckFixJar", "Fix JAR", &TCheckTab::FixJarClick},
+      {"CheckOpenInEditor", "Open in Manifest Editor", &TCheckTab::OpenInEditorClick},
+      {"CheckShowInFileManager", "Show in File Manager", &TCheckTab::ShowInFileManagerClick},
+      {"CheckTrashDuplicates", "Move Duplicates to Trash", &TCheckTab::TrashDuplicatesClick},
+      {"CheckDelete", "Delete", &TCheckTab::DeleteClick},
+  };
+  CheckTable.setContextMenuPolicy(Qt::ActionsContextMenu);
+  for (const Entry& entry : entries) {
+    QAction* action = CheckTable.addAction(QLatin1String(entry.caption));
+    action->setObjectName(QLatin1String(entry.name));
+    connect(action, &QAction::triggered, this, entry.handler);
+  }
+}
+
+// Once every row is read, identical JARs and the same suite in other bytes
+// say so, as the command line's duplicate search does; the findings of an
+// earlier search give way to those of this one.
+void TCheckTab::MarkDuplicateRows() {
+  const auto earlier = [](const AuditFinding& f) { return f.code == "duplicate" || f.code == "same-suite"; };
+  std::vector<AuditResult> audits;
+  for (int i = 0; i < model_.Count(); ++i) {
+    if (const AuditResult* a = model_.Audit(i)) {
+      audits.push_back(*a);
+      std::erase_if(audits.back().findings, earlier);
+    }
+  }
+  MarkDuplicates(audits);
+  const auto same = [](const AuditFinding& a, const AuditFinding& b) { return a.code == b.code && a.text == b.text; };
+  for (AuditResult& a : audits) {
+    const int row = model_.RowOf(FromNativePath(a.path));
+    const AuditResult* now = model_.Audit(row);
+    if (now && !std::equal(now->findings.begin(), now->findings.end(), a.findings.begin(), a.findings.end(), same))
+      model_.SetFindings(row, std::move(a.findings));
+  }
+}
+
+void TCheckTab::AddPaths(const QStringList& paths) {
+  const QStringList added = model_.Add(paths);
+  if (!added.isEmpty()) reader_.Read(added);
+}
+
+QStringList TCheckTab::SelectedPaths() const {
+  QModelIndexList rows = CheckTable.selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QStringList paths;
+  for (const QModelIndex& index : rows) paths << model_.Path(filter_.mapToSource(index).row());
+  return paths;
+}
+
+void TCheckTab::SelectPaths(const QStringList& paths) {
+  QItemSelectionModel& selection = *CheckTable.selectionModel();
+  selection.clearSelection();
+  for (const QString& path : paths) {
+    const int row = model_.RowOf(path);
+    if (row < 0) continue;
+    const QModelIndex at = filter_.mapFromSource(model_.index(row, 0));
+    if (at.isValid()) selection.select(at, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+}
+
+void TCheckTab::Reexamine(const QStringList& paths) {
+  QStringList listed;
+  for (const QString& p : paths) {
+    if (model_.RowOf(p) < 0) continue;
+    // A file that went away (to the Trash) leaves the table.
+    if (!QFileInfo::exists(p))
+      model_.Remove(p);
+    else if (model_.Forget(p))
+      listed << p;
+  }
+  if (!listed.isEmpty()) reader_.Read(listed);
+}
+
+void TCheckTab::Report(const QString& title, const QStringList& lines, bool problem) {
+  if (lines.isEmpty()) return;
+  services_.Message(this, UserMessage{title.toStdString(), lines.join(QLatin1Char('\n')).toStdString(),
+                                      problem ? MsgIcon::Warning : MsgIcon::Information});
+}
+
+void TCheckTab::DeleteClick() {
+  for (const QString& p : SelectedPaths()) model_.Remove(p);
+}
+
+void TCheckTab::OpenInEditorClick() {
+  const QStringList paths = SelectedPaths();
+  if (paths.isEmpty() || !OpenInEditor) return;
+  OpenInEditor(paths.first());
+  Reexamine({paths.first()});
+}
+
+void TCheckTab::ShowInFileManagerClick() { services_.ShowInFileManager(SelectedPaths()); }
+
+}  // namespace parcelix

@@ -1,0 +1,183 @@
+// The table of the Check tab.
+#include "app/gui/CheckTable.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFileInfo>
+
+namespace parcelix {
+
+namespace {
+
+const QColor kErrorColour(0xb0, 0x00, 0x20);
+const QColor kWarningColour(0x9a, 0x6a, 0x00);
+
+QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Each code once, in the order found.
+QString Codes(const AuditResult& audit) {
+  QStringList codes;
+  for (const AuditFinding& f : audit.findings)
+    if (!codes.contains(Text(f.code))) codes << Text(f.code);
+  return codes.join(QStringLiteral(", "));
+}
+
+QString Sentences(const AuditResult& audit) {
+  QStringList lines;
+  for (const AuditFinding& f : audit.findings)
+    lines << QStringLiteral("%1: %2: %3").arg(QLatin1String(AuditSeverityName(f.severity)), Text(f.code), Text(f.text));
+  return lines.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+std::optional<AuditSeverity> TCheckTableModel::Worst(const AuditResult& audit) {
+  std::optional<AuditSeverity> worst;
+  for (const AuditFinding& f : audit.findings)
+    if (!worst || f.severity > *worst) worst = f.severity;
+  return worst;
+}
+
+const AuditResult* TCheckTableModel::Audit(int row) const {
+  if (row < 0 || row >= Count()) return nullptr;
+  const auto& audit = rows_.at(static_cast<size_t>(row)).audit;
+  return audit ? &*audit : nullptr;
+}
+
+int TCheckTableModel::RowOf(const QString& path) const { return index_.value(path, -1); }
+
+QStringList TCheckTableModel::Add(const QStringList& paths) {
+  QStringList added;
+  for (const QString& p : paths)
+    if (!index_.contains(p) && !added.contains(p)) added << p;
+  if (added.isEmpty()) return added;
+  const int first = Count();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);
+  for (const QString& p : added) {
+    index_.insert(p, Count());
+    rows_.push_back(Row{p, std::nullopt, {}});
+  }
+  unread_ += static_cast<int>(added.size());
+  endInsertRows();
+  return added;
+}
+
+void TCheckTableModel::Remove(const QString& path) {
+  const int row = RowOf(path);
+  if (row < 0) return;
+  beginRemoveRows(QModelIndex(), row, row);
+  if (!rows_[static_cast<size_t>(row)].audit) --unread_;
+  rows_.erase(rows_.begin() + row);
+  index_.remove(path);
+  Reindex(static_cast<size_t>(row));
+  endRemoveRows();
+}
+
+void TCheckTableModel::Reindex(size_t from) {
+  for (size_t i = from; i < rows_.size(); ++i) index_[rows_[i].path] = static_cast<int>(i);
+}
+
+void TCheckTableModel::SetAudit(const QString& path, AuditResult audit, const QImage& icon) {
+  const int row = RowOf(path);
+  if (row < 0) return;
+  Row& r = rows_[static_cast<size_t>(row)];
+  if (!r.audit) --unread_;
+  r.audit = std::move(audit);
+  r.icon = icon;
+  emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void TCheckTableModel::SetFindings(int row, std::vector<AuditFinding> findings) {
+  if (row < 0 || row >= Count() || !rows_[static_cast<size_t>(row)].audit) return;
+  rows_[static_cast<size_t>(row)].audit->findings = std::move(findings);
+  emit dataChanged(index(row, Findings), index(row, Findings));
+}
+
+bool TCheckTableModel::Forget(const QString& path) {
+  const int row = RowOf(path);
+  if (row < 0) return false;
+  Row& r = rows_[static_cast<size_t>(row)];
+  if (r.audit) ++unread_;
+  r.audit.reset();
+  emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+  return true;
+}
+
+int TCheckTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
+int TCheckTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant TCheckTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const kTitles[] = {"File", "Name", "Vendor", "Version", "Findings"};
+  return section >= 0 && section < ColumnCount ? QString::fromLatin1(kTitles[section]) : QVariant();
+}
+
+QVariant TCheckTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= Count()) return {};
+  const Row& row = rows_[static_cast<size_t>(index.row())];
+  switch (index.column()) {
+    case File: return FileData(row, role);
+    case Findings: return FindingsData(row, role);
+    default: break;
+  }
+  if (role != Qt::DisplayRole && role != SortRole) return {};
+  if (!row.audit) return QString();
+  const AuditResult& a = *row.audit;
+  const QString text = Text(index.column() == Name ? a.name : index.column() == Vendor ? a.vendor : a.version);
+  return role == SortRole ? QVariant(text.toCaseFolded()) : QVariant(text);
+}
+
+QVariant TCheckTableModel::FileData(const Row& row, int role) const {
+  switch (role) {
+    case Qt::DisplayRole: return QFileInfo(row.path).fileName();
+    case SortRole: return QFileInfo(row.path).fileName().toCaseFolded();
+    case Qt::ToolTipRole: return row.path;
+    case Qt::DecorationRole: return row.icon.isNull() ? defaultIcon_ : row.icon;
+    default: return {};
+  }
+}
+
+QVariant TCheckTableModel::FindingsData(const Row& row, int role) const {
+  if (!row.audit) return role == Qt::DisplayRole ? QVariant(QStringLiteral("reading...")) : QVariant();
+  const std::optional<AuditSeverity> worst = Worst(*row.audit);
+  switch (role) {
+    case Qt::DisplayRole: return Codes(*row.audit);
+    case SortRole: return worst ? static_cast<int>(*worst) : -1;
+    case Qt::ToolTipRole: return row.audit->findings.empty() ? QVariant() : QVariant(Sentences(*row.audit));
+    case Qt::ForegroundRole:
+      if (worst == AuditSeverity::error) return QBrush(kErrorColour);
+      if (worst == AuditSeverity::warning) return QBrush(kWarningColour);
+      return {};
+    default: return {};
+  }
+}
+
+void TCheckFilter::SetText(const QString& text) {
+  text_ = text.trimmed();
+  invalidateFilter();
+}
+
+void TCheckFilter::SetProblemsOnly(bool on) {
+  problemsOnly_ = on;
+  invalidateFilter();
+}
+
+bool TCheckFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+  const auto& model = static_cast<const TCheckTableModel&>(*sourceModel());
+  if (sourceParent.isValid() || sourceRow >= model.Count()) return false;
+  const AuditResult* audit = model.Audit(sourceRow);
+  if (problemsOnly_) {
+    const auto worst = audit ? TCheckTableModel::Worst(*audit) : std::nullopt;
+    if (!worst || *worst == AuditSeverity::info) return false;
+  }
+  if (text_.isEmpty()) return true;
+  const auto has = [this](const QString& s) { return s.contains(text_, Qt::CaseInsensitive); };
+  if (has(QFileInfo(model.Path(sourceRow)).fileName())) return true;
+  if (!audit) return false;
+  if (has(Text(audit->name))) return true;
+  for (const AuditFinding& f : audit->findings)
+    if (has(Text(f.code))) return true;
+  return false;
+}
+
+}  // namespace parcelix

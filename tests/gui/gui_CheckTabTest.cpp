@@ -1,0 +1,283 @@
+// The Check tab: the audit of a collection as a table, its sorting and
+// filters, and each repair on real JARs checked afterwards by python's
+// zipfile and unzip.
+#include <memory>
+
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTest>
+
+#include "app/gui/HelpViewer.h"
+#include "app/gui/ManifestEditorUnit.h"
+#include "app/gui/mainUnit.h"
+#include "gui_Support.h"
+
+namespace parcelix::test {
+namespace {
+
+const QColor kError(0xb0, 0x00, 0x20);
+const QColor kWarning(0x9a, 0x6a, 0x00);
+const std::string kClass = std::string("\xCA\xFE\xBA\xBE\0\0\0\x2E", 8) + std::string(300, 'x');
+
+std::string Manifest(const std::string& name) {
+  return "Manifest-Version: 1.0\r\nMIDlet-Name: " + name +
+         "\r\nMIDlet-Vendor: Ann\r\nMIDlet-Version: 1.0\r\nMIDlet-1: " + name +
+         ", , com.example.Main\r\nMicroEdition-Profile: MIDP-2.0\r\nMicroEdition-Configuration: CLDC-1.1\r\n\r\n";
+}
+
+std::string Jad(const std::string& name, int64_t size, const std::string& extra = {}) {
+  return "MIDlet-Name: " + name + "\r\nMIDlet-Vendor: Ann\r\nMIDlet-Version: 1.0\r\nMIDlet-Jar-URL: " + name +
+         ".jar\r\nMIDlet-Jar-Size: " + std::to_string(size) + "\r\n" + extra;
+}
+
+// Flips a byte of the class file's compressed data (the second member, after
+// the manifest): its CRC check fails, the manifest still reads.
+void DamageClass(const QString& jar) {
+  std::string bytes = ReadFile(jar);
+  const size_t at = bytes.find("com/example/Main.class");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 22 + 10] ^= 0x55;
+  WriteFile(jar, bytes);
+}
+
+class CheckTabTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_unique<TfrmMain>(help, rec.Services());
+    window->FormCreate();
+    window->show();
+    window->Pages().setCurrentWidget(&Tab());
+    // The crypto module (signatures, digests) lies beside the program.
+    Tab().SetProgram(PARCELIX_BINARY);
+  }
+
+  // clean, last (manifest after the class), stale (its JAD gives another
+  // size), damaged (a member fails its CRC), twin (the bytes of clean).
+  void MakeCollection() {
+    MakeJars({MidletJar(P("clean.jar"), Manifest("clean")),
+              JarSpec{P("last.jar"), {{"com/example/Main.class", kClass}, {"META-INF/MANIFEST.MF", Manifest("last")}}},
+              MidletJar(P("stale.jar"), Manifest("stale")), MidletJar(P("damaged.jar"), Manifest("damaged"))});
+    DamageClass(P("damaged.jar"));
+    WriteFile(P("stale.jad"), Jad("stale", 7));
+    QFile::copy(P("clean.jar"), P("twin.jar"));
+  }
+  void AddAll() {
+    rec.nextFolder = dir.path();
+    Tab().btnCheckAddFolder.click();
+    Wait();
+  }
+  void Wait() { ASSERT_TRUE(QTest::qWaitFor([this] { return Tab().Ready(); }, 20000)); }
+
+  TCheckTab& Tab() { return window->CheckTab(); }
+  QString P(const QString& name) const { return dir.filePath(name); }
+  QVariant Cell(const QString& file, int column, int role = Qt::DisplayRole) {
+    const int row = Tab().Model().RowOf(P(file));
+    EXPECT_GE(row, 0) << file.toStdString();
+    return Tab().Model().data(Tab().Model().index(row, column), role);
+  }
+  QString Findings(const QString& file) { return Cell(file, TCheckTableModel::Findings).toString(); }
+  // The files in the order the table shows them.
+  QStringList Shown() {
+    QStringList files;
+    const auto& view = Tab().Filter();
+    for (int i = 0; i < view.rowCount(); ++i) files << view.index(i, 0).data().toString();
+    return files;
+  }
+  void Select(const QStringList& files) {
+    QStringList paths;
+    for (const QString& f : files) paths << P(f);
+    Tab().SelectPaths(paths);
+    ASSERT_EQ(Tab().SelectedPaths().size(), files.size());
+  }
+
+  IsolatedEnv env;
+  Recorder rec;
+  QTemporaryDir dir;
+  TChmHelpViewer help{QStringList{}};
+  std::unique_ptr<TfrmMain> window;
+};
+
+struct RowCase {
+  const char* file;
+  const char* name;
+  const char* code;  // a code the findings hold; "" for none at all
+  QColor colour;     // invalid: the default colour
+};
+
+TEST_F(CheckTabTest, TableShowsTheAuditOfEachJarWithSeverityColours) {
+  MakeCollection();
+  AddAll();
+  const RowCase rows[] = {
+      {"clean.jar", "clean", "duplicate", QColor()},  // twin.jar has its bytes
+      {"twin.jar", "clean", "duplicate", QColor()},
+      {"last.jar", "last", "manifest-not-first", kWarning},
+      {"stale.jar", "stale", "jad-size-mismatch", kError},
+      {"damaged.jar", "damaged", "bad-member", kError},
+  };
+  ASSERT_EQ(Tab().Model().Count(), 5);
+  EXPECT_NE(Cell(QStringLiteral("twin.jar"), TCheckTableModel::Findings, Qt::ToolTipRole).toString().indexOf(P("clean.jar")), -1);
+  for (const RowCase& c : rows) {
+    SCOPED_TRACE(c.file);
+    const QString file = QLatin1String(c.file);
+    EXPECT_EQ(Cell(file, TCheckTableModel::File).toString(), file);
+    EXPECT_EQ(Cell(file, TCheckTableModel::Name).toString(), QLatin1String(c.name));
+    EXPECT_EQ(Cell(file, TCheckTableModel::Vendor).toString(), QStringLiteral("Ann"));
+    EXPECT_EQ(Cell(file, TCheckTableModel::Version).toString(), QStringLiteral("1.0"));
+    const QVariant brush = Cell(file, TCheckTableModel::Findings, Qt::ForegroundRole);
+    EXPECT_EQ(brush.isValid() ? brush.value<QBrush>().color() : QColor(), c.colour);
+    if (*c.code == 0) {
+      EXPECT_EQ(Findings(file), QString());
+      continue;
+    }
+    EXPECT_TRUE(Findings(file).contains(QLatin1String(c.code))) << Findings(file).toStdString();
+    // The sentences, one per finding, are the tooltip.
+    const QString tip = Cell(file, TCheckTableModel::Findings, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains(QLatin1String(c.code) + QStringLiteral(": "))) << tip.toStdString();
+  }
+  EXPECT_EQ(Cell(QStringLiteral("clean.jar"), TCheckTableModel::File, Qt::ToolTipRole).toString(), P("clean.jar"));
+  // Adding the same files again lists nothing twice.
+  AddAll();
+  EXPECT_EQ(Tab().Model().Count(), 5);
+}
+
+TEST_F(CheckTabTest, SortsByAnyColumnAndFiltersByTextAndProblems) {
+  MakeCollection();
+  AddAll();
+  QTableView& table = Tab().Table();
+  table.sortByColumn(TCheckTableModel::File, Qt::AscendingOrder);
+  EXPECT_EQ(Shown(), (QStringList{"clean.jar", "damaged.jar", "last.jar", "stale.jar", "twin.jar"}));
+  table.sortByColumn(TCheckTableModel::Name, Qt::DescendingOrder);
+  EXPECT_EQ(Shown().first(), QStringLiteral("stale.jar"));
+  // By findings: the worst severity first, then warnings, then none.
+  table.sortByColumn(TCheckTableModel::Findings, Qt::DescendingOrder);
+  QStringList order = Shown();
+  EXPECT_TRUE(order.indexOf("damaged.jar") < 2 && order.indexOf("stale.jar") < 2) << order.join(' ').toStdString();
+  EXPECT_EQ(order.at(2), QStringLiteral("last.jar"));
+
+  table.sortByColumn(TCheckTableModel::File, Qt::AscendingOrder);
+  auto* problems = window->findChild<QCheckBox*>(QStringLiteral("ProblemsOnlyCheckBox"));
+  auto* text = window->findChild<QLineEdit*>(QStringLiteral("CheckFilterEdit"));
+  ASSERT_TRUE(problems && text);
+  problems->click();
+  EXPECT_EQ(Shown().size(), 3);
+  EXPECT_FALSE(Shown().contains("clean.jar"));
+  text->setText(QStringLiteral("JAD-SIZE"));  // a finding code, any case
+  EXPECT_EQ(Shown(), QStringList{"stale.jar"});
+  problems->click();
+  text->setText(QStringLiteral("twin"));  // a file name
+  EXPECT_EQ(Shown(), QStringList{"twin.jar"});
+  text->setText(QStringLiteral("clean"));  // the suite's name finds its copy too
+  EXPECT_EQ(Shown(), (QStringList{"clean.jar", "twin.jar"}));
+  text->clear();
+  EXPECT_EQ(Shown().size(), 5);
+}
+
+TEST_F(CheckTabTest, FixJadBringsTheJadUpToDate) {
+  MakeCollection();
+  AddAll();
+  Select({"stale.jar", "clean.jar"});
+  Tab().FixJadClick();
+  Wait();
+  const std::string jad = ReadFile(P("stale.jad"));
+  EXPECT_NE(jad.find("MIDlet-Jar-Size: " + std::to_string(QFileInfo(P("stale.jar")).size()) + "\r\n"),
+            std::string::npos) << jad;
+  EXPECT_NE(jad.find("MIDlet-Vendor: Ann\r\n"), std::string::npos);
+  EXPECT_FALSE(Findings(QStringLiteral("stale.jar")).contains(QStringLiteral("jad-size-mismatch")));
+  ASSERT_EQ(rec.messages.size(), 1u);
+  EXPECT_NE(rec.messages[0].text.find("stale.jar: the JAD was brought up to date"), std::string::npos);
+  EXPECT_FALSE(QFileInfo::exists(P("clean.jad")));
+}
+
+TEST_F(CheckTabTest, FixJarPutsTheManifestFirst) {
+  MakeCollection();
+  AddAll();
+  Select({"last.jar"});
+  Tab().FixJarClick();
+  Wait();
+  const auto members = Members(P("last.jar"));
+  ASSERT_EQ(members.size(), 2u);
+  EXPECT_EQ(members[0].first, "META-INF/MANIFEST.MF");
+  EXPECT_EQ(members[0].second, Manifest("last"));
+  EXPECT_EQ(members[1].second, kClass);
+  EXPECT_EQ(UnzipTest(P("last.jar")), 0);
+  EXPECT_EQ(Findings(QStringLiteral("last.jar")), QString());
+  EXPECT_TRUE(rec.questions.empty());
+}
+
+TEST_F(CheckTabTest, FixJarAsksBeforeBreakingASignatureOrSalvaging) {
+  MakeCollection();
+  WriteFile(P("last.jad"), Jad("last", QFileInfo(P("last.jar")).size(), "MIDlet-Jar-RSA-SHA1: c2lnbmF0dXJl\r\n"));
+  AddAll();
+  const std::string last = ReadFile(P("last.jar")), damaged = ReadFile(P("damaged.jar"));
+
+  // Answered No: both stay byte for byte.
+  Select({"last.jar", "damaged.jar"});
+  Tab().FixJarClick();
+  Wait();
+  ASSERT_EQ(rec.questions.size(), 2u);
+  EXPECT_NE(rec.questions[0].text.find("damaged.jar is damaged"), std::string::npos) << rec.questions[0].text;
+  EXPECT_NE(rec.questions[1].text.find("break the signature"), std::string::npos) << rec.questions[1].text;
+  EXPECT_EQ(ReadFile(P("last.jar")), last);
+  EXPECT_EQ(ReadFile(P("damaged.jar")), damaged);
+  EXPECT_EQ(rec.messages.back().icon, MsgIcon::Warning);
+
+  // Answered Yes: the signed one is fixed (its JAD's size follows), the
+  // damaged one keeps what reads whole.
+  rec.answer = true;
+  Select({"last.jar", "damaged.jar"});
+  Tab().FixJarClick();
+  Wait();
+  EXPECT_EQ(Members(P("last.jar"))[0].first, "META-INF/MANIFEST.MF");
+  EXPECT_EQ(UnzipTest(P("last.jar")), 0);
+  EXPECT_NE(ReadFile(P("last.jad")).find("MIDlet-Jar-Size: " + std::to_string(QFileInfo(P("last.jar")).size())),
+            std::string::npos);
+  const auto salvaged = Members(P("damaged.jar"));
+  ASSERT_EQ(salvaged.size(), 1u);
+  EXPECT_EQ(salvaged[0].first, "META-INF/MANIFEST.MF");
+  EXPECT_EQ(UnzipTest(P("damaged.jar")), 0);
+  EXPECT_FALSE(Findings(QStringLiteral("damaged.jar")).contains(QStringLiteral("bad-member")));
+}
+
+TEST_F(CheckTabTest, ShowOpenAndTrashActOnTheSelectedRows) {
+  MakeCollection();
+  AddAll();
+  Select({"stale.jar", "clean.jar"});
+  window->findChild<QAction*>(QStringLiteral("CheckShowInFileManager"))->trigger();
+  ASSERT_EQ(rec.shown.size(), 1u);
+  EXPECT_EQ(QSet<QString>(rec.shown[0].begin(), rec.shown[0].end()), (QSet<QString>{P("stale.jar"), P("clean.jar")}));
+
+  Select({"last.jar"});
+  window->findChild<QAction*>(QStringLiteral("CheckOpenInEditor"))->trigger();
+  ASSERT_EQ(rec.execs.size(), 1u);
+  EXPECT_EQ(window->Suite().ManifestJarFile, ToNativePath(P("last.jar")));
+  window->ManifestEditorForm().close();
+
+  // Of the identical pair the first by path stays; the other goes to the Trash.
+  Select({"clean.jar", "twin.jar", "stale.jar"});
+  window->findChild<QAction*>(QStringLiteral("CheckTrashDuplicates"))->trigger();
+  Wait();
+  ASSERT_FALSE(rec.messages.empty());
+  EXPECT_EQ(rec.messages.back().text, "twin.jar: moved to the Trash; " + ToNativePath(P("clean.jar")) + " stays");
+  EXPECT_TRUE(QFileInfo::exists(P("clean.jar")));
+  EXPECT_FALSE(QFileInfo::exists(P("twin.jar")));
+  EXPECT_TRUE(QFileInfo::exists(env.Path("data/Trash/files/twin.jar")));
+  EXPECT_EQ(Tab().Model().RowOf(P("twin.jar")), -1);
+  EXPECT_EQ(Tab().Model().Count(), 4);
+  EXPECT_FALSE(Findings(QStringLiteral("clean.jar")).contains(QStringLiteral("duplicate")));
+}
+
+TEST_F(CheckTabTest, DroppedFolderAddsItsJarsToTheCheckTab) {
+  MakeCollection();
+  window->WMDropFiles({dir.path()});
+  Wait();
+  EXPECT_EQ(Tab().Model().Count(), 5);
+  EXPECT_EQ(window->RenameListBox().Items().Count(), 0);
+  EXPECT_TRUE(rec.messages.empty());
+}
+
+}  // namespace
+}  // namespace parcelix::test
