@@ -55,10 +55,10 @@ TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWid
   CheckTable.verticalHeader()->hide();
   CheckTable.verticalHeader()->setDefaultSectionSize(side + 4);
   CheckTable.horizontalHeader()->setStretchLastSection(true);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::File, 130);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Name, 90);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Vendor, 70);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Version, 50);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::File, 118);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Name, 80);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Vendor, 60);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Version, 46);
 
   layout_.addWidget(&FilterEdit, 0, 0);
   layout_.addWidget(&ProblemsOnlyCheckBox, 0, 1);

@@ -215,9 +215,11 @@ class TfrmMain : public QMainWindow {
   QPushButton MenuIntegrONButton;
   QPushButton MenuIntegrOFFButton;
   QPushButton btnOptionsHelp;
-  TCheckTab TabCheck;
   QLabel panel0_;
   QLabel panel1_;
+  // After the status bar's panels: while it goes, the tab shown in its place
+  // may still post hints to them.
+  TCheckTab TabCheck;
 
   // Owned by the menus.
   QAction* manifestEditorAction_ = nullptr;
