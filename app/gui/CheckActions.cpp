@@ -14,7 +14,9 @@ namespace {
 
 QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-QString Line(const QString& path, const QString& what) { return QFileInfo(path).fileName() + QStringLiteral(": ") + what; }
+QString Line(const QString& path, const QString& what) {
+  return QFileInfo(path).fileName() + QStringLiteral(": ") + what;
+}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFileInfo>
+#include <QSet>
 
 namespace parcelix {
 
@@ -48,8 +49,12 @@ int TCheckTableModel::RowOf(const QString& path) const { return index_.value(pat
 
 QStringList TCheckTableModel::Add(const QStringList& paths) {
   QStringList added;
-  for (const QString& p : paths)
-    if (!index_.contains(p) && !added.contains(p)) added << p;
+  QSet<QString> seen;  // a folder added twice in one drop
+  for (const QString& p : paths) {
+    if (index_.contains(p) || seen.contains(p)) continue;
+    seen.insert(p);
+    added << p;
+  }
   if (added.isEmpty()) return added;
   const int first = Count();
   beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);

@@ -129,7 +129,9 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
   size_t done = 0;
   run.Run(
       c.jars.size(),
-      [&](size_t i) { return examiners.With([&](TAuditExaminer& with) { return ExamineForAudit(c.jars[i], with, duplicates); }); },
+      [&](size_t i) {
+        return examiners.With([&](TAuditExaminer& with) { return ExamineForAudit(c.jars[i], with, duplicates); });
+      },
       [&](size_t i, TOrderedResult<AuditExamined>& result) {
         if (interrupt.Caught()) return false;
         ++done;
