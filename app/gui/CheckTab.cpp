@@ -9,21 +9,10 @@
 #include <QItemSelectionModel>
 
 #include "app/gui/CheckListBox.h"
+#include "app/gui/Design.h"
 #include "midlet/AuditDuplicates.h"
 
 namespace parcelix {
-
-namespace {
-
-template <class W>
-void Design(W& widget, const char* name, const char* caption, const char* hint) {
-  widget.setObjectName(QLatin1String(name));
-  widget.setText(QString::fromUtf8(caption));
-  widget.setToolTip(QString::fromUtf8(hint));
-  widget.setStatusTip(QString::fromUtf8(hint));
-}
-
-}  // namespace
 
 TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWidget* parent)
     : QWidget(parent), services_(services), options_(options) {
@@ -101,6 +90,7 @@ void TCheckTab::BuildActions() {
   for (const Entry& entry : entries) {
     QAction* action = CheckTable.addAction(QLatin1String(entry.caption));
     action->setObjectName(QLatin1String(entry.name));
+    SetHint(*action, QLatin1String(entry.caption));
     connect(action, &QAction::triggered, this, entry.handler);
   }
 }

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include "app/gui/AboutUnit.h"
+#include "app/gui/Design.h"
 #include "app/gui/HelpViewer.h"
 #include "app/gui/Logo.h"
 #include "app/gui/ManifestEditorUnit.h"
@@ -33,36 +34,6 @@ namespace {
 
 const QString kJarFilter = QStringLiteral("Java ARhives (*.jar);;All Files (*)");
 constexpr const char* kAddFolderHint = "Add the JARs of a folder and its subfolders to list";
-
-// A hint "short|long": the control's tool tip is the short part, the status
-// bar shows the long part (the whole hint when it has no '|').
-QString ShortHint(const QString& hint) { return hint.section(QLatin1Char('|'), 0, 0); }
-QString LongHint(const QString& hint) {
-  const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-  return bar < 0 ? hint : hint.mid(bar + 1);
-}
-
-void SetHint(QWidget& widget, const QString& hint) {
-  widget.setToolTip(ShortHint(hint));
-  widget.setStatusTip(LongHint(hint));
-}
-
-void SetHint(QAction& action, const QString& hint) {
-  action.setToolTip(ShortHint(hint));
-  action.setStatusTip(LongHint(hint));
-}
-
-// Gives a control its name, caption and hint as designed.
-template <class W>
-void Design(W& widget, const char* name, const char* caption = nullptr, const char* hint = nullptr) {
-  widget.setObjectName(QLatin1String(name));
-  if constexpr (requires { widget.setTitle(QString()); }) {
-    if (caption) widget.setTitle(QString::fromUtf8(caption));
-  } else if constexpr (requires { widget.setText(QString()); }) {
-    if (caption) widget.setText(QString::fromUtf8(caption));
-  }
-  if (hint) SetHint(widget, QString::fromUtf8(hint));
-}
 
 // The extension as the drop handler sees it: from the last '.' of the file
 // part, with spaces and control characters trimmed, in lower case.
