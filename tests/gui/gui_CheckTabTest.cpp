@@ -1,6 +1,7 @@
 // The Check tab: the audit of a collection as a table, its sorting and
 // filters, and each repair on real JARs checked afterwards by python's
 // zipfile and unzip.
+#include <cstdlib>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -278,6 +279,19 @@ TEST_F(CheckTabTest, DroppedFolderAddsItsJarsToTheCheckTab) {
   EXPECT_EQ(Tab().Model().Count(), 5);
   EXPECT_EQ(window->RenameListBox().Items().Count(), 0);
   EXPECT_TRUE(rec.messages.empty());
+}
+
+// Without a file manager on the session bus each folder is opened once.
+TEST(ShowInFileManager, WithoutTheDBusServiceOpensEachFolderOnce) {
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "a session bus may hold a file manager";
+  std::vector<QUrl> opened;
+  TGuiServices services;
+  services.OpenUrl = [&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  };
+  services.ShowInFileManager({"/games/a/x.jar", "/games/b/z.jar", "/games/a/y.jar"});
+  EXPECT_EQ(opened, (std::vector<QUrl>{QUrl::fromLocalFile("/games/a"), QUrl::fromLocalFile("/games/b")}));
 }
 
 }  // namespace
