@@ -185,6 +185,7 @@ TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c,
   const int workers = suite ? BatchWorkers(o.jobs) : 0;
   TObjectPool<TUnZip> readers([] { return std::make_unique<TUnZip>(); });
   TOrderedRun<ReadManifest> run(workers, kReadAhead);
+  run.CallerWorks = true;
   run.Run(
       c.jars.size(),
       [&](size_t i) {

@@ -125,6 +125,7 @@ int RunCheck(CliContext& ctx, const CheckOptions& o) {
   TProgress progress(*ctx.err, ctx.stderrIsTerminal && !ctx.quiet, c.jars.size(), "JARs");
   // Workers examine the JARs; this thread reports them in path order.
   TOrderedRun<AuditExamined> run(BatchWorkers(o.jobs), kExamineAhead);
+  run.CallerWorks = true;
   TInterruptWatch interrupt;
   size_t done = 0;
   run.Run(

@@ -91,6 +91,7 @@ int RunFix(CliContext& ctx, const FixOptions& o) {
   // Workers examine the JARs; the fixes and the report follow the order named.
   using Examined = std::shared_ptr<JarExamination>;
   TOrderedRun<Examined> run(BatchWorkers(o.jobs), kExamineAhead);
+  run.CallerWorks = true;
   TInterruptWatch interrupt;
   size_t done = 0;
   run.Run(

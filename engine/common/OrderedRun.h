@@ -40,7 +40,8 @@ class TOrderedResult {
   bool ready_ = false;
 };
 
-// Runs work(i) for every i below count on up to `workers` threads and hands
+// Runs work(i) for every i below count on up to `workers` threads (and, with
+// CallerWorks, on the calling thread while it waits for a result) and hands
 // each result to consume(i, result) on the calling thread, in increasing i.
 // consume returns false to stop: items not started are then never worked on,
 // and Run returns once the workers have finished what they started. With no
@@ -53,11 +54,18 @@ class TOrderedRun {
 
   TOrderedRun(int workers, size_t window) : workers_(workers < 0 ? 0 : workers), window_(window < 1 ? 1 : window) {}
 
+  // The calling thread works on the next unclaimed item while the result it
+  // needs next is not ready, instead of sleeping; for work that may run on
+  // any thread. A batch whose results take about as long to act on as to
+  // make then keeps every core busy and its threads awake.
+  bool CallerWorks = false;
+
   // True when every item was consumed, false when consume stopped the run.
   bool Run(size_t count, const Work& work, const Consume& consume) {
     if (workers_ == 0 || count <= 1) return RunInline(count, work, consume);
     count_ = count;
-    next_ = consumed_ = 0;
+    next_ = consumed_ = idleWorkers_ = 0;
+    consumerWaits_ = false;
     stop_ = false;
     slots_.assign(std::min(window_, count), TOrderedResult<R>());
     std::vector<std::jthread> threads;
@@ -75,59 +83,80 @@ class TOrderedRun {
         run.claimable_.notify_all();
       }
     } stopOnExit{*this};
-    return ConsumeLoop(consume);
+    return ConsumeLoop(work, consume);
   }
 
  private:
+  static TOrderedResult<R> Produce(const Work& work, size_t i) {
+    TOrderedResult<R> r;
+    try {
+      r.value_.emplace(work(i));
+    } catch (...) {
+      r.error_ = std::current_exception();
+    }
+    r.ready_ = true;
+    return r;
+  }
+
   static bool RunInline(size_t count, const Work& work, const Consume& consume) {
     for (size_t i = 0; i < count; ++i) {
-      TOrderedResult<R> r;
-      try {
-        r.value_.emplace(work(i));
-      } catch (...) {
-        r.error_ = std::current_exception();
-      }
+      TOrderedResult<R> r = Produce(work, i);
       if (!consume(i, r)) return false;
     }
     return true;
   }
 
+  // True when an item may be claimed: one is left, and the window has a
+  // slot for it.
+  bool Claimable() const { return !stop_ && next_ < count_ && next_ < consumed_ + slots_.size(); }
+
+  // Wakes (and thereby costs a system call) only a thread that sleeps.
   void WorkLoop(const Work& work) {
     std::unique_lock lock(mutex_);
     for (;;) {
-      claimable_.wait(lock, [this] { return stop_ || next_ >= count_ || next_ < consumed_ + slots_.size(); });
+      ++idleWorkers_;
+      claimable_.wait(lock, [this] { return stop_ || next_ >= count_ || Claimable(); });
+      --idleWorkers_;
       if (stop_ || next_ >= count_) return;
       const size_t i = next_++;
       lock.unlock();
-      TOrderedResult<R> r;
-      try {
-        r.value_.emplace(work(i));
-      } catch (...) {
-        r.error_ = std::current_exception();
-      }
-      r.ready_ = true;
+      TOrderedResult<R> r = Produce(work, i);
       lock.lock();
       slots_[i % slots_.size()] = std::move(r);
-      ready_.notify_one();
+      if (consumerWaits_) ready_.notify_one();
     }
   }
 
-  bool ConsumeLoop(const Consume& consume) {
+  bool ConsumeLoop(const Work& work, const Consume& consume) {
     for (size_t i = 0; i < count_; ++i) {
       TOrderedResult<R>* slot = &slots_[i % slots_.size()];
       {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [slot] { return slot->ready_; });
+        while (!slot->ready_) {
+          if (CallerWorks && Claimable()) {
+            const size_t j = next_++;
+            lock.unlock();
+            TOrderedResult<R> r = Produce(work, j);
+            lock.lock();
+            slots_[j % slots_.size()] = std::move(r);
+            continue;
+          }
+          consumerWaits_ = true;
+          ready_.wait(lock);
+          consumerWaits_ = false;
+        }
       }
       // Workers never touch this slot until consumed_ passes i: the item
       // that reuses it lies a whole window ahead.
       const bool go_on = consume(i, *slot);
+      bool wake;
       {
         std::lock_guard lock(mutex_);
         *slot = TOrderedResult<R>();
         consumed_ = i + 1;
+        wake = idleWorkers_ > 0;
       }
-      claimable_.notify_all();
+      if (wake) claimable_.notify_all();
       if (!go_on) return false;
     }
     return true;
@@ -139,6 +168,8 @@ class TOrderedRun {
   std::condition_variable claimable_, ready_;
   std::vector<TOrderedResult<R>> slots_;
   size_t count_ = 0, next_ = 0, consumed_ = 0;
+  size_t idleWorkers_ = 0;     // workers asleep until an item can be claimed
+  bool consumerWaits_ = false;  // the calling thread sleeps until a result is ready
   bool stop_ = false;
 };
 

@@ -19,6 +19,7 @@ struct Shape {
   int workers;
   size_t window;
   size_t count;
+  bool callerWorks = false;
 };
 
 class OrderedRunShapes : public ::testing::TestWithParam<Shape> {};
@@ -32,6 +33,9 @@ TEST_P(OrderedRunShapes, InOrderAndBounded) {
   std::atomic<long> worstAhead{0};
   std::vector<size_t> seen;
   TOrderedRun<std::string> run(s.workers, s.window);
+  run.CallerWorks = s.callerWorks;
+  std::atomic<long> byCaller{0};
+  const std::thread::id caller = std::this_thread::get_id();
   const bool whole = run.Run(
       s.count,
       [&](size_t i) {
@@ -40,6 +44,7 @@ TEST_P(OrderedRunShapes, InOrderAndBounded) {
         while (ahead > worst && !worstAhead.compare_exchange_weak(worst, ahead)) {
         }
         Jitter(i);
+        byCaller += std::this_thread::get_id() == caller;
         return "item " + std::to_string(i);
       },
       [&](size_t i, TOrderedResult<std::string>& r) {
@@ -54,11 +59,17 @@ TEST_P(OrderedRunShapes, InOrderAndBounded) {
   if (s.workers > 0) {
     EXPECT_LE(worstAhead.load(), long(s.window));
   }
+  // Without CallerWorks the caller only consumes.
+  if (s.workers > 0 && s.count > 1 && !s.callerWorks) {
+    EXPECT_EQ(byCaller.load(), 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, OrderedRunShapes,
                          ::testing::Values(Shape{0, 8, 50}, Shape{1, 1, 50}, Shape{1, 4, 100}, Shape{2, 1, 50}, Shape{2, 3, 200}, Shape{4, 16, 500},
-                                           Shape{8, 64, 300}, Shape{4, 16, 0}, Shape{4, 16, 1}, Shape{16, 2, 40}));
+                                           Shape{8, 64, 300}, Shape{4, 16, 0}, Shape{4, 16, 1}, Shape{16, 2, 40},
+                                           Shape{1, 1, 50, true}, Shape{1, 4, 100, true}, Shape{2, 3, 200, true},
+                                           Shape{4, 16, 500, true}));
 
 // An item whose work throws hands its exception to the consumer at its
 // place in the order; the items around it are unaffected.
