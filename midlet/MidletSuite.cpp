@@ -26,13 +26,6 @@ constexpr const char* kManifestSpec = "MANIFEST.MF";
 // A manifest larger than this (none real is) is read by the full reader.
 constexpr size_t kMaxQuickManifest = 1 << 20;
 
-// Member names are shown as stored in the archive, with '/'.
-std::string SlashName(std::string name) {
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  return name;
-}
-
 std::string ErrorText(const ErrorRecord& e) {
   std::string text = ErrorMessage(e.code);
   if (text.empty()) text = "Error " + std::to_string(e.code);
@@ -80,6 +73,12 @@ TMidletSuite::TMidletSuite() {
   Jar.StoreEmptySubDirs = true;
 }
 
+std::string SlashName(std::string name) {
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return name;
+}
+
 int PickManifest(const std::vector<std::string>& names) {
   // The names were selected by "MANIFEST.MF" already: META-INF/MANIFEST.MF is
   // the manifest; another member of that name (a nested build file) only
@@ -110,18 +109,22 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
     if (!errors.empty()) throw EJarDamaged(ErrorText(errors.front()));
     throw EManifestMissing("List index out of bounds (0)");
   }
+  return DecodedEntryBytes(reader, stream, pick);
+}
+
+std::vector<uint8_t> DecodedEntryBytes(const TUnZip& reader, TDecompMemoryStream& stream, int i) {
   // The reader reports a member that fails its CRC check or decodes short.
-  const std::string& name = names[size_t(pick)];
+  const std::string name = stream.EntryName(i);
   const std::string shown = SlashName(name);
-  for (const auto& e : errors)
+  for (const auto& e : reader.Errors())
     if (SameMemberName(e.fileName, name)) throw EJarDamaged(ErrorText(e));
   // Only the bytes that were really decoded: a damaged member's header may
   // promise more than the stream holds.
-  int64_t begin = stream.EntryPosition(pick);
-  int64_t take = stream.EntryWritten(pick);
+  const int64_t begin = stream.EntryPosition(i);
+  const int64_t take = stream.EntryWritten(i);
   if (begin < 0 || take < 0 || take > stream.GetSize() - begin)
     throw EJarDamaged(std::string(ErrorMessage(kErrBadBlock)) + " (" + shown + ")");
-  if (take < stream.EntrySize(pick)) throw EJarDamaged(std::string(ErrorMessage(kErrReadFile)) + " (" + shown + ")");
+  if (take < stream.EntrySize(i)) throw EJarDamaged(std::string(ErrorMessage(kErrReadFile)) + " (" + shown + ")");
   const uint8_t* p = stream.Memory() + begin;
   return std::vector<uint8_t>(p, p + take);
 }

@@ -186,6 +186,12 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
 // JAR (the most of a collection) is read in one open without the reader;
 // any other goes through ReadJarManifest and throws as it does.
 TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile);
+// The bytes of entry i of a stream the reader extracted into, when the
+// reader decoded it whole; otherwise throws EJarDamaged saying why.
+std::vector<uint8_t> DecodedEntryBytes(const TUnZip& reader, TDecompMemoryStream& stream, int i);
+// A member name as stored in the archive, with '/' between folders (the
+// reader's index uses '\').
+std::string SlashName(std::string name);
 // Which of these member names, all selected by "MANIFEST.MF" in directory
 // order, is the manifest by the rule above; -1 when there are none.
 int PickManifest(const std::vector<std::string>& names);

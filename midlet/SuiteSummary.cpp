@@ -26,12 +26,6 @@ std::optional<std::string_view> RawAttribute(const ManifestDoc& main, std::strin
   return std::nullopt;
 }
 
-std::string SlashName(std::string name) {
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  return name;
-}
-
 std::string IconPath(std::string_view value) {
   value = TrimBlanks(value);
   while (!value.empty() && value.front() == '/') value.remove_prefix(1);
@@ -88,13 +82,12 @@ bool ReadJarMember(TUnZip& reader, const std::string& jarFile, const std::string
   }
   for (int i = 0; i < stream.Count(); ++i) {
     if (SlashName(stream.EntryName(i)) != member) continue;
-    for (const auto& e : reader.Errors())
-      if (SlashName(e.fileName) == member) return false;
-    const int64_t begin = stream.EntryPosition(i);
-    const int64_t take = stream.EntryWritten(i);
-    if (begin < 0 || take < 0 || take > stream.GetSize() - begin || take < stream.EntrySize(i)) return false;
-    bytes.assign(stream.Memory() + begin, stream.Memory() + begin + take);
-    return true;
+    try {
+      bytes = DecodedEntryBytes(reader, stream, i);
+      return true;
+    } catch (const EJarDamaged&) {
+      return false;
+    }
   }
   return false;
 }
