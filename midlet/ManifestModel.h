@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "midlet/MidletSuite.h"
@@ -19,6 +21,9 @@ struct ManifestParts {
   std::string sections;  // raw bytes from the first section's Name: line to the end of the text
 };
 ManifestParts SplitManifest(std::span<const uint8_t> bytes);
+// The value of the first main-section line of that name (compared without
+// case), as it stands after the colon; nullopt when there is none.
+std::optional<std::string_view> MainAttribute(const ManifestDoc& main, std::string_view name);
 
 // Removes every line of length 0 (a line of spaces stays).
 void RemoveEmptyLines(ManifestDoc& doc);

@@ -152,6 +152,15 @@ ManifestDoc ParseManifestLines(std::span<const uint8_t> bytes) {
   return JoinLines(bytes, SplitRawLines(bytes, BomLength(bytes, end), end));
 }
 
+std::optional<std::string_view> MainAttribute(const ManifestDoc& main, std::string_view name) {
+  for (const std::string& line : main) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && SameTextAscii(std::string_view(line).substr(0, colon), name))
+      return std::string_view(line).substr(colon + 1);
+  }
+  return std::nullopt;
+}
+
 ManifestParts SplitManifest(std::span<const uint8_t> bytes) {
   size_t end = TextEnd(bytes);
   std::vector<RawLine> raw = SplitRawLines(bytes, BomLength(bytes, end), end);

@@ -225,12 +225,9 @@ namespace {
 // UTF-8 text (bytes no code page reads become '_').
 TNameTemplate::Lookup AttributeLookup(const ManifestDoc& main, TManifestCodec& codec, const std::string& codePage) {
   return [&main, &codec, codePage](const std::string& name) -> std::optional<std::string> {
-    for (const std::string& line : main) {
-      const size_t colon = line.find(':');
-      if (colon == std::string::npos || !SameTextAscii(std::string_view(line).substr(0, colon), name)) continue;
-      return codec.Text(std::string_view(line).substr(colon + 1), codePage, "_");
-    }
-    return std::nullopt;
+    const auto value = MainAttribute(main, name);
+    if (!value) return std::nullopt;
+    return codec.Text(*value, codePage, "_");
   };
 }
 

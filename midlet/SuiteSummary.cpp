@@ -18,12 +18,9 @@ namespace {
 
 // The raw value of a main-section attribute (name compared without case).
 std::optional<std::string_view> RawAttribute(const ManifestDoc& main, std::string_view name) {
-  for (const std::string& line : main) {
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos || !SameTextAscii(std::string_view(line).substr(0, colon), name)) continue;
-    return TrimBlanks(std::string_view(line).substr(colon + 1));
-  }
-  return std::nullopt;
+  const auto value = MainAttribute(main, name);
+  if (!value) return std::nullopt;
+  return TrimBlanks(*value);
 }
 
 std::string IconPath(std::string_view value) {
