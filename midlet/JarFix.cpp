@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "engine/common/arxGbls.h"
 #include "engine/read/ArchiveSource.h"
 #include "engine/read/ZipMember.h"
 #include "midlet/JarFixText.h"
@@ -22,12 +23,6 @@ constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
 // size (as every command reads it), a Deflate64 member up to the next.
 constexpr uint64_t kMaxManifest = 16u << 20;
 constexpr uint64_t kMaxReencode = 256u << 20;
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // A name no reader may be given as a path: empty, with NUL, absolute, climbing out.
 bool UnsafeName(const std::string& n) {
@@ -191,7 +186,7 @@ bool Planner::CheckMembers() {
     const bool reencode =
         o_.deflate64ToDeflate && e.method == kMethodDeflate64 && e.uncompressedSize <= kMaxReencode;
     // The manifest is the first intact member of its name, in any letter case.
-    const bool manifest = manifest_ < 0 && SameIgnoringCase(e.name, kManifestName);
+    const bool manifest = manifest_ < 0 && SameTextAscii(e.name, kManifestName);
     const bool repair = manifest && e.uncompressedSize <= kMaxManifest;
     std::vector<uint8_t> bytes;
     damage_[i] = defer_ && !repair && !reencode ? Unplaceable(old_, e)
@@ -244,7 +239,7 @@ void Planner::FindDuplicates() {
 // META-INF/ and the manifest first, every other entry in its old order.
 std::vector<int> Planner::Order() {
   for (size_t i = 0; i < entries_.size() && folder_ < 0; ++i)
-    if (!drop_[i] && SameIgnoringCase(entries_[i].name, "META-INF/")) folder_ = int(i);
+    if (!drop_[i] && SameTextAscii(entries_[i].name, "META-INF/")) folder_ = int(i);
   std::vector<int> order;
   for (const int first : {folder_, manifest_})
     if (first >= 0 && !drop_[size_t(first)]) order.push_back(first);
