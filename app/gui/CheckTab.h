@@ -50,6 +50,13 @@ class TCheckTab : public QWidget {
 
   // Opens a JAR in the manifest editor (set by the window).
   std::function<void(const QString& path)> OpenInEditor;
+  // What the tab is doing, for the window's status bar ("" when idle).
+  std::function<void(const QString& text)> OnStatus;
+  // A batch on the selected rows starts (true) or ends (false); the window
+  // offers its Stop command while one runs.
+  std::function<void(bool busy)> OnBusy;
+  // Asks a running batch to stop after the JAR it is working on.
+  void Stop() { stopRequested_ = true; }
 
   QPushButton btnCheckAdd;
   QPushButton btnCheckAddFolder;
@@ -64,6 +71,7 @@ class TCheckTab : public QWidget {
 
   const TGuiServices& services_;
   const TOptions& options_;
+  bool stopRequested_ = false;
   TCheckTableModel model_;
   TCheckFilter filter_;
   TAuditReader reader_;
