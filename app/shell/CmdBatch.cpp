@@ -79,7 +79,8 @@ int Interrupted(CliContext& ctx, const TBatchEnd& end, size_t jars) {
 
 int BatchWorkers(int jobs) {
   if (jobs <= 0) jobs = int(std::max(1u, std::thread::hardware_concurrency()));
-  return jobs == 1 ? 0 : jobs;
+  // The calling thread works too (CallerWorks): it is one of the jobs.
+  return jobs - 1;
 }
 
 Collected CollectJars(const std::vector<std::string>& paths, bool recursive) {
