@@ -426,16 +426,6 @@ INSTANTIATE_TEST_SUITE_P(RenameAndJad, BatchStopTest,
                                   (info.param.by == StopBy::button ? "ByButton" : "ByEscape");
                          });
 
-TEST_F(MainWindowTest, EscapeOutsideABatchDoesNothing) {
-  AddJars(Renames(), {{"e1.jar", Manifest("Esc", "1.0")}});
-  Renames().CheckAll(true);
-  QApplication::setActiveWindow(window.get());
-  QTest::keyClick(window.get(), Qt::Key_Escape);
-  window->btnRenRenameClick();
-  EXPECT_EQ(window->StatusText(0), QStringLiteral("Processed 1 of 1 files"));
-  EXPECT_EQ(DirEntries(dir.path()), QStringList{"Esc 1.0.jar"});
-}
-
 TEST_F(MainWindowTest, ReadingProgressTakesPanelZeroAndGivesItBack) {
   AddJars(Jads(), {{"r1.jar", Manifest("One", "1")}, {"r2.jar", Manifest("Two", "1")}, {"r3.jar", ""}});
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Reading 0 of 3 JARs"));
