@@ -34,6 +34,27 @@ bool JadIsSigned(const std::string& jarFile) {
   return ReadWholeFile(JadPathOf(jarFile), jad, kMaxJadSize) && HasMidpSignature(ParseJadAttributes(jad));
 }
 
+// Why a file in which the reader found no manifest is damaged, or empty when
+// it is a sound ZIP that simply holds none. Text named .jar, a JAR cut short
+// (no end record) and a directory that is not where the records say are
+// damaged files, not suites without a manifest.
+std::string WhyNoArchive(const TUnZip& reader) {
+  switch (reader.ArcType()) {
+    case atJar:
+    case atJarExe:
+    case atZip:
+    case atZipExe:
+    case atZipDS:
+    case atZipMV:
+      break;
+    default:
+      return "not a ZIP archive";
+  }
+  for (const Finding& f : reader.Findings())
+    if (f.severity == TSeverity::error) return f.text;
+  return {};
+}
+
 }  // namespace
 
 std::string IconMemberOf(const ManifestDoc& main) {
@@ -96,7 +117,8 @@ TSuiteSummary ReadSuiteSummary(TUnZip& reader, TManifestCodec& codec, const std:
   } catch (const EJarDamaged& e) {
     s.error = std::string("damaged: ") + e.what();
   } catch (const EManifestMissing&) {
-    s.error = "no META-INF/MANIFEST.MF";
+    const std::string why = WhyNoArchive(reader);
+    s.error = why.empty() ? "no META-INF/MANIFEST.MF" : "damaged: " + why;
   } catch (const std::exception& e) {
     s.error = e.what();
   }

@@ -18,8 +18,9 @@ namespace parcelix {
 inline constexpr int64_t kMaxIconBytes = 1 << 20;
 
 struct TSuiteSummary {
-  // Why the manifest could not be read ("damaged: ...", "no
-  // META-INF/MANIFEST.MF"); empty when it was.
+  // Why the manifest could not be read: "damaged: ..." (the file is no
+  // sound ZIP, or the manifest fails its check) or "no META-INF/MANIFEST.MF"
+  // (a sound ZIP without one); empty when it was.
   std::string error;
   std::vector<uint8_t> manifest;
   // As the manifest's code page reads them, in UTF-8; empty when missing.

@@ -2,6 +2,7 @@
 #include "app/gui/mainUnit.h"
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include <QAction>
@@ -81,6 +82,7 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
     : Services(std::move(services)),
       SettingsPath(SettingsFilePath()),
       help_(help),
+      stopShortcut_(QKeySequence(Qt::Key_Escape), this),
       TabCheck(Services, suite_.Options),
       fader_(*this) {
   setObjectName(QStringLiteral("frmMain"));
@@ -126,6 +128,7 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   Design(MenuIntegrONButton, "MenuIntegrONButton", "ON", "Context menu integration: ON");
   Design(MenuIntegrOFFButton, "MenuIntegrOFFButton", "OFF", "Context menu integration: OFF");
   Design(btnOptionsHelp, "btnOptionsHelp", "Help", "Help");
+  Design(btnStop, "btnStop", "Stop", "Stop after the file in hand (Esc)");
 
   BuildListTab(TabRename, renameLayout_, RenameList,
                {btnRenAdd, btnRenAddFolder, btnRenDelete, btnRenRename, btnRenHelp});
@@ -149,6 +152,13 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   statusBar()->setSizeGripEnabled(true);
   statusBar()->addWidget(&panel0_);
   statusBar()->addWidget(&panel1_, 1);
+  // Stop: offered only while a batch runs.
+  statusBar()->addPermanentWidget(&btnStop);
+  btnStop.setFocusPolicy(Qt::NoFocus);
+  btnStop.hide();
+  stopShortcut_.setEnabled(false);
+  connect(&btnStop, &QPushButton::clicked, this, &TfrmMain::btnStopClick);
+  connect(&stopShortcut_, &QShortcut::activated, this, &TfrmMain::btnStopClick);
 
   connect(&btnRenAdd, &QPushButton::clicked, this, &TfrmMain::btnRenAddClick);
   connect(&btnMakeJadAdd, &QPushButton::clicked, this, &TfrmMain::btnMakeJadAddClick);
@@ -165,6 +175,8 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   connect(&TabCheck.btnCheckAddFolder, &QPushButton::clicked, this, [this] { TabCheck.AddPaths(ChooseJarFolder()); });
   connect(&TabCheck.btnCheckHelp, &QPushButton::clicked, this, &TfrmMain::btnCheckHelpClick);
   TabCheck.OpenInEditor = [this](const QString& path) { OpenInEditor(path); };
+  TabCheck.OnStatus = [this](const QString& text) { SetStatus(0, text); };
+  TabCheck.OnBusy = [this](bool busy) { CheckTabBusy(busy); };
   connect(&AddVersionCheckBox, &QCheckBox::clicked, this, &TfrmMain::AddVersionCheckBoxClick);
   connect(&TemplateEdit, &QLineEdit::textChanged, this, &TfrmMain::TemplateEditChange);
   connect(&TemplateEdit, &QLineEdit::editingFinished, this, &TfrmMain::TemplateEditExit);
@@ -195,6 +207,8 @@ TfrmMain::TfrmMain(TChmHelpViewer& help, TGuiServices services)
   optionsTimer_.setSingleShot(true);
   optionsTimer_.setInterval(150);  // typing a template works the names out once it pauses
   connect(&optionsTimer_, &QTimer::timeout, this, &TfrmMain::PreviewOptionsChanged);
+  progressTimer_.setInterval(100);
+  connect(&progressTimer_, &QTimer::timeout, this, &TfrmMain::ShowReadingProgress);
   reader_.IconSide = RenameList.IconSide();
   reader_.OnRead = [this](std::vector<TSuiteRead>& batch) { SuitesRead(batch); };
   reader_.SetOptions(PreviewOptions());
@@ -356,8 +370,8 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
   e->ignore();
   if (busy_) {
     // Stop after the JAR being processed, then close.
-    stopRequested_ = true;
     closeAfterBatch_ = true;
+    btnStopClick();
     return;
   }
   if (fader_.Running()) return;
@@ -409,6 +423,7 @@ void TfrmMain::AddPaths(TCheckListBox& list, const QStringList& paths) {
   if (paths.isEmpty()) return;
   list.Items().AddMany(paths);
   ReadSuites(paths);
+  ShowReadingProgress();  // what was added is counted at once
   ScheduleRefresh();
 }
 
@@ -457,11 +472,31 @@ void TfrmMain::SetBusy(bool busy) {
   busy_ = busy;
   if (busy) stopRequested_ = false;
   // The whole tab area (lists, buttons, options) and the commands that open
-  // another window wait for the run; help stays available.
+  // another window wait for the run; help stays available, and Stop is
+  // offered.
   PageControl.setEnabled(!busy);
   manifestEditorAction_->setEnabled(!busy);
   addFolderAction_->setEnabled(!busy);
   aboutAction_->setEnabled(!busy);
+  btnStop.setEnabled(busy);
+  btnStop.setVisible(busy);
+  stopShortcut_.setEnabled(busy);
+}
+
+// The Check tab runs its batches itself; the window locks the rest and
+// offers Stop as for its own.
+void TfrmMain::CheckTabBusy(bool busy) {
+  if (busy == checkBusy_ || (busy && busy_)) return;
+  checkBusy_ = busy;
+  SetBusy(busy);
+  if (!busy && std::exchange(closeAfterBatch_, false)) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TfrmMain::btnStopClick() {
+  if (!busy_) return;
+  stopRequested_ = true;
+  if (checkBusy_) TabCheck.Stop();
+  btnStop.setEnabled(false);  // asked once; the run ends after the JAR in hand
 }
 
 void TfrmMain::RunBatch(TCheckListBox& list, bool rename) {
@@ -473,6 +508,7 @@ void TfrmMain::RunBatch(TCheckListBox& list, bool rename) {
   {
     BusyScope busy(*this);
     const int count = items.Count();
+    int position = 0;  // of the last item processed, counted from 1
     for (int i = 0; i < count; ++i) {
       if (!items.Checked(i)) continue;
       try {
@@ -487,10 +523,12 @@ void TfrmMain::RunBatch(TCheckListBox& list, bool rename) {
         break;
       }
       done.push_back(i);
-      SetStatus(0, QStringLiteral("Processed %1 of %2 files").arg(i + 1).arg(count));
+      position = i + 1;
+      SetStatus(0, QStringLiteral("Processed %1 of %2 files").arg(position).arg(count));
       pump_();
       if (stopRequested_) {
         finished = false;
+        SetStatus(0, QStringLiteral("Stopped after %1 of %2 files").arg(position).arg(count));
         break;
       }
     }

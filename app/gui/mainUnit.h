@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -58,6 +59,8 @@ class TfrmMain : public QMainWindow {
   QTabWidget& Pages() { return PageControl; }
   QString StatusText(int panel) const;
   bool Busy() const { return busy_; }
+  // The status bar's Stop command (shown only while a batch runs).
+  QPushButton& StopButton() { return btnStop; }
   // Where the next Add dialog opens: the directory files were last added
   // from, else the user's home.
   QString AddDialogDirectory() const;
@@ -103,6 +106,9 @@ class TfrmMain : public QMainWindow {
   void btnMakeJadHelpClick();
   void btnOptionsHelpClick();
   void btnCheckHelpClick();
+  // Stop (the status bar's button or Escape): the running batch ends after
+  // the JAR in hand.
+  void btnStopClick();
   void DisplayHint(const QString& hint);
   // Files dropped from the file manager, in the order of the drop.
   void WMDropFiles(const QStringList& paths);
@@ -146,7 +152,9 @@ class TfrmMain : public QMainWindow {
   void SaveOption(bool& option, const QCheckBox& box);
   void ApplyStayOnTop(bool on);
   void SetBusy(bool busy);
+  void CheckTabBusy(bool busy);
   void SetStatus(int panel, const QString& text);
+  void ShowReadingProgress();
 
   // The rows' previews: what each JAR is (read on worker threads), what a
   // run will do with it.
@@ -173,6 +181,7 @@ class TfrmMain : public QMainWindow {
   QString lastOpenDir_;
   bool busy_ = false;
   bool stopRequested_ = false;
+  bool checkBusy_ = false;  // the busy state is the Check tab's batch
   bool closeAfterBatch_ = false;
   bool closing_ = false;
 
@@ -217,6 +226,8 @@ class TfrmMain : public QMainWindow {
   QPushButton btnOptionsHelp;
   QLabel panel0_;
   QLabel panel1_;
+  QPushButton btnStop;
+  QShortcut stopShortcut_;
   // After the status bar's panels: while it goes, the tab shown in its place
   // may still post hints to them.
   TCheckTab TabCheck;
@@ -233,6 +244,12 @@ class TfrmMain : public QMainWindow {
   // What the JARs of the lists are, by display path; shared by both lists.
   QHash<QString, std::shared_ptr<SuiteEntry>> suites_;
   QSet<QString> reading_;
+  // Reading progress in panel 0: the JARs of this round of reads, and what
+  // the panel said before the round (given back when it ends).
+  int readTotal_ = 0;
+  QString beforeReading_;
+  QString readingText_;
+  QTimer progressTimer_;
   // Rename rows (by index) whose new name another file has, or an earlier
   // checked row takes first.
   std::vector<bool> renameTaken_;

@@ -43,7 +43,31 @@ void TfrmMain::ReadSuites(const QStringList& paths) {
     reading_.insert(p);
     todo << p;
   }
+  if (todo.isEmpty()) return;
+  readTotal_ += static_cast<int>(todo.size());
   reader_.Read(todo);
+  // Told every 100 ms while the round lasts: a short read (the JADs just
+  // made) leaves the panel alone.
+  if (!progressTimer_.isActive()) progressTimer_.start();
+}
+
+// Panel 0 counts the JARs read in this round; a batch's own progress takes
+// the panel while it runs. When the round ends, the panel says again what it
+// said before (unless something else has written to it since).
+void TfrmMain::ShowReadingProgress() {
+  const bool ours = !readingText_.isEmpty() && StatusText(0) == readingText_;
+  if (reading_.isEmpty()) {
+    progressTimer_.stop();
+    readTotal_ = 0;
+    if (ours) SetStatus(0, beforeReading_);
+    readingText_.clear();
+    return;
+  }
+  if (busy_) return;
+  if (!ours) beforeReading_ = StatusText(0);
+  const int done = readTotal_ - static_cast<int>(reading_.size());
+  readingText_ = QStringLiteral("Reading %1 of %2 JARs").arg(done).arg(readTotal_);
+  SetStatus(0, readingText_);
 }
 
 void TfrmMain::SuitesRead(std::vector<TSuiteRead>& batch) {
@@ -68,6 +92,7 @@ void TfrmMain::SuitesRead(std::vector<TSuiteRead>& batch) {
     if (e.generation != reader_.Generation()) again.emplace_back(r.path, e.summary);
   }
   if (!again.empty()) reader_.Rename(again);
+  if (reading_.isEmpty()) ShowReadingProgress();  // the round is over: the panel is given back
   ScheduleRefresh();
 }
 

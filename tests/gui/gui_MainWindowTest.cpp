@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
@@ -333,6 +334,145 @@ TEST_F(MainWindowTest, ClosingDuringABatchStopsItThenCloses) {
   int oldNames = 0;
   for (const QString& f : DirEntries(dir.path())) oldNames += f.startsWith(QLatin1Char('n')) ? 1 : 0;
   EXPECT_EQ(oldNames, left);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }, 5000));
+}
+
+// ---- Stop, and what the status bar says ----
+
+enum class StopBy { button, escape };
+struct StopCase {
+  bool rename;
+  StopBy by;
+};
+
+class BatchStopTest : public MainWindowTest, public ::testing::WithParamInterface<StopCase> {};
+
+// Stop is asked while panel 0 says the k-th JAR is done: the run ends after
+// that JAR, or after the next when the ask came while the engine worked on it.
+TEST_P(BatchStopTest, EndsAfterTheJarInHandAndLeavesEveryFileDoneOrUntouched) {
+  const StopCase c = GetParam();
+  constexpr int kJars = 30, kAskAt = 4;
+  TCheckListModel& list = c.rename ? Renames() : Jads();
+  std::vector<std::pair<QString, std::string>> jars;
+  for (int i = 0; i < kJars; ++i)
+    jars.push_back({QStringLiteral("s%1.jar").arg(i, 2, 10, QLatin1Char('0')), Manifest("Stop", std::to_string(i))});
+  AddJars(list, jars);
+  list.CheckAll(true);
+  window->Pages().setCurrentIndex(c.rename ? 0 : 1);
+  window->Pump().IntervalMs = 0;
+  QApplication::setActiveWindow(window.get());
+  QPushButton& stop = window->StopButton();
+  EXPECT_FALSE(stop.isVisible());
+
+  bool asked = false, shown = true;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    shown &= stop.isVisible() && stop.isEnabled();
+    if (asked || window->StatusText(0) != QStringLiteral("Processed %1 of %2 files").arg(kAskAt).arg(kJars)) return;
+    asked = true;
+    if (c.by == StopBy::button)
+      stop.click();
+    else
+      QTest::keyClick(window.get(), Qt::Key_Escape);
+  });
+  timer.start(0);
+  c.rename ? window->btnRenRenameClick() : window->btnMakeJadMakeClick();
+  timer.stop();
+
+  ASSERT_TRUE(asked);
+  EXPECT_TRUE(shown) << "Stop is offered throughout the run";
+  EXPECT_FALSE(stop.isVisible());
+  EXPECT_TRUE(window->Pages().isEnabled());
+  EXPECT_TRUE(rec.messages.empty());
+  const QString said = window->StatusText(0);
+  const int done = said.section(QLatin1Char(' '), 2, 2).toInt();
+  EXPECT_EQ(said, QStringLiteral("Stopped after %1 of %2 files").arg(done).arg(kJars));
+  ASSERT_TRUE(done == kAskAt || done == kAskAt + 1) << said.toStdString();
+
+  // The first `done` JARs were processed, the rest untouched; no file is half
+  // written or left behind.
+  QStringList expected, listed;
+  for (int i = 0; i < kJars; ++i) {
+    const QString old = QStringLiteral("s%1").arg(i, 2, 10, QLatin1Char('0'));
+    if (c.rename) {
+      expected << (i < done ? QStringLiteral("Stop %1.jar").arg(i) : old + ".jar");
+    } else {
+      expected << old + ".jar";
+      if (i < done) expected << old + ".jad";
+    }
+    if (!c.rename || i >= done) listed << old + ".jar";
+  }
+  expected.sort();
+  EXPECT_EQ(DirEntries(dir.path()), expected);
+  // The list holds what is left to do, still checked: running again goes on.
+  EXPECT_EQ(Paths(list), listed);
+  EXPECT_EQ(list.CheckedCount(), list.Count());
+  if (c.rename) {
+    const QString last = P(QStringLiteral("Stop %1.jar").arg(done - 1));
+    EXPECT_NE(ReadMember(last, "META-INF/MANIFEST.MF").find("MIDlet-Version: " + std::to_string(done - 1)),
+              std::string::npos);
+    EXPECT_EQ(UnzipTest(last), 0);
+  } else {
+    const std::string jad = ReadFile(P(QStringLiteral("s%1.jad").arg(done - 1, 2, 10, QLatin1Char('0'))));
+    EXPECT_NE(jad.find("MIDlet-Version: " + std::to_string(done - 1) + "\r\n"), std::string::npos) << jad;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RenameAndJad, BatchStopTest,
+                         ::testing::Values(StopCase{true, StopBy::button}, StopCase{true, StopBy::escape},
+                                           StopCase{false, StopBy::button}, StopCase{false, StopBy::escape}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                           return std::string(info.param.rename ? "Rename" : "MakeJad") +
+                                  (info.param.by == StopBy::button ? "ByButton" : "ByEscape");
+                         });
+
+TEST_F(MainWindowTest, ReadingProgressTakesPanelZeroAndGivesItBack) {
+  AddJars(Jads(), {{"r1.jar", Manifest("One", "1")}, {"r2.jar", Manifest("Two", "1")}, {"r3.jar", ""}});
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Reading 0 of 3 JARs"));
+  ASSERT_TRUE(QTest::qWaitFor([this] { return window->PreviewsReady(); }, 20000));
+  EXPECT_EQ(window->StatusText(0), QString());
+
+  // What a batch said comes back once a later read is over.
+  Jads().SetChecked(0, true);
+  window->btnMakeJadMakeClick();
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Processed 1 of 3 files"));
+  ASSERT_TRUE(QTest::qWaitFor([this] { return window->PreviewsReady(); }, 20000));  // the new JAD read again
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Processed 1 of 3 files"));
+  AddJars(Renames(), {{"r4.jar", Manifest("Four", "1")}, {"r5.jar", Manifest("Five", "1")}});
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Reading 0 of 2 JARs"));
+  ASSERT_TRUE(QTest::qWaitFor([this] { return window->PreviewsReady(); }, 20000));
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Processed 1 of 3 files"));
+}
+
+// The Check tab runs its own batches: the window shows its words, locks the
+// rest while it runs, and its Stop and closing reach the tab.
+TEST_F(MainWindowTest, CheckTabTalksThroughTheStatusBar) {
+  TCheckTab& tab = window->CheckTab();
+  ASSERT_TRUE(tab.OnStatus && tab.OnBusy);
+  QPushButton& stop = window->StopButton();
+  tab.OnStatus(QStringLiteral("Checking 3 of 9 JARs"));
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Checking 3 of 9 JARs"));
+
+  tab.OnBusy(true);
+  EXPECT_TRUE(stop.isVisible());
+  EXPECT_TRUE(stop.isEnabled());
+  EXPECT_TRUE(window->Busy());
+  EXPECT_FALSE(window->Pages().isEnabled());
+  stop.click();
+  EXPECT_FALSE(stop.isEnabled()) << "asked once";
+  tab.OnBusy(false);
+  EXPECT_FALSE(stop.isVisible());
+  EXPECT_FALSE(window->Busy());
+  EXPECT_TRUE(window->Pages().isEnabled());
+  tab.OnStatus(QString());
+  EXPECT_EQ(window->StatusText(0), QString());
+
+  // Closed while the tab works: the window waits for it, then closes.
+  tab.OnBusy(true);
+  window->close();
+  QTest::qWait(50);
+  EXPECT_TRUE(window->isVisible());
+  tab.OnBusy(false);
   EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }, 5000));
 }
 
