@@ -96,9 +96,14 @@ void TSuiteHeader::Clear() {
 }
 
 void TSuiteHeader::Show(const QString& jarFile, const TSuiteSummary& summary, const AuditResult& audit) {
-  const QImage own = TSuiteReader::DecodeIcon(summary.iconBytes, kIconSide);
-  hasSuiteIcon_ = !own.isNull();
-  icon_.setPixmap(QPixmap::fromImage(hasSuiteIcon_ ? own : TCheckListBox::NeutralJarIcon(kIconSide)));
+  // Drawn at the screen's pixel density, so a phone's small icon is scaled once.
+  const qreal ratio = devicePixelRatioF();
+  const int side = qRound(kIconSide * ratio);
+  QImage icon = TSuiteReader::DecodeIcon(summary.iconBytes, side);
+  hasSuiteIcon_ = !icon.isNull();
+  if (!hasSuiteIcon_) icon = TCheckListBox::NeutralJarIcon(side);
+  icon.setDevicePixelRatio(ratio);
+  icon_.setPixmap(QPixmap::fromImage(icon));
   titleText_ = TitleOf(jarFile, summary);
   title_.setToolTip(PlainTip({titleText_, jarFile}));
   groups_ = GroupFindings(audit);
