@@ -23,7 +23,8 @@ QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_c
 // Tool tips take text that looks like markup as markup: a manifest's values
 // and the sentences quoting them are escaped, and long lines wrap.
 QString PlainTip(const QStringList& lines) {
-  return QStringLiteral("<qt>") + lines.join(QLatin1Char('\n')).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+  return QStringLiteral("<qt>") +
+         lines.join(QLatin1Char('\n')).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
          QStringLiteral("</qt>");
 }
 
@@ -121,7 +122,8 @@ std::vector<TSuiteHeader::Group> TSuiteHeader::GroupFindings(const AuditResult& 
     it->sentences << QStringLiteral("%1: %2: %3").arg(QLatin1String(AuditSeverityName(f.severity)), code, Text(f.text));
   }
   // The worst first; codes of one severity in the order found.
-  std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) { return a.severity > b.severity; });
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const Group& a, const Group& b) { return a.severity > b.severity; });
   return groups;
 }
 
@@ -146,7 +148,8 @@ void TSuiteHeader::Fit() {
     const Group& g = groups_[shown];
     ShowChip(chips_[shown], g);
     const qsizetype rest = total - covered - g.sentences.size();
-    const int reserve = rest > 0 ? more_.fontMetrics().horizontalAdvance(QStringLiteral("+%1 more").arg(rest)) + spacing : 0;
+    const int reserve =
+        rest > 0 ? more_.fontMetrics().horizontalAdvance(QStringLiteral("+%1 more").arg(rest)) + spacing : 0;
     // The worst code is shown even when nothing else fits.
     if (shown > 0 && used + chips_[shown].sizeHint().width() + reserve > room) break;
     used += chips_[shown].sizeHint().width() + spacing;
