@@ -6,12 +6,11 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "app/gui/SeverityColour.h"
+
 namespace parcelix {
 
 namespace {
-
-const QColor kErrorColour(0xb0, 0x00, 0x20);
-const QColor kWarningColour(0x9a, 0x6a, 0x00);
 
 QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -150,8 +149,7 @@ QVariant TCheckTableModel::FindingsData(const Row& row, int role) const {
     case SortRole: return worst ? static_cast<int>(*worst) : -1;
     case Qt::ToolTipRole: return row.audit->findings.empty() ? QVariant() : QVariant(Sentences(*row.audit));
     case Qt::ForegroundRole:
-      if (worst == AuditSeverity::error) return QBrush(kErrorColour);
-      if (worst == AuditSeverity::warning) return QBrush(kWarningColour);
+      if (worst && SeverityColour(*worst).isValid()) return QBrush(SeverityColour(*worst));
       return {};
     default: return {};
   }

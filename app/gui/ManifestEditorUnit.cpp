@@ -11,7 +11,10 @@
 #include <QShowEvent>
 
 #include "app/gui/HelpViewer.h"
+#include "app/shell/ContextMenu.h"
+#include "midlet/AuditExaminer.h"
 #include "midlet/JarSignature.h"
+#include "midlet/SuiteSummary.h"
 
 namespace parcelix {
 
@@ -135,7 +138,7 @@ void TManifestGrid::CommitEdits() {
 
 TfrmManifestEditor::TfrmManifestEditor(TMidletSuite& suite, const TGuiServices& services, TChmHelpViewer& help,
                                        QWidget* parent)
-    : QDialog(parent), suite_(suite), services_(services), help_(help), fader_(*this) {
+    : QDialog(parent), suite_(suite), services_(services), help_(help), fader_(*this), program_(ProgramPath()) {
   setObjectName(QStringLiteral("frmManifestEditor"));
   setWindowTitle(QStringLiteral("Manifest Editor"));
   // A single border with only the close box: no resizing, no help button.
@@ -172,18 +175,21 @@ TfrmManifestEditor::TfrmManifestEditor(TMidletSuite& suite, const TGuiServices& 
   btnManifestHelp.setToolTip(QStringLiteral("Help"));
   btnManifestHelp.setAutoDefault(false);
 
-  layout_.addWidget(&Manifest, 0, 0, 1, 4);
-  layout_.setRowStretch(0, 1);
+  layout_.addWidget(&SuiteHeader, 0, 0, 1, 4);
+  layout_.addWidget(&Manifest, 1, 0, 1, 4);
+  layout_.setRowStretch(1, 1);
   layout_.setColumnStretch(0, 1);
-  layout_.addWidget(&btnManifestSave, 1, 1);
-  layout_.addWidget(&btnManifestCancel, 1, 2);
-  layout_.addWidget(&btnManifestHelp, 1, 3);
+  layout_.addWidget(&btnManifestSave, 2, 1);
+  layout_.addWidget(&btnManifestCancel, 2, 2);
+  layout_.addWidget(&btnManifestHelp, 2, 3);
   setLayout(&layout_);
 
   connect(&btnManifestSave, &QPushButton::clicked, this, &TfrmManifestEditor::btnManifestSaveClick);
   connect(&btnManifestCancel, &QPushButton::clicked, this, &TfrmManifestEditor::btnManifestCancelClick);
   connect(&btnManifestHelp, &QPushButton::clicked, this, &TfrmManifestEditor::btnManifestHelpClick);
 }
+
+TfrmManifestEditor::~TfrmManifestEditor() = default;
 
 void TfrmManifestEditor::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
@@ -198,6 +204,27 @@ void TfrmManifestEditor::FormShow() {
     model_.SetLines(lines, suite_.ManifestCodePage(suite_.ManifestJarFile));
   });
   if (model_.RowCount() > 0) Manifest.setCurrentIndex(model_.index(0, 1));
+  RefreshHeader();
+}
+
+void TfrmManifestEditor::RefreshHeader() {
+  const std::string& jar = suite_.ManifestJarFile;
+  TSuiteSummary summary;
+  AuditResult audit;
+  // The audit of one JAR takes a few milliseconds; the SHA-256 that finds
+  // duplicates matters only across a collection and is left out.
+  try {
+    summary = ReadSuiteSummary(suite_.UnJar, suite_.Codec(), jar);
+  } catch (const std::exception& e) {
+    summary.error = e.what();  // a code page of the settings that names none, or no memory
+  }
+  try {
+    if (!examiner_) examiner_ = std::make_unique<TAuditExaminer>(program_);
+    audit = ExamineForAudit(jar, *examiner_, false).audit;
+  } catch (const std::exception& e) {
+    audit.findings.push_back({"unreadable", AuditSeverity::error, e.what()});
+  }
+  SuiteHeader.Show(FromNativePath(jar), summary, audit);
 }
 
 void TfrmManifestEditor::btnManifestSaveClick() {
@@ -219,6 +246,8 @@ void TfrmManifestEditor::btnManifestSaveClick() {
     } catch (const std::exception& e) {
       error = QString::fromUtf8(e.what());
     }
+    // The JAR (perhaps renamed, with a new JAD) as the save left it.
+    RefreshHeader();
     QApplication::restoreOverrideCursor();
     Manifest.setEnabled(true);
     btnManifestCancel.setEnabled(true);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <QTableView>
 
 #include "app/gui/GuiServices.h"
+#include "app/gui/SuiteHeader.h"
 #include "app/gui/WindowFader.h"
 #include "midlet/CodePage.h"
 #include "midlet/MidletSuite.h"
@@ -19,6 +21,7 @@
 namespace parcelix {
 
 class TChmHelpViewer;
+struct TAuditExaminer;
 
 // The grid's rows: key and value. Manifest text is 8-bit in the manifest's
 // code page; a cell shows it as text, keeps the bytes it was loaded from and
@@ -66,6 +69,7 @@ class TfrmManifestEditor : public QDialog {
  public:
   TfrmManifestEditor(TMidletSuite& suite, const TGuiServices& services, TChmHelpViewer& help,
                      QWidget* parent = nullptr);
+  ~TfrmManifestEditor() override;
 
   static constexpr int kClientWidth = 505;
   static constexpr int kClientHeight = 377;
@@ -74,6 +78,10 @@ class TfrmManifestEditor : public QDialog {
   TManifestGridModel& Model() { return model_; }
   TManifestGrid& Grid() { return Manifest; }
   TWindowFader& Fader() { return fader_; }
+  TSuiteHeader& Header() { return SuiteHeader; }
+  // The program whose crypto module checks the suite's signatures (this
+  // process's program unless set before the window is first shown).
+  void SetProgram(const std::string& program) { program_ = program; }
 
   // Handlers.
   void FormShow();  // fills the grid from ManifestJarFile
@@ -96,15 +104,20 @@ class TfrmManifestEditor : public QDialog {
   TChmHelpViewer& help_;
   // True when the JAR is not signed, or the user accepts that a save breaks its signature.
   bool ConfirmSignatureBreak();
+  // Shows the icon, name and findings of ManifestJarFile above the grid.
+  void RefreshHeader();
   bool busy_ = false;
   int result_ = 0;
   TManifestGridModel model_;
   QGridLayout layout_;
+  TSuiteHeader SuiteHeader;
   TManifestGrid Manifest;
   QPushButton btnManifestSave;
   QPushButton btnManifestCancel;
   QPushButton btnManifestHelp;
   TWindowFader fader_;
+  std::string program_;
+  std::unique_ptr<TAuditExaminer> examiner_;  // made on the first show, kept for the next
 };
 
 }  // namespace parcelix

@@ -6,11 +6,19 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTest>
+#include <QTextDocument>
 
+#include "app/gui/CheckListBox.h"
 #include "app/gui/HelpViewer.h"
 #include "app/gui/ManifestEditorUnit.h"
+#include "app/gui/SeverityColour.h"
 #include "gui_Support.h"
 
 namespace parcelix::test {
@@ -26,6 +34,7 @@ class ManifestEditorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     editor.Fader().DurationMs = 0;
+    editor.SetProgram(PARCELIX_BINARY);
     jar = dir.filePath(QStringLiteral("Game.jar"));
   }
 
@@ -344,6 +353,233 @@ TEST_F(ManifestEditorTest, ASaveThatBreaksASignatureIsAskedFirst) {
     }
     QFile::remove(jar);
   }
+}
+
+// ---- The strip above the grid: the suite's icon, name and audit findings ----
+
+// A manifest the audit finds nothing in: every required attribute, the
+// MIDlet's class and icon in the JAR (MidletJar holds com/example/Main.class).
+std::string CleanManifest(const std::string& extra = "", const std::string& vendor = "Example",
+                          const std::string& icon = "/icon.png") {
+  return "Manifest-Version: 1.0\r\nMIDlet-Name: Foo\r\nMIDlet-Version: 1.0\r\n" +
+         (vendor.empty() ? std::string() : "MIDlet-Vendor: " + vendor + "\r\n") + "MIDlet-1: Foo, " + icon +
+         ", com.example.Main\r\nMicroEdition-Profile: MIDP-2.0\r\n"
+         "MicroEdition-Configuration: CLDC-1.1\r\n" + extra + "\r\n";
+}
+
+// Tool tip text as the user reads it, one line per finding.
+QStringList TipLines(const QString& tip) {
+  QTextDocument doc;
+  doc.setHtml(tip);
+  QString text = doc.toPlainText();
+  text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+  return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// What the header shows, read from its widgets.
+struct HeaderView {
+  struct Chip {
+    QString text;
+    QColor colour;
+    QStringList lines;
+    QRect geometry;
+  };
+  QString title;
+  QImage icon;
+  std::vector<Chip> chips;  // the visible ones, left to right
+  QString more;             // "" when hidden
+  QStringList moreLines;
+  bool clean = false;
+  int findingsWidth = 0;
+
+  // Every finding the header tells of, as "severity: code: text", sorted.
+  QStringList AllFindings() const {
+    QStringList all = moreLines;
+    if (more.isEmpty())
+      for (const Chip& c : chips) all << c.lines;
+    all.sort();
+    return all;
+  }
+};
+
+HeaderView ReadHeader(TSuiteHeader& header) {
+  HeaderView v;
+  v.title = header.findChild<QLabel*>(QStringLiteral("SuiteTitle"))->text();
+  v.icon = header.findChild<QLabel*>(QStringLiteral("SuiteIcon"))->pixmap().toImage();
+  for (int i = 0; i < TSuiteHeader::kMaxShown; ++i) {
+    auto* chip = header.findChild<QLabel*>(QStringLiteral("Finding%1").arg(i));
+    if (chip->isHidden()) continue;
+    v.chips.push_back({chip->text(), chip->palette().color(QPalette::WindowText), TipLines(chip->toolTip()),
+                       chip->geometry()});
+    v.findingsWidth = chip->parentWidget()->width();
+  }
+  auto* more = header.findChild<QLabel*>(QStringLiteral("MoreFindings"));
+  if (!more->isHidden()) {
+    v.more = more->text();
+    v.moreLines = TipLines(more->toolTip());
+  }
+  v.clean = !header.findChild<QLabel*>(QStringLiteral("NoFindings"))->isHidden();
+  return v;
+}
+
+// The findings `parcelix check` prints for a JAR, as "severity: code: text", sorted.
+QStringList CheckCommandFindings(const QString& jar) {
+  QProcess check;
+  check.start(QStringLiteral(PARCELIX_BINARY), {QStringLiteral("check"), QStringLiteral("--json"), jar});
+  EXPECT_TRUE(check.waitForFinished(60000));
+  const QJsonObject result = QJsonDocument::fromJson(check.readAllStandardOutput().split('\n').first()).object();
+  QStringList all;
+  for (const QJsonValue f : result[QStringLiteral("findings")].toArray())
+    all << QStringLiteral("%1: %2: %3").arg(f[QStringLiteral("severity")].toString(),
+                                            f[QStringLiteral("code")].toString(), f[QStringLiteral("text")].toString());
+  all.sort();
+  return all;
+}
+
+QImage Argb(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+
+TEST_F(ManifestEditorTest, HeaderShowsTheSuitesIconElseTheNeutralJarIcon) {
+  struct Case {
+    const char* name;
+    std::string manifest;
+    std::vector<std::pair<std::string, std::string>> members;
+    unsigned colour;  // the disc colour at the icon's centre; 0: the neutral icon
+  };
+  const std::string broken = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, '\x7f');
+  const Case cases[] = {
+      {"MIDlet-Icon", CleanManifest("MIDlet-Icon: /img/i.png\r\n"), {{"img/i.png", PngIcon(0x2060C0, 48)}}, 0x2060C0},
+      {"icon field of MIDlet-1", CleanManifest(), {{"icon.png", PngIcon(0xE07020, 16)}}, 0xE07020},
+      {"MIDlet-Icon before MIDlet-1", CleanManifest("MIDlet-Icon: i.png\r\n"),
+       {{"i.png", PngIcon(0x209040)}, {"icon.png", PngIcon(0xE07020)}}, 0x209040},
+      {"icon not in the JAR", CleanManifest(), {}, 0},
+      {"icon that does not decode", CleanManifest(), {{"icon.png", broken}}, 0},
+      {"no icon named", CleanManifest("", "Example", ""), {{"icon.png", PngIcon(0xE07020)}}, 0},
+  };
+  const QImage neutral = Argb(TCheckListBox::NeutralJarIcon(TSuiteHeader::kIconSide));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JarSpec spec = MidletJar(jar, c.manifest);
+    for (const auto& m : c.members) spec.members.push_back(m);
+    MakeJars({spec});
+    Show();
+    const HeaderView v = ReadHeader(editor.Header());
+    EXPECT_EQ(v.title, QString::fromUtf8("Foo 1.0 \u2014 Example"));
+    const QImage icon = Argb(v.icon);
+    ASSERT_EQ(icon.size(), QSize(TSuiteHeader::kIconSide, TSuiteHeader::kIconSide));
+    EXPECT_EQ(editor.Header().HasSuiteIcon(), c.colour != 0);
+    if (c.colour) {
+      EXPECT_EQ(icon.pixel(16, 16), 0xFF000000u | c.colour);
+    } else {
+      EXPECT_EQ(icon, neutral);
+    }
+    editor.btnManifestCancelClick();
+  }
+}
+
+// The header tells what `parcelix check` finds: the worst codes that fit,
+// in the severity's colour, the rest counted, every sentence in a tool tip.
+TEST_F(ManifestEditorTest, HeaderShowsTheFindingsOfTheCheckCommand) {
+  struct Case {
+    const char* name;
+    std::string manifest;
+    std::string jad;        // "" for none
+    const char* firstChip;  // nullptr: a clean JAR
+    AuditSeverity severity;
+    bool overflows;  // more codes than fit: "+N more"
+  };
+  const Case cases[] = {
+      {"clean", CleanManifest(), "", nullptr, AuditSeverity::info, false},
+      {"no MIDlet-Vendor", CleanManifest("", ""), "", "missing-attribute", AuditSeverity::error, false},
+      {"icon gone", CleanManifest("MIDlet-Icon: /gone.png\r\n"), "", "missing-icon", AuditSeverity::warning, false},
+      {"stale JAD", CleanManifest(),
+       "MIDlet-Name: Foo\r\nMIDlet-Version: 1.0\r\nMIDlet-Vendor: Example\r\nMIDlet-Jar-URL: Game.jar\r\n"
+       "MIDlet-Jar-Size: 99\r\n",
+       "jad-size-mismatch", AuditSeverity::error, false},
+      {"many", "\xEF\xBB\xBFManifest-Version: 1.0\r\nMIDlet-Name: Foo\r\nMIDlet-Version: 1.0.0.0\r\n"
+               "MIDlet-Icon: /gone.png\r\nMIDlet-Description: " + std::string(90, 'd') +
+               "\r\nMIDlet-1: Foo, /gone.png, com.example.Gone\r\nMIDlet-2: Bar, /bar.png, a.B",
+       "MIDlet-Name: Foo\r\nMIDlet-Jar-URL: Other.jar\r\n", "manifest-no-final-newline", AuditSeverity::error, true},
+  };
+  const auto rank = [](const HeaderView::Chip& c) {
+    if (c.lines.isEmpty()) return -1;
+    return c.lines[0].startsWith(QLatin1String("error")) ? 2 : c.lines[0].startsWith(QLatin1String("warning")) ? 1 : 0;
+  };
+  const QString jad = dir.filePath(QStringLiteral("Game.jad"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JarSpec spec = MidletJar(jar, c.manifest);
+    spec.members.push_back({"icon.png", PngIcon(0xE07020)});
+    MakeJars({spec});
+    QFile::remove(jad);
+    if (!c.jad.empty()) WriteFile(jad, c.jad);
+    Show();
+    const HeaderView v = ReadHeader(editor.Header());
+    const QStringList all = CheckCommandFindings(jar);
+    EXPECT_EQ(v.AllFindings(), all);
+    EXPECT_EQ(v.clean, c.firstChip == nullptr);
+    EXPECT_EQ(v.chips.empty(), c.firstChip == nullptr);
+    EXPECT_EQ(!v.more.isEmpty(), c.overflows);
+    if (c.firstChip) {
+      ASSERT_FALSE(v.chips.empty());
+      EXPECT_EQ(v.chips[0].text, QStringLiteral("\u25CF ") + QLatin1String(c.firstChip));
+      EXPECT_EQ(v.chips[0].colour, SeverityColour(c.severity));
+    }
+    qsizetype covered = 0;
+    for (size_t i = 0; i < v.chips.size(); ++i) {
+      covered += v.chips[i].lines.size();
+      if (i > 0) {
+        EXPECT_LE(rank(v.chips[i]), rank(v.chips[i - 1])) << v.chips[i].text.toStdString();
+      }
+      EXPECT_LE(v.chips[i].geometry.right(), v.findingsWidth) << v.chips[i].text.toStdString();
+    }
+    if (c.overflows) {
+      EXPECT_EQ(v.more, QStringLiteral("+%1 more").arg(all.size() - covered));
+    }
+    // The grid only gets shorter.
+    EXPECT_EQ(editor.size(), QSize(505, 377));
+    EXPECT_GT(editor.Grid().height(), 200);
+    editor.btnManifestCancelClick();
+  }
+  QFile::remove(jad);
+}
+
+// The header follows the JAR: another JAR when the editor opens again, and
+// the saved JAR after a save.
+TEST_F(ManifestEditorTest, HeaderFollowsTheJarItShows) {
+  const QString other = dir.filePath(QStringLiteral("Other.jar"));
+  JarSpec withIcon = MidletJar(other, CleanManifest("", "Someone <b>Else</b>"));
+  withIcon.members.push_back({"icon.png", PngIcon(0x2060C0)});
+  MakeJars({MidletJar(jar, CleanManifest("", "", "")), withIcon});
+  AllOptions(false);
+  Show();
+  HeaderView v = ReadHeader(editor.Header());
+  EXPECT_EQ(v.title, QStringLiteral("Foo 1.0"));
+  EXPECT_FALSE(editor.Header().HasSuiteIcon());
+  ASSERT_FALSE(v.chips.empty());
+  EXPECT_EQ(v.chips[0].text, QStringLiteral("\u25CF missing-attribute"));
+  editor.btnManifestCancelClick();
+
+  jar = other;
+  Show();
+  v = ReadHeader(editor.Header());
+  EXPECT_EQ(v.title, QStringLiteral("Foo 1.0 \u2014 Someone <b>Else</b>"));
+  EXPECT_TRUE(editor.Header().HasSuiteIcon());
+  EXPECT_TRUE(v.chips.empty());
+  EXPECT_TRUE(v.clean);
+  editor.btnManifestCancelClick();
+
+  jar = dir.filePath(QStringLiteral("Game.jar"));
+  Show();
+  editor.AddAttribute1Click();
+  const int row = editor.Model().RowCount() - 1;
+  editor.Model().setData(editor.Model().index(row, 0), QStringLiteral("MIDlet-Vendor"), Qt::EditRole);
+  editor.Model().setData(editor.Model().index(row, 1), QStringLiteral("Example"), Qt::EditRole);
+  editor.btnManifestSaveClick();
+  ASSERT_TRUE(rec.messages.empty()) << rec.messages[0].text;
+  v = ReadHeader(editor.Header());
+  EXPECT_EQ(v.title, QString::fromUtf8("Foo 1.0 \u2014 Example"));
+  EXPECT_TRUE(v.clean);
+  EXPECT_TRUE(v.chips.empty()) << v.AllFindings().join('\n').toStdString();
 }
 
 }  // namespace

@@ -246,5 +246,38 @@ TEST(BatchResponsiveness, ListPreviews) {
   EXPECT_EQ(window.RenameListBox().Items().Count(), n);
 }
 
+// The manifest editor on a suite as collectors have them: its icon, a
+// description longer than the JAR rules allow and a JAD left from an older
+// build. Runs after EveryWindow and takes the editor's picture again.
+TEST(Screenshots, ManifestEditorWithFindings) {
+  const char* out = std::getenv("PARCELIX_SCREENSHOT_DIR");
+  if (!out) GTEST_SKIP() << "set PARCELIX_SCREENSHOT_DIR to take screenshots";
+  IsolatedEnv env;
+  Recorder rec;
+  const TGuiServices services = rec.Services();
+  TChmHelpViewer help(QStringList{QStringLiteral(PARCELIX_SOURCE_HELP_DIR)});
+  TMidletSuite suite;
+  TfrmManifestEditor editor(suite, services, help);
+  editor.SetProgram(PARCELIX_BINARY);
+  QTemporaryDir jars;
+  const QString jar = jars.filePath(QStringLiteral("Tile Tower.jar"));
+  JarSpec spec = MidletJar(jar, "Manifest-Version: 1.0\r\nMIDlet-1: Tile Tower, /icon.png, TowerMIDlet\r\n"
+                                "MIDlet-Name: Tile Tower\r\nMIDlet-Vendor: Example Games\r\nMIDlet-Version: 1.0.3\r\n"
+                                "MIDlet-Description: Stack the tiles: 30 levels in 4 worlds, a level editor and "
+                                "high scores\r\nMicroEdition-Configuration: CLDC-1.0\r\n"
+                                "MicroEdition-Profile: MIDP-2.0\r\nCreated-By: 1.4.2 (Example Inc.)\r\n\r\n");
+  spec.members.emplace_back("TowerMIDlet.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x2E", 8) + std::string(900, 't'));
+  spec.members.emplace_back("icon.png", AppIcon(0x8030A0, 'T'));
+  MakeJars({spec});
+  WriteFile(jars.filePath(QStringLiteral("Tile Tower.jad")),
+            "MIDlet-Name: Tile Tower\r\nMIDlet-Vendor: Example Games\r\nMIDlet-Version: 1.0.3\r\n"
+            "MIDlet-Jar-URL: Tile Tower.jar\r\nMIDlet-Jar-Size: 48213\r\n");
+  suite.ManifestJarFile = ToNativePath(jar);
+  Save(editor, QString::fromLocal8Bit(out), "manifest-editor.png");
+  EXPECT_TRUE(editor.Header().HasSuiteIcon());
+  editor.Fader().DurationMs = 0;
+  editor.reject();
+}
+
 }  // namespace
 }  // namespace parcelix::test
