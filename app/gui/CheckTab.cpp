@@ -2,6 +2,7 @@
 #include "app/gui/CheckTab.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <QAction>
 #include <QFileInfo>
@@ -58,6 +59,7 @@ TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWid
   layout_.addWidget(&btnCheckHelp, 7, 1);
   layout_.setColumnStretch(0, 1);
   setLayout(&layout_);
+  batchControls_ = {&btnCheckFixJad, &btnCheckFixJar};
   BuildActions();
 
   connect(&FilterEdit, &QLineEdit::textChanged, this, [this](const QString& text) { filter_.SetText(text); });
@@ -66,9 +68,102 @@ TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWid
   connect(&btnCheckFixJad, &QPushButton::clicked, this, &TCheckTab::FixJadClick);
   connect(&btnCheckFixJar, &QPushButton::clicked, this, &TCheckTab::FixJarClick);
   reader_.OnRead = [this](std::vector<TAuditRead>& batch) {
-    for (TAuditRead& r : batch) model_.SetAudit(r.path, std::move(r.audit), r.icon);
+    model_.SetAudits(batch);
     if (Ready()) MarkDuplicateRows();
+    ShowReadProgress();
   };
+}
+
+TCheckTab::~TCheckTab() {
+  stopRequested_ = true;
+  if (worker_.joinable()) worker_.join();
+}
+
+namespace {
+
+// How often a batch or the reader tells the status bar how far it got.
+constexpr auto kStatusEvery = std::chrono::milliseconds(100);
+
+}  // namespace
+
+// "Checking i of n JARs" while rows wait for their audit, at most every
+// kStatusEvery; a batch's own progress comes first.
+void TCheckTab::ShowReadProgress() {
+  if (Busy() || !OnStatus) return;
+  if (model_.AllRead()) {
+    if (readStatusShown_) OnStatus(QString());
+    readStatusShown_ = false;
+    return;
+  }
+  if (readStatusShown_ && readStatusClock_.isValid() &&
+      readStatusClock_.elapsed() < std::chrono::milliseconds(kStatusEvery).count())
+    return;
+  readStatusClock_.start();
+  readStatusShown_ = true;
+  const int count = model_.Count();
+  OnStatus(QStringLiteral("Checking %1 of %2 JARs...").arg(count - model_.UnreadCount()).arg(count));
+}
+
+// While a batch runs, the actions that change files wait.
+void TCheckTab::SetBusy(bool busy) {
+  for (QWidget* w : batchControls_) w->setEnabled(!busy);
+  for (QAction* a : batchActions_) a->setEnabled(!busy);
+  if (OnBusy) OnBusy(busy);
+  if (!busy && OnStatus) OnStatus(QString());
+}
+
+void TCheckTab::StartBatch(std::shared_ptr<TBatch> batch) {
+  stopRequested_ = false;
+  readStatusShown_ = false;
+  batch_ = batch;  // busy from here on, through every step of the action
+  SetBusy(true);
+  RunBatch(std::move(batch));
+}
+
+void TCheckTab::RunBatch(std::shared_ptr<TBatch> batch) {
+  batch_ = batch;
+  if (worker_.joinable()) worker_.join();
+  worker_ = std::thread([this, batch = std::move(batch)] { WorkBatch(batch); });
+}
+
+// On the worker: the steps in turn until the last or a Stop. The finished
+// steps and the progress reach the window's thread through its event queue,
+// at most every kStatusEvery, so a batch of thousands of quick steps does not
+// flood it.
+void TCheckTab::WorkBatch(const std::shared_ptr<TBatch>& batch) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point shown{};
+  int reported = 0, i = 0;
+  for (; i < batch->count && !stopRequested_; ++i) {
+    if (Clock::now() - shown >= kStatusEvery) {
+      shown = Clock::now();
+      const QString status = batch->status.arg(i + 1).arg(batch->count);
+      QMetaObject::invokeMethod(
+          this,
+          [this, batch, from = reported, to = i, status] {
+            if (from < to) batch->done(from, to);
+            if (OnStatus && batch_ == batch) OnStatus(status);
+          },
+          Qt::QueuedConnection);
+      reported = i;
+    }
+    batch->step(i);
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [this, batch, from = reported, to = i] {
+        worker_.join();  // it has nothing left to do but return
+        if (from < to) batch->done(from, to);
+        batch->finish(to);
+      },
+      Qt::QueuedConnection);
+}
+
+void TCheckTab::EndBatch() {
+  batch_.reset();
+  SetBusy(false);
+  if (Ready()) MarkDuplicateRows();
+  ShowReadProgress();
 }
 
 // The pop-up menu of the table: every action on the selected rows.
@@ -92,6 +187,9 @@ void TCheckTab::BuildActions() {
     action->setObjectName(QLatin1String(entry.name));
     SetHint(*action, QLatin1String(entry.caption));
     connect(action, &QAction::triggered, this, entry.handler);
+    // Those that change files wait while a batch runs.
+    if (entry.handler != &TCheckTab::ShowInFileManagerClick && entry.handler != &TCheckTab::DeleteClick)
+      batchActions_.push_back(action);
   }
 }
 
@@ -166,7 +264,7 @@ void TCheckTab::DeleteClick() {
 
 void TCheckTab::OpenInEditorClick() {
   const QStringList paths = SelectedPaths();
-  if (paths.isEmpty() || !OpenInEditor) return;
+  if (paths.isEmpty() || !OpenInEditor || Busy()) return;
   OpenInEditor(paths.first());
   Reexamine({paths.first()});
 }

@@ -1,4 +1,5 @@
-// Opt-in runs: screenshots of the windows (PARCELIX_SCREENSHOT_DIR) and the longest event-loop stall of a big batch (PARCELIX_GUI_BATCH_JARS).
+// Opt-in runs: screenshots of the windows (PARCELIX_SCREENSHOT_DIR) and the longest event-loop stall of a big batch
+// (PARCELIX_GUI_BATCH_JARS, PARCELIX_GUI_LIST_JARS, PARCELIX_GUI_CHECK_JARS).
 #include <cstdlib>
 #include <memory>
 
@@ -18,6 +19,7 @@
 #include "app/gui/AboutUnit.h"
 #include "app/gui/HelpViewer.h"
 #include "app/gui/ManifestEditorUnit.h"
+#include "app/gui/CheckTab.h"
 #include "app/gui/mainUnit.h"
 #include "gui_Support.h"
 
@@ -244,6 +246,34 @@ TEST(BatchResponsiveness, ListPreviews) {
               n, static_cast<long long>(listed), static_cast<long long>(meter.Elapsed()),
               static_cast<long long>(meter.Worst()));
   EXPECT_EQ(window.RenameListBox().Items().Count(), n);
+}
+
+// Adds many JARs to the Check tab, sorted by findings, and reports how long
+// the table takes to show every row's findings, and the longest event-loop
+// stall.
+TEST(BatchResponsiveness, CheckTable) {
+  const char* count = std::getenv("PARCELIX_GUI_CHECK_JARS");
+  if (!count) GTEST_SKIP() << "set PARCELIX_GUI_CHECK_JARS=20000 to measure";
+  const int n = std::atoi(count);
+  MeasuredWindow m;
+  TCheckTab& tab = m.window.CheckTab();
+  m.window.Pages().setCurrentWidget(&tab);
+  tab.SetProgram(PARCELIX_BINARY);
+  const QStringList paths = ManyJars(m.dir, n, true);
+  tab.Table().sortByColumn(TCheckTableModel::Findings, Qt::DescendingOrder);
+  int statuses = 0;
+  tab.OnStatus = [&](const QString&) { ++statuses; };
+  StallMeter meter;
+  tab.AddPaths(paths);
+  const qint64 listed = meter.Elapsed();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tab.Ready(); }, 1200000));
+  std::printf(
+      "%d JARs listed in %lld ms; every row with its findings after %lld ms; longest stall %lld ms; "
+      "%d status texts\n",
+      n, static_cast<long long>(listed), static_cast<long long>(meter.Elapsed()), static_cast<long long>(meter.Worst()),
+      statuses);
+  EXPECT_EQ(tab.Model().Count(), n);
+  EXPECT_LT(meter.Worst(), 50);
 }
 
 }  // namespace
