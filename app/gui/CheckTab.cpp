@@ -2,7 +2,10 @@
 #include "app/gui/CheckTab.h"
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
+#include <string_view>
+#include <unordered_map>
 
 #include <QAction>
 #include <QFileInfo>
@@ -14,6 +17,15 @@
 #include "midlet/AuditDuplicates.h"
 
 namespace parcelix {
+
+namespace {
+
+// How often a batch or the reader tells the status bar how far it got.
+constexpr auto kStatusEvery = std::chrono::milliseconds(100);
+// How often the audits read meanwhile land in the table.
+constexpr auto kLandEvery = std::chrono::milliseconds(50);
+
+}  // namespace
 
 TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWidget* parent)
     : QWidget(parent), services_(services), options_(options) {
@@ -67,24 +79,28 @@ TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWid
   connect(&btnCheckDelete, &QPushButton::clicked, this, &TCheckTab::DeleteClick);
   connect(&btnCheckFixJad, &QPushButton::clicked, this, &TCheckTab::FixJadClick);
   connect(&btnCheckFixJar, &QPushButton::clicked, this, &TCheckTab::FixJarClick);
+  // Results land in the table together, at most every kLandEvery: a sorted
+  // table then places thousands of rows in a few goes, not job by job.
+  landTimer_.setSingleShot(true);
+  landTimer_.setInterval(kLandEvery);
+  connect(&landTimer_, &QTimer::timeout, this, &TCheckTab::LandReads);
   reader_.OnRead = [this](std::vector<TAuditRead>& batch) {
-    model_.SetAudits(batch);
-    if (Ready()) MarkDuplicateRows();
-    ShowReadProgress();
+    std::move(batch.begin(), batch.end(), std::back_inserter(landing_));
+    if (!landTimer_.isActive()) landTimer_.start();
   };
+}
+
+void TCheckTab::LandReads() {
+  model_.SetAudits(landing_);
+  landing_.clear();
+  if (Ready()) MarkDuplicateRows();
+  ShowReadProgress();
 }
 
 TCheckTab::~TCheckTab() {
   stopRequested_ = true;
   if (worker_.joinable()) worker_.join();
 }
-
-namespace {
-
-// How often a batch or the reader tells the status bar how far it got.
-constexpr auto kStatusEvery = std::chrono::milliseconds(100);
-
-}  // namespace
 
 // "Checking i of n JARs" while rows wait for their audit, at most every
 // kStatusEvery; a batch's own progress comes first.
@@ -195,23 +211,37 @@ void TCheckTab::BuildActions() {
 
 // Once every row is read, identical JARs and the same suite in other bytes
 // say so, as the command line's duplicate search does; the findings of an
-// earlier search give way to those of this one.
+// earlier search give way to those of this one. Only the rows that share
+// their bytes or their suite with another, or had such a finding, take part:
+// a big collection of distinct JARs costs one pass of counting.
 void TCheckTab::MarkDuplicateRows() {
   const auto earlier = [](const AuditFinding& f) { return f.code == "duplicate" || f.code == "same-suite"; };
-  std::vector<AuditResult> audits;
-  for (int i = 0; i < model_.Count(); ++i) {
-    if (const AuditResult* a = model_.Audit(i)) {
-      audits.push_back(*a);
-      std::erase_if(audits.back().findings, earlier);
+  const auto suiteOf = [](const AuditResult& a) { return a.name + '\n' + a.vendor + '\n' + a.version; };
+  std::unordered_map<std::string_view, int> digests;
+  std::unordered_map<std::string, int> suites;
+  for (int i = 0; i < model_.Count(); ++i)
+    if (const AuditResult* a = model_.Audit(i); a && a->sha256) {
+      ++digests[*a->sha256];
+      if (!a->name.empty()) ++suites[suiteOf(*a)];
     }
+  std::vector<AuditResult> audits;
+  std::vector<int> rows;
+  for (int i = 0; i < model_.Count(); ++i) {
+    const AuditResult* a = model_.Audit(i);
+    if (!a) continue;
+    const bool shared = a->sha256 && (digests[*a->sha256] > 1 || (!a->name.empty() && suites[suiteOf(*a)] > 1));
+    if (!shared && std::none_of(a->findings.begin(), a->findings.end(), earlier)) continue;
+    audits.push_back(*a);
+    std::erase_if(audits.back().findings, earlier);
+    rows.push_back(i);
   }
   MarkDuplicates(audits);
   const auto same = [](const AuditFinding& a, const AuditFinding& b) { return a.code == b.code && a.text == b.text; };
-  for (AuditResult& a : audits) {
-    const int row = model_.RowOf(FromNativePath(a.path));
-    const AuditResult* now = model_.Audit(row);
-    if (now && !std::equal(now->findings.begin(), now->findings.end(), a.findings.begin(), a.findings.end(), same))
-      model_.SetFindings(row, std::move(a.findings));
+  for (size_t k = 0; k < audits.size(); ++k) {
+    const AuditResult* now = model_.Audit(rows[k]);
+    auto& found = audits[k].findings;
+    if (!std::equal(now->findings.begin(), now->findings.end(), found.begin(), found.end(), same))
+      model_.SetFindings(rows[k], std::move(found));
   }
 }
 

@@ -14,6 +14,7 @@
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTableView>
 #include <QWidget>
 
@@ -40,7 +41,7 @@ class TCheckTab : public QWidget {
   TCheckFilter& Filter() { return filter_; }
   QTableView& Table() { return CheckTable; }
   // No batch runs, every row has its audit and nothing waits to be read.
-  bool Ready() const { return !Busy() && reader_.Idle() && model_.AllRead(); }
+  bool Ready() const { return !Busy() && reader_.Idle() && landing_.empty() && model_.AllRead(); }
   // A batch on the selected rows runs.
   bool Busy() const { return batch_ != nullptr; }
 
@@ -95,6 +96,7 @@ class TCheckTab : public QWidget {
   void AskFixJarQuestions(const std::shared_ptr<std::vector<TJarFixJob>>& jobs, int examined);
   void FixExaminedJars(const std::shared_ptr<std::vector<TJarFixJob>>& jobs);
   void ShowReadProgress();
+  void LandReads();
   void Reexamine(const QStringList& paths);
   void MarkDuplicateRows();
   void Report(const QString& title, const QStringList& lines, bool problem);
@@ -109,6 +111,8 @@ class TCheckTab : public QWidget {
   TCheckTableModel model_;
   TCheckFilter filter_;
   TAuditReader reader_;
+  std::vector<TAuditRead> landing_;  // read, waiting for landTimer_
+  QTimer landTimer_;
 
   QGridLayout layout_;
   QLineEdit FilterEdit;

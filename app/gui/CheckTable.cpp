@@ -96,18 +96,14 @@ bool TCheckTableModel::Store(int row, AuditResult audit, const QImage& icon) {
 }
 
 void TCheckTableModel::SetAudits(std::vector<TAuditRead>& batch) {
-  std::vector<int> rows;
+  int first = Count(), last = -1;
   for (TAuditRead& r : batch) {
     const int row = RowOf(r.path);
-    if (Store(row, std::move(r.audit), r.icon)) rows.push_back(row);
+    if (!Store(row, std::move(r.audit), r.icon)) continue;
+    first = std::min(first, row);
+    last = std::max(last, row);
   }
-  std::sort(rows.begin(), rows.end());
-  for (size_t i = 0; i < rows.size();) {
-    size_t end = i + 1;
-    while (end < rows.size() && rows[end] <= rows[end - 1] + 1) ++end;
-    emit dataChanged(index(rows[i], 0), index(rows[end - 1], ColumnCount - 1));
-    i = end;
-  }
+  if (last >= 0) emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
 void TCheckTableModel::SetFindings(int row, std::vector<AuditFinding> findings) {

@@ -35,8 +35,8 @@ class TCheckTableModel : public QAbstractTableModel {
   QStringList Add(const QStringList& paths);
   void Remove(const QString& path);
   // A batch of audits from the reader (paths no longer listed are passed
-  // over); one change per run of adjacent rows, so that a sorted view places
-  // them in one go, not row by row.
+  // over), as one change from the first row to the last, so that a sorted
+  // view places them in one go, not row by row.
   void SetAudits(std::vector<TAuditRead>& batch);
   // Replaces the findings of a row that has its audit.
   void SetFindings(int row, std::vector<AuditFinding> findings);
