@@ -57,10 +57,12 @@ TCheckTab::TCheckTab(const TGuiServices& services, const TOptions& options, QWid
   CheckTable.verticalHeader()->hide();
   CheckTable.verticalHeader()->setDefaultSectionSize(side + 4);
   CheckTable.horizontalHeader()->setStretchLastSection(true);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::File, 118);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Name, 80);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Vendor, 60);
-  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Version, 46);
+  // At the window's design width the findings ("missing-attribute +3") keep
+  // the rest of the row; the full names are in the tooltips.
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::File, 112);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Name, 64);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Vendor, 50);
+  CheckTable.horizontalHeader()->resizeSection(TCheckTableModel::Version, 50);
 
   layout_.addWidget(&FilterEdit, 0, 0);
   layout_.addWidget(&ProblemsOnlyCheckBox, 0, 1);
