@@ -63,9 +63,11 @@ else
   echo "(2) skipped: dropping the page cache needs root"
 fi
 
+# The JADs of the last run are removed and that removal written out before
+# each run, so that no program pays for the one before it.
 echo "(3) jad -r, each run starting without JADs (medians of 7)"
-rounds 7 "rm -f $work/jars/*.jad" "c-reference=$work/jad_ref $work/jars" "parcelix=$parcelix jad -q -r $work/jars" \
-  "python-zipfile=python3 $here/jad_zipfile.py $work/jars"
+rounds 7 "rm -f $work/jars/*.jad; sync" "c-reference=$work/jad_ref $work/jars" "parcelix=$parcelix jad -q -r $work/jars" \
+  "parcelix-j1=$parcelix jad -q -r -j 1 $work/jars" "python-zipfile=python3 $here/jad_zipfile.py $work/jars"
 rm -f "$work"/jars/*.jad
 
 if [ "$scale" -gt 0 ]; then

@@ -125,7 +125,7 @@ std::string SampleNewName(const std::string& templateText, bool addVersion) {
 }
 
 std::string FitFileName(const std::string& base, const std::string& ext) {
-  if (ext.size() >= kMaxNameBytes) return base + ext;
+  if (ext.size() >= kMaxNameBytes || base.size() + ext.size() <= kMaxNameBytes) return base + ext;
   return CutUtf8(base, kMaxNameBytes - ext.size()) + ext;
 }
 

@@ -74,8 +74,8 @@ struct TBatchEnd {
 // Tells on standard error that the batch stopped and that the JARs after
 // the last one reported are untouched; the exit status (128 + the signal).
 int Interrupted(CliContext& ctx, const TBatchEnd& end, size_t jars);
-// The worker threads of a batch for -j N: none for 1 (all on this thread),
-// one per core for 0.
+// The worker threads of a batch for -j N: N - 1, since the calling thread
+// works too; none for 1 (all on this thread); 0 means one job per core.
 int BatchWorkers(int jobs);
 
 int RunList(CliContext& ctx, const ArchiveOptions& o);

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <set>
+#include <unordered_set>
 #include <thread>
 
 #include "app/shell/CliCommands.h"
@@ -60,7 +60,9 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
       else if (S_ISDIR(st.st_mode) && type != DT_LNK) type = DT_DIR;
       else continue;
     }
-    if (type == DT_REG && IsJarName(std::string(name))) found.push_back(prefix + std::string(name));
+    // A name whose extension is .jar, in any case.
+    if (type == DT_REG && name.size() >= 4 && SameTextAscii(name.substr(name.size() - 4), ".jar"))
+      found.push_back(prefix + std::string(name));
     else if (type == DT_DIR && recursive) subdirs.push_back(prefix + std::string(name));
   }
   d.reset();
@@ -79,7 +81,8 @@ int Interrupted(CliContext& ctx, const TBatchEnd& end, size_t jars) {
 
 int BatchWorkers(int jobs) {
   if (jobs <= 0) jobs = int(std::max(1u, std::thread::hardware_concurrency()));
-  return jobs == 1 ? 0 : jobs;
+  // The calling thread works too (CallerWorks): it is one of the jobs.
+  return jobs - 1;
 }
 
 Collected CollectJars(const std::vector<std::string>& paths, bool recursive) {
@@ -102,8 +105,10 @@ Collected CollectJars(const std::vector<std::string>& paths, bool recursive) {
       c.problems.emplace_back(p, "not found");
     }
   }
-  // A JAR named twice (or named and inside a named directory) is done once.
-  std::set<std::string> seen;
+  // A JAR named twice (or named and inside a named directory) is done once;
+  // one directory's walk names each JAR once.
+  if (paths.size() < 2) return c;
+  std::unordered_set<std::string> seen;
   c.jars.erase(std::remove_if(c.jars.begin(), c.jars.end(),
                               [&](const std::string& j) { return !seen.insert(j).second; }),
                c.jars.end());
@@ -140,11 +145,18 @@ void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar
                   const char* failWord, const char* targetKey) {
   if (!o.json) {
     if (ctx.quiet && r.result != "kept" && r.result != "failed") return;  // -q: only the JARs not done
-    const std::string word = r.result == "duplicate" ? r.result : failWord;
-    if (r.target.empty())
-      *ctx.out << jar << ": " << word << " (" << r.message << ")\n";
-    else
-      *ctx.out << jar << " -> " << r.target << (r.message.empty() ? "" : " (" + r.message + ")") << '\n';
+    // The line is made whole and written at once: one call into the stream.
+    std::string line = jar;
+    if (r.target.empty()) {
+      line += ": ";
+      line += r.result == "duplicate" ? r.result.c_str() : failWord;
+      line += " (" + r.message + ")";
+    } else {
+      line += " -> " + r.target;
+      if (!r.message.empty()) line += " (" + r.message + ")";
+    }
+    line += '\n';
+    ctx.out->write(line.data(), std::streamsize(line.size()));
     return;
   }
   Json j;
@@ -256,7 +268,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
   if (!RenameSettings(ctx, o, suite)) return 2;
 
   size_t renamed = 0, already = 0, kept = 0, duplicates = 0;
-  std::set<std::string> planned;  // dry run: names taken by earlier JARs of this run
+  std::unordered_set<std::string> planned;  // dry run: names taken by earlier JARs of this run
   const auto taken = [&planned](const std::string& path) {
     struct stat st;
     return planned.count(path) > 0 || lstat(path.c_str(), &st) == 0;

@@ -310,10 +310,15 @@ bool SyncFolderOf(const std::string& path) {
 }
 
 void TDurableBatch::AddNewFile(const std::string& path) {
-  TFd fd(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // The files of a batch come folder by folder: a folder seen last is on a
+  // file system already held.
+  std::string folder = FolderOf(path);
+  if (folder == lastFolder_) return;
+  TFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st {};
   if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0) return;
   folders_.try_emplace(uint64_t(st.st_dev), std::move(fd));
+  lastFolder_ = std::move(folder);
 }
 
 bool TDurableBatch::Flush() {
@@ -325,6 +330,7 @@ bool TDurableBatch::Flush() {
       err = errno;
     }
   folders_.clear();
+  lastFolder_.clear();
   if (!ok) errno = err;
   return ok;
 }

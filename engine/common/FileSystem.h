@@ -89,6 +89,7 @@ class TDurableBatch {
 
  private:
   std::map<uint64_t, TFd> folders_;  // one open folder per file system
+  std::string lastFolder_;           // the folder of the last new file, on one of them
 };
 
 // How a committed new file meets what stands at its target.

@@ -123,7 +123,7 @@ class TOrderedRun {
       TOrderedResult<R> r = Produce(work, i);
       lock.lock();
       slots_[i % slots_.size()] = std::move(r);
-      if (consumerWaits_) ready_.notify_one();
+      if (consumerWaits_ && i == awaited_) ready_.notify_one();
     }
   }
 
@@ -142,6 +142,7 @@ class TOrderedRun {
             continue;
           }
           consumerWaits_ = true;
+          awaited_ = i;
           ready_.wait(lock);
           consumerWaits_ = false;
         }
@@ -154,13 +155,17 @@ class TOrderedRun {
         std::lock_guard lock(mutex_);
         *slot = TOrderedResult<R>();
         consumed_ = i + 1;
-        wake = idleWorkers_ > 0;
+        // Sleeping workers are woken once a quarter of the window is free,
+        // not for every slot: one wake-up then buys them several items.
+        wake = idleWorkers_ > 0 && (next_ >= count_ || consumed_ + slots_.size() >= next_ + WakeRoom());
       }
       if (wake) claimable_.notify_all();
       if (!go_on) return false;
     }
     return true;
   }
+
+  size_t WakeRoom() const { return std::max<size_t>(1, slots_.size() / 4); }
 
   const int workers_;
   const size_t window_;
@@ -169,7 +174,8 @@ class TOrderedRun {
   std::vector<TOrderedResult<R>> slots_;
   size_t count_ = 0, next_ = 0, consumed_ = 0;
   size_t idleWorkers_ = 0;     // workers asleep until an item can be claimed
-  bool consumerWaits_ = false;  // the calling thread sleeps until a result is ready
+  bool consumerWaits_ = false;  // the calling thread sleeps until the result of awaited_ is ready
+  size_t awaited_ = 0;
   bool stop_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <span>
 
 #include "engine/codec/Crc32.h"
@@ -34,6 +36,22 @@ constexpr int64_t kFirstEntryReach = 4096;
 constexpr size_t kDescriptorSize = 16;
 // What Deflate adds at most to a small member that does not compress.
 constexpr uint32_t kDeflateSlack = 4096;
+
+// Bytes read from the file: on the stack when they fit, as they do for
+// nearly every JAR, else on the heap; never zero-filled before the read.
+template <size_t N>
+class TReadBuffer {
+ public:
+  std::span<uint8_t> Resize(size_t n) {
+    if (n <= N) return {local_.data(), n};
+    heap_ = std::make_unique_for_overwrite<uint8_t[]>(n);
+    return {heap_.get(), n};
+  }
+
+ private:
+  std::array<uint8_t, N> local_;
+  std::unique_ptr<uint8_t[]> heap_;
+};
 
 bool ReadFully(int fd, void* dst, size_t n, int64_t at) {
   auto* p = static_cast<uint8_t*>(dst);
@@ -89,18 +107,20 @@ struct TDirectoryHit {
 bool FindCentral(std::span<const uint8_t> dir, uint16_t count, std::string_view name, TDirectoryHit& hit) {
   size_t p = 0, matches = 0;
   for (uint16_t i = 0; i < count; ++i) {
-    CentralHeader h;
-    if (dir.size() - p < kCentralHeaderSize || GetLE32(&dir[p]) != kSigCentral || !h.Parse(dir.subspan(p)))
-      return false;
-    const size_t total = kCentralHeaderSize + h.nameLength + h.extraLength + h.commentLength;
+    if (dir.size() - p < kCentralHeaderSize || GetLE32(&dir[p]) != kSigCentral) return false;
+    // Only the lengths are needed to walk on; a header is parsed whole when
+    // it is the first or the wanted one.
+    const uint8_t* fixed = &dir[p];
+    const size_t nameLength = GetLE16(fixed + 28);
+    const size_t total = kCentralHeaderSize + nameLength + GetLE16(fixed + 30) + GetLE16(fixed + 32);
     if (dir.size() - p < total) return false;
-    const auto stored = dir.subspan(p + kCentralHeaderSize, h.nameLength);
+    const auto stored = dir.subspan(p + kCentralHeaderSize, nameLength);
     if (i == 0) {
-      hit.first = h;
+      if (!hit.first.Parse(dir.subspan(p))) return false;
       hit.firstName = stored;
     }
     if (SameName(stored, name) && ++matches == 1) {
-      hit.wanted = h;
+      if (!hit.wanted.Parse(dir.subspan(p))) return false;
       hit.wantedName = stored;
     }
     p += total;
@@ -144,20 +164,21 @@ bool SameDescriptor(std::span<const uint8_t> bytes, const CentralHeader& h) {
 bool FirstInPlace(int fd, std::span<const uint8_t> block, int64_t base, const TDirectoryHit& hit) {
   const int64_t first = hit.first.localHeaderOffset;
   if (first == base) return LocalNamed(block, base, first, hit.firstName);
-  std::vector<uint8_t> own(kLocalHeaderSize + hit.firstName.size());
+  TReadBuffer<kLocalHeaderSize + 256> buffer;
+  const std::span<uint8_t> own = buffer.Resize(kLocalHeaderSize + hit.firstName.size());
   return ReadFully(fd, own.data(), own.size(), first) && LocalNamed(own, first, first, hit.firstName);
 }
 
-bool Decode(const CentralHeader& h, std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
+bool Decode(const CentralHeader& h, std::span<const uint8_t> data, std::vector<uint8_t>& out) {
   if (h.method == kMethodStored) {
     if (h.compressedSize != h.uncompressedSize) return false;
-    out = std::move(data);
+    out.assign(data.begin(), data.end());
   } else {
     // One byte more than promised: a stream that holds more is found out.
     out.resize(size_t(h.uncompressedSize) + 1);
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
-    z.next_in = data.data();
+    z.next_in = const_cast<Bytef*>(data.data());  // zlib does not write to its input
     z.avail_in = uInt(data.size());
     z.next_out = out.data();
     z.avail_out = uInt(out.size());
@@ -178,12 +199,14 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const int64_t size = st.st_size;
   if (size < int64_t(kEndRecordSize)) return false;
-  std::vector<uint8_t> tail(size_t(std::min<int64_t>(size, kTail)));
+  std::array<uint8_t, kTail> tailBuffer;
+  const std::span<uint8_t> tail(tailBuffer.data(), size_t(std::min<int64_t>(size, kTail)));
   EndRecord end;
   if (!ReadFully(fd.Get(), tail.data(), tail.size(), size - int64_t(tail.size())) || !PlainEnd(tail, size, end) ||
       end.directorySize > kMaxDirectory)
     return false;
-  std::vector<uint8_t> dir(end.directorySize);
+  TReadBuffer<8192> dirBuffer;
+  const std::span<uint8_t> dir = dirBuffer.Resize(end.directorySize);
   const int64_t dirStart = int64_t(end.directoryOffset);
   TDirectoryHit hit;
   if (!ReadFully(fd.Get(), dir.data(), dir.size(), dirStart) || !FindCentral(dir, end.totalEntries, name, hit))
@@ -201,7 +224,8 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   const int64_t base = first < at && at - first <= kFirstEntryReach ? first : at;
   const int64_t room = dirStart - at;
   const int64_t guess = kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize + kDescriptorSize;
-  std::vector<uint8_t> block(size_t(at - base + std::min<int64_t>(guess, room)));
+  TReadBuffer<16384> blockBuffer;
+  std::span<uint8_t> block = blockBuffer.Resize(size_t(at - base + std::min<int64_t>(guess, room)));
   if (!ReadFully(fd.Get(), block.data(), block.size(), base)) return false;
   if (first != at && !FirstInPlace(fd.Get(), block, base, hit)) return false;
   std::span<const uint8_t> local = std::span(block).subspan(size_t(at - base));
@@ -217,13 +241,12 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   const size_t need = descriptor ? size_t(std::min<int64_t>(int64_t(dataEnd + kDescriptorSize), room)) : dataEnd;
   if (int64_t(dataEnd) > room) return false;
   if (local.size() < need) {
-    block.resize(size_t(at - base) + need);
+    block = blockBuffer.Resize(size_t(at - base) + need);
     if (!ReadFully(fd.Get(), block.data(), block.size(), base)) return false;
-    local = std::span(block).subspan(size_t(at - base));
+    local = std::span<const uint8_t>(block).subspan(size_t(at - base));
   }
   if (descriptor && !SameDescriptor(local.subspan(dataEnd, need - dataEnd), h)) return false;
-  std::vector<uint8_t> data(local.begin() + std::ptrdiff_t(dataStart), local.begin() + std::ptrdiff_t(dataEnd));
-  if (!Decode(h, data, out.bytes)) return false;
+  if (!Decode(h, local.subspan(dataStart, dataEnd - dataStart), out.bytes)) return false;
   out.identity = IdentityOfStat(st);
   return true;
 }

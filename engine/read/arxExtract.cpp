@@ -33,7 +33,7 @@ bool IsJar(TArcType t) { return t == atJar || t == atJarExe; }
 uint8_t Percent(int64_t done, int64_t total) {
   if (total <= 0 || done <= 0) return 0;
   if (done >= total) return 100;
-  return uint8_t(std::lround(double(done) * 100.0 / double(total)));
+  return uint8_t(double(done) * 100.0 / double(total) + 0.5);  // rounded half up
 }
 
 }  // namespace
