@@ -147,8 +147,7 @@ void TCheckTab::FixJadClick() {
     }
     const int count = static_cast<int>(audits->size());
     if (finished < count) lines << StoppedLine(count - finished, count, "JADs");
-    EndBatch();
-    Report(QStringLiteral("Fix JAD"), lines, problem);
+    EndBatch(QStringLiteral("Fix JAD"), lines, problem);
   };
   StartBatch(std::move(batch));
 }
@@ -179,7 +178,7 @@ void TCheckTab::FixJarClick() {
 
 void TCheckTab::AskFixJarQuestions(const std::shared_ptr<std::vector<TJarFixJob>>& jobs, int examined) {
   const int count = static_cast<int>(jobs->size());
-  if (examined == count) {
+  if (examined == count && !stopRequested_) {
     for (TJarFixJob& job : *jobs) {
       if (!job.fix) continue;
       for (const std::string& q : job.questions) {
@@ -200,8 +199,7 @@ void TCheckTab::AskFixJarQuestions(const std::shared_ptr<std::vector<TJarFixJob>
     if (!job.fix && !job.outcome.isEmpty()) lines << Line(job.path, job.outcome);
   const auto waiting = [](const TJarFixJob& j) { return j.fix || j.outcome.isEmpty(); };
   lines << StoppedLine(static_cast<int>(std::count_if(jobs->begin(), jobs->end(), waiting)), count, "JARs");
-  EndBatch();
-  Report(QStringLiteral("Fix JAR"), lines, false);
+  EndBatch(QStringLiteral("Fix JAR"), lines, false);
 }
 
 void TCheckTab::FixExaminedJars(const std::shared_ptr<std::vector<TJarFixJob>>& jobs) {
@@ -230,8 +228,7 @@ void TCheckTab::FixExaminedJars(const std::shared_ptr<std::vector<TJarFixJob>>& 
     }
     const int count = static_cast<int>(order->size());
     if (finished < count) lines << StoppedLine(count - finished, count, "JARs to fix");
-    EndBatch();
-    Report(QStringLiteral("Fix JAR"), lines, problem);
+    EndBatch(QStringLiteral("Fix JAR"), lines, problem);
   };
   RunBatch(std::move(batch));
 }
@@ -283,8 +280,7 @@ void TCheckTab::TrashDuplicatesClick() {
       }
     const int count = static_cast<int>(work->groups.size());
     if (finished < count) lines << StoppedLine(count - finished, count, "groups of identical JARs");
-    EndBatch();
-    Report(QStringLiteral("Move Duplicates to Trash"), lines, problem);
+    EndBatch(QStringLiteral("Move Duplicates to Trash"), lines, problem);
   };
   StartBatch(std::move(batch));
 }

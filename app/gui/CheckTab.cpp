@@ -177,11 +177,12 @@ void TCheckTab::WorkBatch(const std::shared_ptr<TBatch>& batch) {
       Qt::QueuedConnection);
 }
 
-void TCheckTab::EndBatch() {
+void TCheckTab::EndBatch(const QString& title, const QStringList& lines, bool problem) {
   batch_.reset();
   SetBusy(false);
   if (Ready()) MarkDuplicateRows();
   ShowReadProgress();
+  Report(title, lines, problem);
 }
 
 // The pop-up menu of the table: every action on the selected rows.

@@ -92,7 +92,8 @@ class TCheckTab : public QWidget {
   void StartBatch(std::shared_ptr<TBatch> batch);
   void RunBatch(std::shared_ptr<TBatch> batch);
   void WorkBatch(const std::shared_ptr<TBatch>& batch);
-  void EndBatch();
+  // The batch is over: the window hears so, then the report is shown.
+  void EndBatch(const QString& title, const QStringList& lines, bool problem);
   void AskFixJarQuestions(const std::shared_ptr<std::vector<TJarFixJob>>& jobs, int examined);
   void FixExaminedJars(const std::shared_ptr<std::vector<TJarFixJob>>& jobs);
   void ShowReadProgress();
