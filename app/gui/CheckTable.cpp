@@ -1,6 +1,8 @@
 // The table of the Check tab.
 #include "app/gui/CheckTable.h"
 
+#include <algorithm>
+
 #include <QBrush>
 #include <QColor>
 #include <QFileInfo>
@@ -13,14 +15,6 @@ namespace parcelix {
 namespace {
 
 QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-// Each code once, in the order found.
-QString Codes(const AuditResult& audit) {
-  QStringList codes;
-  for (const AuditFinding& f : audit.findings)
-    if (!codes.contains(Text(f.code))) codes << Text(f.code);
-  return codes.join(QStringLiteral(", "));
-}
 
 QString Sentences(const AuditResult& audit) {
   QStringList lines;
@@ -36,6 +30,16 @@ std::optional<AuditSeverity> TCheckTableModel::Worst(const AuditResult& audit) {
   for (const AuditFinding& f : audit.findings)
     if (!worst || f.severity > *worst) worst = f.severity;
   return worst;
+}
+
+QString TCheckTableModel::Compact(const AuditResult& audit) {
+  const auto& f = audit.findings;
+  if (f.empty()) return QString();
+  const auto worst = std::max_element(f.begin(), f.end(), [](const AuditFinding& a, const AuditFinding& b) {
+    return a.severity < b.severity;  // the first of equals stays the maximum
+  });
+  const QString code = Text(worst->code);
+  return f.size() == 1 ? code : QStringLiteral("%1 +%2").arg(code).arg(f.size() - 1);
 }
 
 const AuditResult* TCheckTableModel::Audit(int row) const {
@@ -81,14 +85,24 @@ void TCheckTableModel::Reindex(size_t from) {
   for (size_t i = from; i < rows_.size(); ++i) index_[rows_[i].path] = static_cast<int>(i);
 }
 
-void TCheckTableModel::SetAudit(const QString& path, AuditResult audit, const QImage& icon) {
-  const int row = RowOf(path);
-  if (row < 0) return;
+bool TCheckTableModel::Store(int row, AuditResult audit, const QImage& icon) {
+  if (row < 0) return false;
   Row& r = rows_[static_cast<size_t>(row)];
   if (!r.audit) --unread_;
   r.audit = std::move(audit);
   r.icon = icon;
-  emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+  return true;
+}
+
+void TCheckTableModel::SetAudits(std::vector<TAuditRead>& batch) {
+  int first = Count(), last = -1;
+  for (TAuditRead& r : batch) {
+    const int row = RowOf(r.path);
+    if (!Store(row, std::move(r.audit), r.icon)) continue;
+    first = std::min(first, row);
+    last = std::max(last, row);
+  }
+  if (last >= 0) emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
 void TCheckTableModel::SetFindings(int row, std::vector<AuditFinding> findings) {
@@ -145,7 +159,7 @@ QVariant TCheckTableModel::FindingsData(const Row& row, int role) const {
   if (!row.audit) return role == Qt::DisplayRole ? QVariant(QStringLiteral("reading...")) : QVariant();
   const std::optional<AuditSeverity> worst = Worst(*row.audit);
   switch (role) {
-    case Qt::DisplayRole: return Codes(*row.audit);
+    case Qt::DisplayRole: return Compact(*row.audit);
     case SortRole: return worst ? static_cast<int>(*worst) : -1;
     case Qt::ToolTipRole: return row.audit->findings.empty() ? QVariant() : QVariant(Sentences(*row.audit));
     case Qt::ForegroundRole:

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/gui/AuditReader.h"
 #include "midlet/Audit.h"
 
 namespace parcelix {
@@ -33,8 +34,10 @@ class TCheckTableModel : public QAbstractTableModel {
   // Adds the paths not listed yet, as "reading..." rows; returns the added ones.
   QStringList Add(const QStringList& paths);
   void Remove(const QString& path);
-  // The audit of a listed path (a path no longer listed is passed over).
-  void SetAudit(const QString& path, AuditResult audit, const QImage& icon);
+  // A batch of audits from the reader (paths no longer listed are passed
+  // over), as one change from the first row to the last, so that a sorted
+  // view places them in one go, not row by row.
+  void SetAudits(std::vector<TAuditRead>& batch);
   // Replaces the findings of a row that has its audit.
   void SetFindings(int row, std::vector<AuditFinding> findings);
   // The row of a listed path is "reading..." again; false when it is not listed.
@@ -42,9 +45,13 @@ class TCheckTableModel : public QAbstractTableModel {
   void SetDefaultIcon(const QImage& icon) { defaultIcon_ = icon; }
   // Every row has its audit.
   bool AllRead() const { return unread_ == 0; }
+  int UnreadCount() const { return unread_; }
 
   // The worst severity of a row's findings; nullopt for none (or not read).
   static std::optional<AuditSeverity> Worst(const AuditResult& audit);
+  // The findings in a few words: the code of the first of the worst, then
+  // "+N" for the others ("bad-member +2"); "" for none.
+  static QString Compact(const AuditResult& audit);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -60,6 +67,7 @@ class TCheckTableModel : public QAbstractTableModel {
   QVariant FileData(const Row& row, int role) const;
   QVariant FindingsData(const Row& row, int role) const;
   void Reindex(size_t from);
+  bool Store(int row, AuditResult audit, const QImage& icon);
   std::vector<Row> rows_;
   QHash<QString, int> index_;
   int unread_ = 0;

@@ -2,6 +2,8 @@
 // filters, and each repair on real JARs checked afterwards by python's
 // zipfile and unzip.
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QTest>
 
@@ -71,7 +74,9 @@ class CheckTabTest : public ::testing::Test {
     Tab().btnCheckAddFolder.click();
     Wait();
   }
-  void Wait() { ASSERT_TRUE(QTest::qWaitFor([this] { return Tab().Ready(); }, 20000)); }
+  void Wait() {
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Tab().Ready(); }, 20000));
+  }
 
   TCheckTab& Tab() { return window->CheckTab(); }
   QString P(const QString& name) const { return dir.filePath(name); }
@@ -114,10 +119,8 @@ TEST_F(CheckTabTest, TableShowsTheAuditOfEachJarWithSeverityColours) {
   AddAll();
   const RowCase rows[] = {
       {"clean.jar", "clean", "duplicate", QColor()},  // twin.jar has its bytes
-      {"twin.jar", "clean", "duplicate", QColor()},
-      {"last.jar", "last", "manifest-not-first", kWarning},
-      {"stale.jar", "stale", "jad-size-mismatch", kError},
-      {"damaged.jar", "damaged", "bad-member", kError},
+      {"twin.jar", "clean", "duplicate", QColor()},        {"last.jar", "last", "manifest-not-first", kWarning},
+      {"stale.jar", "stale", "jad-size-mismatch", kError}, {"damaged.jar", "damaged", "bad-member", kError},
   };
   ASSERT_EQ(Tab().Model().Count(), 5);
   const QString twinTip = Cell(QStringLiteral("twin.jar"), TCheckTableModel::Findings, Qt::ToolTipRole).toString();
@@ -186,7 +189,8 @@ TEST_F(CheckTabTest, FixJadBringsTheJadUpToDate) {
   Wait();
   const std::string jad = ReadFile(P("stale.jad"));
   EXPECT_NE(jad.find("MIDlet-Jar-Size: " + std::to_string(QFileInfo(P("stale.jar")).size()) + "\r\n"),
-            std::string::npos) << jad;
+            std::string::npos)
+      << jad;
   EXPECT_NE(jad.find("MIDlet-Vendor: Ann\r\n"), std::string::npos);
   EXPECT_FALSE(Findings(QStringLiteral("stale.jar")).contains(QStringLiteral("jad-size-mismatch")));
   ASSERT_EQ(rec.messages.size(), 1u);
@@ -279,6 +283,184 @@ TEST_F(CheckTabTest, DroppedFolderAddsItsJarsToTheCheckTab) {
   EXPECT_EQ(Tab().Model().Count(), 5);
   EXPECT_EQ(window->RenameListBox().Items().Count(), 0);
   EXPECT_TRUE(rec.messages.empty());
+}
+
+// Bytes that deflate hardly at all, so that a JAR of them takes a while to fix.
+std::string Noise(size_t n) {
+  std::string bytes(n, '\0');
+  uint32_t seed = 2024;
+  for (char& c : bytes) {
+    seed = seed * 1664525u + 1013904223u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
+// What a batch tells the window, and whether the tab's fixing controls were
+// enabled each time it spoke while busy.
+struct BatchWatch {
+  explicit BatchWatch(TfrmMain& window) : tab(window.CheckTab()) {
+    fixJar = window.findChild<QPushButton*>(QStringLiteral("btnCheckFixJar"));
+    fixAction = window.findChild<QAction*>(QStringLiteral("CheckFixJar"));
+    tab.OnBusy = [this](bool on) { busy.push_back(on); };
+    tab.OnStatus = [this](const QString& text) {
+      statuses << text;
+      if (tab.Busy()) enabledWhileBusy = enabledWhileBusy || fixJar->isEnabled() || fixAction->isEnabled();
+      if (OnText) OnText(text);
+    };
+  }
+  TCheckTab& tab;
+  QPushButton* fixJar = nullptr;
+  QAction* fixAction = nullptr;
+  std::vector<bool> busy;
+  QStringList statuses;
+  bool enabledWhileBusy = false;
+  std::function<void(const QString&)> OnText;
+};
+
+// n JARs with the manifest last (each needs a fix); the first, a.jar, is big.
+QStringList ManifestLastJars(const QTemporaryDir& dir, int n, size_t bigBytes) {
+  std::vector<JarSpec> specs;
+  QStringList files;
+  for (int i = 0; i < n; ++i) {
+    const std::string name = i == 0 ? "a" : "m" + std::to_string(i);
+    files << QString::fromStdString(name + ".jar");
+    specs.push_back(JarSpec{
+        dir.filePath(files.back()),
+        {{"com/example/Main.class", i == 0 ? Noise(bigBytes) : kClass}, {"META-INF/MANIFEST.MF", Manifest(name)}}});
+  }
+  MakeJars(specs);
+  return files;
+}
+
+TEST_F(CheckTabTest, FixJarRunsAsABatchBesideTheWindow) {
+  const QStringList files = ManifestLastJars(dir, 5, 64 << 10);
+  AddAll();
+  BatchWatch watch(*window);
+  // Rows land while the table is sorted by findings; the fixed rows are read
+  // again into it and it stays sorted.
+  Tab().Table().sortByColumn(TCheckTableModel::Findings, Qt::DescendingOrder);
+  Select(files);
+  Tab().FixJarClick();
+  EXPECT_TRUE(Tab().Busy());  // the click returns at once; the work goes on beside the window
+  EXPECT_FALSE(watch.fixJar->isEnabled());
+  Tab().FixJarClick();  // a second click while busy does nothing
+  Wait();
+  EXPECT_EQ(watch.busy, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(watch.enabledWhileBusy);
+  EXPECT_TRUE(watch.fixJar->isEnabled());
+  EXPECT_TRUE(watch.fixAction->isEnabled());
+  EXPECT_TRUE(watch.statuses.contains(QStringLiteral("Examining 1 of 5 JARs...")))
+      << watch.statuses.join('|').toStdString();
+  EXPECT_TRUE(watch.statuses.contains(QStringLiteral("Fixing 1 of 5 JARs...")))
+      << watch.statuses.join('|').toStdString();
+  EXPECT_EQ(watch.statuses.last(), QString());
+  ASSERT_EQ(rec.messages.size(), 1u);
+  EXPECT_EQ(rec.messages[0].icon, MsgIcon::Information) << rec.messages[0].text;
+  for (const QString& f : files) {
+    SCOPED_TRACE(f.toStdString());
+    EXPECT_EQ(CheckedMemberNames(P(f)), (std::vector<std::string>{"META-INF/MANIFEST.MF", "com/example/Main.class"}));
+    EXPECT_EQ(UnzipTest(P(f)), 0);
+    EXPECT_EQ(Findings(f), QString());
+    EXPECT_NE(rec.messages[0].text.find(f.toStdString() + ": fixed"), std::string::npos) << rec.messages[0].text;
+  }
+}
+
+TEST_F(CheckTabTest, StopLeavesEachJarFixedOrUntouched) {
+  const QStringList files = ManifestLastJars(dir, 6, 8 << 20);
+  std::map<QString, std::string> before;
+  for (const QString& f : files) before[f] = ReadFile(P(f));
+  AddAll();
+  BatchWatch watch(*window);
+  // Stop as soon as the first JAR (the big one) is being fixed.
+  watch.OnText = [this](const QString& text) {
+    if (text.startsWith(QLatin1String("Fixing 1 of"))) Tab().Stop();
+  };
+  Select(files);
+  Tab().FixJarClick();
+  Wait();
+  EXPECT_EQ(watch.busy, (std::vector<bool>{true, false}));
+  ASSERT_EQ(rec.messages.size(), 1u);
+  EXPECT_NE(rec.messages[0].text.find("Stopped: "), std::string::npos) << rec.messages[0].text;
+  int fixed = 0;
+  for (const QString& f : files) {
+    SCOPED_TRACE(f.toStdString());
+    if (ReadFile(P(f)) == before[f]) {
+      EXPECT_EQ(rec.messages[0].text.find(f.toStdString() + ": "), std::string::npos);
+      continue;
+    }
+    ++fixed;
+    EXPECT_EQ(CheckedMemberNames(P(f)).front(), "META-INF/MANIFEST.MF");
+    EXPECT_EQ(UnzipTest(P(f)), 0);
+    EXPECT_EQ(ReadFile(P(QFileInfo(f).completeBaseName() + ".bak")), before[f]);
+  }
+  // The big one was in hand when Stop came; the small ones after it wait.
+  EXPECT_GE(fixed, 1);
+  EXPECT_LT(fixed, files.size());
+  // Nothing but the JARs and the backups of the fixed ones: no temporary file.
+  EXPECT_EQ(DirEntries(dir.path()).size(), static_cast<qsizetype>(files.size() + fixed))
+      << DirEntries(dir.path()).join(' ').toStdString();
+}
+
+TEST_F(CheckTabTest, FindingsShowTheWorstCompactlyAndEverySentenceInTheTooltip) {
+  // No attributes at all and the manifest last: six missing attributes
+  // (errors) after a warning.
+  MakeJars({JarSpec{P("bare.jar"), {{"a.class", kClass}, {"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n\r\n"}}},
+            MidletJar(P("fine.jar"), Manifest("fine"))});
+  AddAll();
+  const QString tip = Cell(QStringLiteral("bare.jar"), TCheckTableModel::Findings, Qt::ToolTipRole).toString();
+  const QStringList sentences = tip.split(QLatin1Char('\n'));
+  EXPECT_EQ(Findings(QStringLiteral("bare.jar")), QStringLiteral("missing-attribute +%1").arg(sentences.size() - 1));
+  for (const char* part : {"error: missing-attribute: the manifest has no MIDlet-Vendor",
+                           "error: missing-attribute: the manifest has no MIDlet-Name", "warning: manifest-not-first"})
+    EXPECT_TRUE(tip.contains(QLatin1String(part))) << part << "\n" << tip.toStdString();
+  EXPECT_EQ(Findings(QStringLiteral("fine.jar")), QString());
+}
+
+// Rows of a sorted or filtered table land in batches; whatever the order the
+// workers deliver them in, the table shows them in order.
+TEST_F(CheckTabTest, RowsArrivingInASortedTableKeepTheSort) {
+  MakeCollection();
+  std::vector<JarSpec> more;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "g" + std::to_string(i);
+    more.push_back(i % 3 == 0 ? JarSpec{P(QString::fromStdString(name + ".jar")),
+                                        {{"x.class", kClass}, {"META-INF/MANIFEST.MF", Manifest(name)}}}
+                              : MidletJar(P(QString::fromStdString(name + ".jar")), Manifest(name)));
+  }
+  MakeJars(more);
+  struct SortCase {
+    int column;
+    Qt::SortOrder order;
+    bool problemsOnly;
+  };
+  const SortCase cases[] = {{TCheckTableModel::Findings, Qt::DescendingOrder, false},
+                            {TCheckTableModel::Name, Qt::AscendingOrder, false},
+                            {TCheckTableModel::Findings, Qt::AscendingOrder, true}};
+  auto* problems = window->findChild<QCheckBox*>(QStringLiteral("ProblemsOnlyCheckBox"));
+  for (const SortCase& c : cases) {
+    SCOPED_TRACE(c.column);
+    for (int row = Tab().Model().Count() - 1; row >= 0; --row) Tab().Model().Remove(Tab().Model().Path(row));
+    Tab().Table().sortByColumn(c.column, c.order);
+    problems->setChecked(c.problemsOnly);
+    AddAll();
+    const TCheckFilter& view = Tab().Filter();
+    int problemRows = 0;
+    for (int i = 0; i < Tab().Model().Count(); ++i) {
+      const auto worst = TCheckTableModel::Worst(*Tab().Model().Audit(i));
+      problemRows += worst && *worst != AuditSeverity::info;
+    }
+    EXPECT_EQ(view.rowCount(), c.problemsOnly ? problemRows : 45);
+    for (int i = 1; i < view.rowCount(); ++i) {
+      const QVariant a = view.index(i - 1, c.column).data(TCheckTableModel::SortRole);
+      const QVariant b = view.index(i, c.column).data(TCheckTableModel::SortRole);
+      const bool inOrder =
+          a.typeId() == QMetaType::Int
+              ? (c.order == Qt::AscendingOrder ? a.toInt() <= b.toInt() : a.toInt() >= b.toInt())
+              : (c.order == Qt::AscendingOrder ? a.toString() <= b.toString() : a.toString() >= b.toString());
+      EXPECT_TRUE(inOrder) << i << ": " << a.toString().toStdString() << " then " << b.toString().toStdString();
+    }
+  }
 }
 
 // Without a file manager on the session bus each folder is opened once.

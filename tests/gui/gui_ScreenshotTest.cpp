@@ -1,4 +1,5 @@
-// Opt-in runs: screenshots of the windows (PARCELIX_SCREENSHOT_DIR) and the longest event-loop stall of a big batch (PARCELIX_GUI_BATCH_JARS).
+// Opt-in runs: screenshots of the windows (PARCELIX_SCREENSHOT_DIR) and the longest event-loop stall of a big batch
+// (PARCELIX_GUI_BATCH_JARS, PARCELIX_GUI_LIST_JARS, PARCELIX_GUI_CHECK_JARS).
 #include <cstdlib>
 #include <memory>
 
@@ -14,10 +15,12 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 
 #include "app/gui/AboutUnit.h"
 #include "app/gui/HelpViewer.h"
 #include "app/gui/ManifestEditorUnit.h"
+#include "app/gui/CheckTab.h"
 #include "app/gui/mainUnit.h"
 #include "gui_Support.h"
 
@@ -277,6 +280,62 @@ TEST(Screenshots, ManifestEditorWithFindings) {
   EXPECT_TRUE(editor.Header().HasSuiteIcon());
   editor.Fader().DurationMs = 0;
   editor.reject();
+}
+
+// The most CPU time the window's thread spent between two turns of the
+// event loop: the part of a stall that is the window's own work, not the
+// scheduler giving the cores to other processes.
+class WorkStallMeter {
+ public:
+  WorkStallMeter() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const qint64 now = ThreadCpuMs();
+      worst_ = std::max(worst_, now - last_);
+      last_ = now;
+    });
+    last_ = ThreadCpuMs();
+    timer_.start(10);
+  }
+  qint64 Worst() const { return std::max(worst_, ThreadCpuMs() - last_); }
+
+ private:
+  static qint64 ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+  }
+  QTimer timer_;
+  qint64 last_ = 0;
+  qint64 worst_ = 0;
+};
+
+// Adds many JARs to the Check tab, sorted by findings, and reports how long
+// the table takes to show every row's findings, and the longest event-loop
+// stall (with the window thread's own work in it).
+TEST(BatchResponsiveness, CheckTable) {
+  const char* count = std::getenv("PARCELIX_GUI_CHECK_JARS");
+  if (!count) GTEST_SKIP() << "set PARCELIX_GUI_CHECK_JARS=20000 to measure";
+  const int n = std::atoi(count);
+  MeasuredWindow m;
+  TCheckTab& tab = m.window.CheckTab();
+  m.window.Pages().setCurrentWidget(&tab);
+  tab.SetProgram(PARCELIX_BINARY);
+  const QStringList paths = ManyJars(m.dir, n, true);
+  tab.Table().sortByColumn(TCheckTableModel::Findings, Qt::DescendingOrder);
+  int statuses = 0;
+  tab.OnStatus = [&](const QString&) { ++statuses; };
+  StallMeter meter;
+  WorkStallMeter work;
+  tab.AddPaths(paths);
+  const qint64 listed = meter.Elapsed();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tab.Ready(); }, 1200000));
+  std::printf("%d JARs listed in %lld ms; every row with its findings after %lld ms; longest stall %lld ms "
+              "(%lld ms of it the window's own work); %d status texts\n",
+              n, static_cast<long long>(listed), static_cast<long long>(meter.Elapsed()),
+              static_cast<long long>(meter.Worst()), static_cast<long long>(work.Worst()), statuses);
+  EXPECT_EQ(tab.Model().Count(), n);
+  EXPECT_LT(work.Worst(), 50);
+  EXPECT_LT(meter.Worst(), 50) << "(on a machine whose cores are busy with other work, see the window's own part)";
 }
 
 }  // namespace

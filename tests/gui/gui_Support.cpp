@@ -194,3 +194,20 @@ IsolatedEnv::~IsolatedEnv() {
 }
 
 }  // namespace parcelix::test
+
+namespace parcelix::test {
+
+std::vector<std::string> CheckedMemberNames(const QString& jar) {
+  const QByteArray out = RunPython(QStringLiteral("import sys,zipfile\n"
+                                                  "z = zipfile.ZipFile(sys.argv[1])\n"
+                                                  "bad = z.testzip()\n"
+                                                  "names = ['<bad: %s>' % bad] if bad else z.namelist()\n"
+                                                  "for n in names: print(n.encode().hex())\n"),
+                                   {jar});
+  std::vector<std::string> names;
+  for (const QByteArray& line : out.split('\n'))
+    if (!line.isEmpty()) names.push_back(QByteArray::fromHex(line).toStdString());
+  return names;
+}
+
+}  // namespace parcelix::test

@@ -67,3 +67,11 @@ class IsolatedEnv {
 };
 
 }  // namespace parcelix::test
+
+namespace parcelix::test {
+
+// The member names in directory order as python's zipfile reads them, after
+// its testzip() found every CRC right; {"<bad: NAME>"} when one is wrong.
+std::vector<std::string> CheckedMemberNames(const QString& jar);
+
+}  // namespace parcelix::test
