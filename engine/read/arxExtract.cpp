@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -90,7 +91,9 @@ int TUnZip::Run::Extract() {
 
 // Every member in the archive's order. Writing files, a worker thread decodes
 // the members ahead into memory while this thread creates and writes the
-// files; every event, report and decision stays on this thread, in order.
+// files, and decodes ahead too while the member it must write next is still
+// being decoded; every event, report and decision stays on this thread, in
+// order.
 void TUnZip::Run::ExtractAll() {
   size_t omittedNext = 0;
   auto reportOmitted = [&](size_t upTo) {
@@ -105,12 +108,15 @@ void TUnZip::Run::ExtractAll() {
   };
   bool whole = true;
   if (mode == kFiles && entries.size() > 1) {
-    // The worker reads through a stream of its own; the source's reads
-    // (pread and copies from its fixed cache) are safe from two threads.
-    TArchiveStream workerIn(*src);
+    // Each thread that decodes reads through a stream of its own; the
+    // source's reads (pread and copies from its fixed cache) are safe from
+    // two threads.
+    TObjectPool<TArchiveStream> streams([this] { return std::make_unique<TArchiveStream>(*src); });
     TOrderedRun<DecodedAhead> run(1, kAheadMembers);
+    run.CallerWorks = true;
     whole = run.Run(
-        entries.size(), [&](size_t i) { return DecodeAhead(workerIn, entries[i]); },
+        entries.size(),
+        [&](size_t i) { return streams.With([&](TArchiveStream& in) { return DecodeAhead(in, entries[i]); }); },
         [&](size_t i, TOrderedResult<DecodedAhead>& r) {
           DecodedAhead decoded = r.Take();
           ahead = &decoded;
@@ -124,7 +130,7 @@ void TUnZip::Run::ExtractAll() {
   if (whole && !z.Cancel()) reportOmitted(entries.size());
 }
 
-// Runs on the worker: no events, no reports, nothing shared but the source.
+// Runs on either thread: no events, no reports, nothing shared but the source.
 TUnZip::Run::DecodedAhead TUnZip::Run::DecodeAhead(TArchiveStream& in, const DirectoryEntry& e) const {
   DecodedAhead d;
   MemberStep m(e);
