@@ -216,7 +216,7 @@ TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c,
       [&](size_t i, TOrderedResult<ReadManifest>& read) {
         if (interrupt.Caught()) return false;
         const std::string& jar = c.jars[i];
-        progress.Update(i, ExtractFileName(jar));
+        if (progress.Enabled()) progress.Update(i, ExtractFileName(jar));
         Outcome r;
         try {
           ReadManifest m = read.Take();
