@@ -39,17 +39,7 @@ bool JadIsSigned(const std::string& jarFile) {
 // (no end record) and a directory that is not where the records say are
 // damaged files, not suites without a manifest.
 std::string WhyNoArchive(const TUnZip& reader) {
-  switch (reader.ArcType()) {
-    case atJar:
-    case atJarExe:
-    case atZip:
-    case atZipExe:
-    case atZipDS:
-    case atZipMV:
-      break;
-    default:
-      return "not a ZIP archive";
-  }
+  if (!IsZipFamily(reader.ArcType())) return "not a ZIP archive";
   for (const Finding& f : reader.Findings())
     if (f.severity == TSeverity::error) return f.text;
   return {};

@@ -18,10 +18,6 @@ namespace parcelix {
 
 namespace {
 
-bool IsZipType(TArcType t) {
-  return t == atZip || t == atZipExe || t == atJar || t == atJarExe || t == atZipMV || t == atZipDS;
-}
-
 std::string Hex8(uint32_t v) {
   char buf[9];
   std::snprintf(buf, sizeof buf, "%08x", v);
@@ -132,7 +128,7 @@ bool Opened(const TZipCommon& z) {
 
 // Reports a file that holds no ZIP archive; true when that was the case.
 bool NotZip(CliContext& ctx, const TUnZip& z, const std::string& path) {
-  if (IsZipType(z.ArcType())) return false;
+  if (IsZipFamily(z.ArcType())) return false;
   ReportError(ctx, path, "not a ZIP archive");
   return true;
 }

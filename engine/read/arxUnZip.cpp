@@ -26,10 +26,6 @@ constexpr size_t kHeadWindowSmall = 4096;
 constexpr int64_t kLargeArchive = 65536;
 constexpr size_t kHeadWindow = 16384;
 
-bool IsZipFamily(TArcType t) {
-  return t == atZip || t == atZipExe || t == atJar || t == atJarExe || t == atZipMV || t == atZipDS;
-}
-
 }  // namespace
 
 const char* ArcTypeName(TArcType t) {

@@ -30,6 +30,11 @@ enum TArcType : int {
   atUnknown = 101,
 };
 const char* ArcTypeName(TArcType t);  // "atJar", "atZip", ...
+// A ZIP archive of any kind (a JAR, with bytes in front, spanned): not a
+// file that failed to open or is no archive at all.
+inline bool IsZipFamily(TArcType t) {
+  return t == atZip || t == atZipExe || t == atJar || t == atJarExe || t == atZipMV || t == atZipDS;
+}
 
 enum TOverwriteMode : uint8_t { omOverwrite, omSkip };
 enum TDateAttribute : uint8_t { daFileDate, daSysDate, daMaxFileDate };
