@@ -15,8 +15,6 @@ namespace parcelix {
 
 namespace {
 
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
 QString Line(const QString& path, const QString& what) {
   return QFileInfo(path).fileName() + QStringLiteral(": ") + what;
 }
@@ -73,7 +71,7 @@ void ExamineForFix(TJarFixJob& job) {
       job.options.breakSignature = true;
       continue;
     }
-    job.outcome = LeftAsItIs(Text(plan.refusal));
+    job.outcome = LeftAsItIs(QString::fromStdString(plan.refusal));
     break;
   }
   // No question is worth asking when the JAR stays as it is whatever the answer.
@@ -87,13 +85,14 @@ QString FixExamined(const TJarFixJob& job) {
   JarExamination exam = ExamineJar(ToNativePath(job.path), job.options);
   const JarFixPlan& plan = exam.plan;
   if (plan.verdict == TFixVerdict::AlreadyFine) return QStringLiteral("already fine");
-  if (plan.verdict == TFixVerdict::Refused) return LeftAsItIs(Text(plan.refusal));
+  if (plan.verdict == TFixVerdict::Refused) return LeftAsItIs(QString::fromStdString(plan.refusal));
   const JarFixResult r = FixJar(exam, job.options);
-  if (!r.written) return LeftAsItIs(Text(r.error));
+  if (!r.written) return LeftAsItIs(QString::fromStdString(r.error));
   QString text = QStringLiteral("fixed");
-  if (!r.backupPath.empty()) text += QStringLiteral(", backup ") + QFileInfo(Text(r.backupPath)).fileName();
+  if (!r.backupPath.empty())
+    text += QStringLiteral(", backup ") + QFileInfo(QString::fromStdString(r.backupPath)).fileName();
   if (!plan.lost.empty()) text += QStringLiteral(", %1 members left out").arg(plan.lost.size());
-  if (!r.error.empty()) text += QStringLiteral(" (") + Text(r.error) + QLatin1Char(')');
+  if (!r.error.empty()) text += QStringLiteral(" (") + QString::fromStdString(r.error) + QLatin1Char(')');
   return text;
 }
 
@@ -143,7 +142,7 @@ void TCheckTab::FixJadClick() {
       const AuditResult& r = (*audits)[static_cast<size_t>(i)];
       const AuditFinding& outcome = r.findings.back();
       problem = problem || outcome.severity == AuditSeverity::error;
-      lines << Line(FromNativePath(r.path), Text(outcome.text));
+      lines << Line(FromNativePath(r.path), QString::fromStdString(outcome.text));
     }
     const int count = static_cast<int>(audits->size());
     if (finished < count) lines << StoppedLine(count - finished, count, "JADs");
@@ -276,7 +275,7 @@ void TCheckTab::TrashDuplicatesClick() {
         const AuditFinding& last = r->findings.back();
         if (last.code != "trashed" && last.code != "trash-failed") continue;
         problem = problem || last.severity == AuditSeverity::error;
-        lines << Line(FromNativePath(r->path), Text(last.text));
+        lines << Line(FromNativePath(r->path), QString::fromStdString(last.text));
       }
     const int count = static_cast<int>(work->groups.size());
     if (finished < count) lines << StoppedLine(count - finished, count, "groups of identical JARs");

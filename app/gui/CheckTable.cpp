@@ -14,12 +14,9 @@ namespace parcelix {
 
 namespace {
 
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
 QString Sentences(const AuditResult& audit) {
   QStringList lines;
-  for (const AuditFinding& f : audit.findings)
-    lines << QStringLiteral("%1: %2: %3").arg(QLatin1String(AuditSeverityName(f.severity)), Text(f.code), Text(f.text));
+  for (const AuditFinding& f : audit.findings) lines << FindingLine(f);
   return lines.join(QLatin1Char('\n'));
 }
 
@@ -38,7 +35,7 @@ QString TCheckTableModel::Compact(const AuditResult& audit) {
   const auto worst = std::max_element(f.begin(), f.end(), [](const AuditFinding& a, const AuditFinding& b) {
     return a.severity < b.severity;  // the first of equals stays the maximum
   });
-  const QString code = Text(worst->code);
+  const QString code = QString::fromStdString(worst->code);
   return f.size() == 1 ? code : QStringLiteral("%1 +%2").arg(code).arg(f.size() - 1);
 }
 
@@ -141,7 +138,8 @@ QVariant TCheckTableModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole && role != SortRole) return {};
   if (!row.audit) return QString();
   const AuditResult& a = *row.audit;
-  const QString text = Text(index.column() == Name ? a.name : index.column() == Vendor ? a.vendor : a.version);
+  const std::string& value = index.column() == Name ? a.name : index.column() == Vendor ? a.vendor : a.version;
+  const QString text = QString::fromStdString(value);
   return role == SortRole ? QVariant(text.toCaseFolded()) : QVariant(text);
 }
 
@@ -191,9 +189,9 @@ bool TCheckFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourcePare
   const auto has = [this](const QString& s) { return s.contains(text_, Qt::CaseInsensitive); };
   if (has(QFileInfo(model.Path(sourceRow)).fileName())) return true;
   if (!audit) return false;
-  if (has(Text(audit->name))) return true;
+  if (has(QString::fromStdString(audit->name))) return true;
   for (const AuditFinding& f : audit->findings)
-    if (has(Text(f.code))) return true;
+    if (has(QString::fromStdString(f.code))) return true;
   return false;
 }
 

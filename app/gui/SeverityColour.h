@@ -1,7 +1,9 @@
-// The colours the windows show audit findings in, by severity.
+// How the windows show audit findings: their colours by severity, and each
+// finding as one line of a tooltip.
 #pragma once
 
 #include <QColor>
+#include <QString>
 
 #include "midlet/AuditFinding.h"
 
@@ -16,6 +18,13 @@ inline QColor SeverityColour(AuditSeverity severity) {
     case AuditSeverity::info: return {};
   }
   return {};
+}
+
+// "severity: code: sentence", as `parcelix check` prints a finding.
+inline QString FindingLine(const AuditFinding& f) {
+  return QStringLiteral("%1: %2: %3")
+      .arg(QLatin1String(AuditSeverityName(f.severity)), QString::fromStdString(f.code),
+           QString::fromStdString(f.text));
 }
 
 }  // namespace parcelix

@@ -18,8 +18,6 @@ namespace {
 // A clean suite is said so in green, as calm as the other colours.
 const QColor kCleanColour(0x2e, 0x7d, 0x32);
 
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
 // Tool tips take text that looks like markup as markup: a manifest's values
 // and the sentences quoting them are escaped, and long lines wrap.
 QString PlainTip(const QStringList& lines) {
@@ -36,9 +34,9 @@ void SetColour(QLabel& label, const QColor& colour) {
 
 // "Name 1.0 - Vendor", with the file's name for a suite without a name.
 QString TitleOf(const QString& jarFile, const TSuiteSummary& summary) {
-  QString title = summary.name.empty() ? QFileInfo(jarFile).fileName() : Text(summary.name);
-  if (!summary.version.empty()) title += QLatin1Char(' ') + Text(summary.version);
-  if (!summary.vendor.empty()) title += QStringLiteral(" \u2014 ") + Text(summary.vendor);
+  QString title = summary.name.empty() ? QFileInfo(jarFile).fileName() : QString::fromStdString(summary.name);
+  if (!summary.version.empty()) title += QLatin1Char(' ') + QString::fromStdString(summary.version);
+  if (!summary.vendor.empty()) title += QStringLiteral(" \u2014 ") + QString::fromStdString(summary.vendor);
   return title;
 }
 
@@ -115,11 +113,11 @@ void TSuiteHeader::Show(const QString& jarFile, const TSuiteSummary& summary, co
 std::vector<TSuiteHeader::Group> TSuiteHeader::GroupFindings(const AuditResult& audit) {
   std::vector<Group> groups;
   for (const AuditFinding& f : audit.findings) {
-    const QString code = Text(f.code);
+    const QString code = QString::fromStdString(f.code);
     auto it = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.code == code; });
     if (it == groups.end()) it = groups.insert(groups.end(), Group{code, f.severity, {}});
     it->severity = std::max(it->severity, f.severity);
-    it->sentences << QStringLiteral("%1: %2: %3").arg(QLatin1String(AuditSeverityName(f.severity)), code, Text(f.text));
+    it->sentences << FindingLine(f);
   }
   // The worst first; codes of one severity in the order found.
   std::stable_sort(groups.begin(), groups.end(),
