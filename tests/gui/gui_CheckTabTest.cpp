@@ -19,6 +19,7 @@
 #include "app/gui/ManifestEditorUnit.h"
 #include "app/gui/mainUnit.h"
 #include "gui_Support.h"
+#include "gui_WindowFixture.h"
 
 namespace parcelix::test {
 namespace {
@@ -48,12 +49,10 @@ void DamageClass(const QString& jar) {
   WriteFile(jar, bytes);
 }
 
-class CheckTabTest : public ::testing::Test {
+class CheckTabTest : public WindowFixture {
  protected:
   void SetUp() override {
-    window = std::make_unique<TfrmMain>(help, rec.Services());
-    window->FormCreate();
-    window->show();
+    OpenWindow();
     window->Pages().setCurrentWidget(&Tab());
     // The crypto module (signatures, digests) lies beside the program.
     Tab().SetProgram(PARCELIX_BINARY);
@@ -79,7 +78,6 @@ class CheckTabTest : public ::testing::Test {
   }
 
   TCheckTab& Tab() { return window->CheckTab(); }
-  QString P(const QString& name) const { return dir.filePath(name); }
   QVariant Cell(const QString& file, int column, int role = Qt::DisplayRole) {
     const int row = Tab().Model().RowOf(P(file));
     EXPECT_GE(row, 0) << file.toStdString();
@@ -99,12 +97,6 @@ class CheckTabTest : public ::testing::Test {
     Tab().SelectPaths(paths);
     ASSERT_EQ(Tab().SelectedPaths().size(), files.size());
   }
-
-  IsolatedEnv env;
-  Recorder rec;
-  QTemporaryDir dir;
-  TChmHelpViewer help{QStringList{}};
-  std::unique_ptr<TfrmMain> window;
 };
 
 struct RowCase {

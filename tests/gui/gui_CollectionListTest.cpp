@@ -14,6 +14,7 @@
 #include "app/gui/HelpViewer.h"
 #include "app/gui/mainUnit.h"
 #include "gui_Support.h"
+#include "gui_WindowFixture.h"
 
 namespace parcelix::test {
 namespace {
@@ -49,15 +50,9 @@ std::string Noise(size_t size) {
   return out;
 }
 
-class CollectionListTest : public ::testing::Test {
+class CollectionListTest : public WindowFixture {
  protected:
-  void SetUp() override {
-    window = std::make_unique<TfrmMain>(help, rec.Services());
-    window->FormCreate();
-    window->show();
-  }
-
-  QString P(const QString& name) const { return dir.filePath(name); }
+  void SetUp() override { OpenWindow(); }
   TCheckListModel& Renames() { return window->RenameListBox().Items(); }
   TCheckListModel& Jads() { return window->MakeJadListBox().Items(); }
   void WaitForPreviews() { ASSERT_TRUE(QTest::qWaitFor([this] { return window->PreviewsReady(); }, 20000)); }
@@ -90,12 +85,6 @@ class CollectionListTest : public ::testing::Test {
     if (icon == TCheckListBox::NeutralJarIcon(side)) return 0;
     return icon.pixel(side / 2, side / 2) & 0xFFFFFF;
   }
-
-  IsolatedEnv env;
-  Recorder rec;
-  QTemporaryDir dir;
-  TChmHelpViewer help{QStringList{}};
-  std::unique_ptr<TfrmMain> window;
 };
 
 // One JAR of the collection and what its row must show.

@@ -22,6 +22,7 @@
 #include "app/gui/mainUnit.h"
 #include "app/shell/ContextMenu.h"
 #include "gui_Support.h"
+#include "gui_WindowFixture.h"
 
 namespace parcelix::test {
 namespace {
@@ -31,18 +32,10 @@ std::string Manifest(const std::string& name, const std::string& version) {
          "\r\nMIDlet-Vendor: Example\r\n\r\n";
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowFixture {
  protected:
-  void SetUp() override { Open(); }
+  void SetUp() override { OpenWindow(); }
 
-  void Open() {
-    window = std::make_unique<TfrmMain>(help, rec.Services());
-    window->Fader().DurationMs = 0;
-    window->FormCreate();
-    window->show();
-  }
-
-  QString P(const QString& name) const { return dir.filePath(name); }
   TCheckListModel& Renames() { return window->RenameListBox().Items(); }
   TCheckListModel& Jads() { return window->MakeJadListBox().Items(); }
   QStringList Paths(const TCheckListModel& m) const {
@@ -78,12 +71,6 @@ class MainWindowTest : public ::testing::Test {
       window->btnMakeJadAddClick();
     return paths;
   }
-
-  IsolatedEnv env;
-  Recorder rec;
-  QTemporaryDir dir;
-  TChmHelpViewer help{QStringList{QStringLiteral(PARCELIX_SOURCE_HELP_DIR)}};
-  std::unique_ptr<TfrmMain> window;
 };
 
 // ---- The window as designed ----
@@ -610,7 +597,7 @@ TEST_F(MainWindowTest, TemplatePreviewAndSave) {
 TEST_F(MainWindowTest, StartsInNormalStyleWhenTheFileSaysSo) {
   window.reset();
   WriteFile(env.SettingsFile(), "[Other]\nAlwaysOnTop=0\n");
-  Open();
+  OpenWindow();
   EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(window->Suite().Options.AddVersion);
 }
