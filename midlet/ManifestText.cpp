@@ -1,5 +1,7 @@
 // Manifest bytes as text: the raw attribute scan, file-safe names, line
 // splitting with continuation lines, and the locale-free "word sort".
+#include <string.h>
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -17,11 +19,10 @@ std::string ScanAttribute(std::span<const uint8_t> stream, std::string_view key,
                           bool* found) {
   if (found) *found = false;
   if (stream.size() < key.size()) return {};
-  const auto* keyBytes = reinterpret_cast<const uint8_t*>(key.data());
-  auto it = std::search(stream.begin(), stream.end(), keyBytes, keyBytes + key.size());
-  if (it == stream.end()) return {};
+  const void* hit = memmem(stream.data(), stream.size(), key.data(), key.size());
+  if (!hit) return {};
   if (found) *found = true;
-  size_t start = size_t(it - stream.begin()) + key.size();
+  size_t start = size_t(static_cast<const uint8_t*>(hit) - stream.data()) + key.size();
   size_t stop = std::min(stream.size(), start + window);
   size_t end = start;
   // A value ends at a line end of any style; a NUL ends the text itself.

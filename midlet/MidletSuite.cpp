@@ -138,9 +138,16 @@ TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFi
 }
 
 std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
+  return HeldManifest(jarFile);
+}
+
+const std::vector<uint8_t>& TMidletSuite::HeldManifest(const std::string& jarFile) {
   if (session_ && session_->path == jarFile) {
     TFileIdentity id;
-    if (IdentityOfFile(jarFile, id) && session_->identity == id) return SessionManifest(*session_);
+    if (IdentityOfFile(jarFile, id) && session_->identity == id) {
+      if (session_->manifestError) std::rethrow_exception(session_->manifestError);
+      return session_->manifest;
+    }
   }
   // The manifest read last (or written by a save) serves a read of the same
   // file under the same name, unchanged; other files cost no extra stat.
@@ -150,12 +157,23 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
     if (IdentityOfFile(jarFile, id) && last_->identity == id) return last_->bytes;
   }
   TPlainMember m = ReadJarManifestAndIdentity(UnJar, jarFile);
-  if (m.identity.size >= 0) last_ = std::make_shared<LastRead>(LastRead{m.identity, jarFile, m.bytes});
-  return std::move(m.bytes);
+  // Without an identity (size -1) the bytes never serve a later read.
+  Remember(m.identity, jarFile, std::move(m.bytes), false);
+  return last_->bytes;
+}
+
+void TMidletSuite::Remember(const TFileIdentity& identity, const std::string& jarFile, std::vector<uint8_t> bytes,
+                            bool handedOver) {
+  // One record serves the whole batch: its path keeps its capacity.
+  if (!last_) last_ = std::make_shared<LastRead>();
+  last_->identity = identity;
+  last_->path = jarFile;
+  last_->bytes = std::move(bytes);
+  last_->handedOver = handedOver;
 }
 
 void TMidletSuite::HoldManifest(const std::string& jarFile, const TFileIdentity& identity, std::vector<uint8_t> bytes) {
-  last_ = std::make_shared<LastRead>(LastRead{identity, jarFile, std::move(bytes), true});
+  Remember(identity, jarFile, std::move(bytes), true);
 }
 
 // The JAR opened for an edit: its directory and local headers read once, the
@@ -195,8 +213,7 @@ std::vector<uint8_t> TMidletSuite::SessionManifest(EditSession& s) {
 }
 
 ManifestParts TMidletSuite::LoadManifestParts(const std::string& jarFile) {
-  std::vector<uint8_t> bytes = ReadManifestBytes(jarFile);
-  return SplitManifest(bytes);
+  return SplitManifest(HeldManifest(jarFile));
 }
 
 ManifestDoc TMidletSuite::LoadManifestDoc(const std::string& jarFile) {
@@ -216,7 +233,7 @@ TManifestCodec& TMidletSuite::Codec() {
 }
 
 std::string TMidletSuite::ManifestCodePage(const std::string& jarFile) {
-  return Codec().CodePageOf(ReadManifestBytes(jarFile));
+  return Codec().CodePageOf(HeldManifest(jarFile));
 }
 
 namespace {
@@ -319,18 +336,23 @@ std::string TMidletSuite::NewName(const std::vector<uint8_t>& bytes, const std::
     reason = r.reason;
     return r.path;
   }
+  // ASCII reads the same in every code page: such a value is taken as it is.
+  const auto text = [&](std::string value) { return IsAscii(value) ? value : Codec().Text(value, codePage, "_"); };
   bool found = false;
-  std::string name = MakeValidFileName(Codec().Text(ReadMIDletName(bytes, &found), codePage, "_"));
+  std::string name = MakeValidFileName(text(ReadMIDletName(bytes, &found)));
   if (!found) reason = "no MIDlet-Name";
   else if (name.empty()) reason = "empty MIDlet-Name";
   if (!reason.empty()) return {};
   if (Options.AddVersion) {
     // The version goes through the same replacement as the name: a value
     // such as "1.0/../../x" must not lead the file into another directory.
-    std::string version = MakeValidFileName(Codec().Text(ReadMIDletVersion(bytes), codePage, "_"));
-    if (!version.empty()) name += " " + version;
+    const std::string version = MakeValidFileName(text(ReadMIDletVersion(bytes)));
+    if (!version.empty()) {
+      name.reserve(name.size() + 1 + version.size() + 4);
+      name.append(" ").append(version);
+    }
   }
-  return FitFileName(name, ".jar");
+  return FitFileName(std::move(name), ".jar");
 }
 
 RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName) {
@@ -339,16 +361,20 @@ RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName) {
 
 RenameResult TMidletSuite::ComputeMIDletName(const std::string& fileName,
                                              const std::function<bool(const std::string&)>& taken) {
-  return ComputeMIDletName(ReadManifestBytes(fileName), fileName, taken);
+  return ComputeMIDletName(HeldManifest(fileName), fileName, taken);
 }
 
 RenameResult TMidletSuite::ComputeMIDletName(const std::vector<uint8_t>& bytes, const std::string& fileName,
                                              const std::function<bool(const std::string&)>& taken) {
   RenameResult r;
-  r.newPath = fileName;
   const std::string relative = NewName(bytes, fileName, r.reason);
-  if (relative.empty()) return r;
-  r.newPath = ExtractFilePath(fileName) + relative;
+  if (relative.empty()) {
+    r.newPath = fileName;
+    return r;
+  }
+  const size_t folder = fileName.size() - ExtractFileNameView(fileName).size();
+  r.newPath.reserve(folder + relative.size());
+  r.newPath.append(fileName, 0, folder).append(relative);
   if (OnConflict == TConflictMode::ocNumber && r.newPath != fileName) NumberNewName(r, fileName, taken);
   return r;
 }
@@ -511,7 +537,7 @@ void TMidletSuite::CommitManifest(EditSession& s, const std::string& text) {
   // The manifest just written is what a rename or a JAD after the save
   // reads: the new JAR need not be opened again for it.
   TFileIdentity id;
-  if (IdentityOfFile(s.path, id)) last_ = std::make_shared<LastRead>(LastRead{id, s.path, {text.begin(), text.end()}});
+  if (IdentityOfFile(s.path, id)) Remember(id, s.path, {text.begin(), text.end()}, false);
 }
 
 void TMidletSuite::SaveManifest(const std::string& jarFile, const GridLines& grid) {

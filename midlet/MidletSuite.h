@@ -168,6 +168,11 @@ class TMidletSuite {
   std::string NewManifestText(EditSession& s, const GridLines& grid);
   void CommitManifest(EditSession& s, const std::string& text);
   std::string NewName(const std::vector<uint8_t>& bytes, const std::string& fileName, std::string& reason);
+  // The manifest of jarFile as ReadManifestBytes gives it, held by the suite:
+  // valid until the next read or save.
+  const std::vector<uint8_t>& HeldManifest(const std::string& jarFile);
+  void Remember(const TFileIdentity& identity, const std::string& jarFile, std::vector<uint8_t> bytes,
+                bool handedOver);
   std::shared_ptr<EditSession> session_;
   std::shared_ptr<TManifestCodec> codec_;
   std::string codecFor_;

@@ -124,9 +124,11 @@ std::string SampleNewName(const std::string& templateText, bool addVersion) {
   return r.path.empty() ? "(" + r.reason + ")" : r.path;
 }
 
-std::string FitFileName(const std::string& base, const std::string& ext) {
-  if (ext.size() >= kMaxNameBytes || base.size() + ext.size() <= kMaxNameBytes) return base + ext;
-  return CutUtf8(base, kMaxNameBytes - ext.size()) + ext;
+std::string FitFileName(std::string base, std::string_view ext) {
+  if (ext.size() < kMaxNameBytes && base.size() + ext.size() > kMaxNameBytes)
+    base = CutUtf8(base, kMaxNameBytes - ext.size());
+  base.append(ext);
+  return base;
 }
 
 }  // namespace parcelix

@@ -58,6 +58,6 @@ std::string SampleNewName(const std::string& templateText, bool addVersion);
 
 // A file name of at most kMaxNameBytes: base cut on a UTF-8 character
 // boundary so that base + ext fits.
-std::string FitFileName(const std::string& base, const std::string& ext);
+std::string FitFileName(std::string base, std::string_view ext);
 
 }  // namespace parcelix

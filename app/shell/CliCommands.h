@@ -10,6 +10,8 @@
 
 namespace parcelix {
 
+class TListedNames;
+
 // list, test, extract, manifest.
 struct ArchiveOptions {
   bool json = false;
@@ -64,7 +66,8 @@ struct Collected {
   std::vector<std::string> jars;
   std::vector<std::pair<std::string, std::string>> problems;  // path, reason
 };
-Collected CollectJars(const std::vector<std::string>& paths, bool recursive);
+// With listed, what each folder read holds is recorded there too.
+Collected CollectJars(const std::vector<std::string>& paths, bool recursive, TListedNames* listed = nullptr);
 // How a batch ended: the signal that stopped it between two JARs (0 when
 // it ran to the end), and the JARs done by then.
 struct TBatchEnd {

@@ -16,6 +16,7 @@
 #include "app/shell/CliCommands.h"
 #include "app/shell/CliJson.h"
 #include "app/shell/Interrupt.h"
+#include "app/shell/ListedNames.h"
 #include "app/shell/Progress.h"
 #include "engine/common/FileSystem.h"
 #include "engine/common/OrderedRun.h"
@@ -32,6 +33,12 @@ namespace parcelix {
 
 namespace {
 
+std::string JoinPath(std::string_view prefix, std::string_view name) {
+  std::string path;
+  path.reserve(prefix.size() + name.size());
+  return path.append(prefix).append(name);
+}
+
 // The JARs a batch works on: named files as they are, the *.jar files of a
 // named directory (and of its subdirectories with -r; links to directories
 // are not followed). Collected first, so renamed files are not met again.
@@ -40,17 +47,19 @@ namespace {
 // costs no stat per file. A link is taken when it leads to a regular file;
 // links to directories are not followed. Subdirectories that cannot be read
 // are passed over; false when dir itself cannot be read.
-bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& found, int& err) {
+bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& found, int& err,
+              TListedNames* listed) {
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
   if (!d) {
     err = errno;
     return false;
   }
   const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-  std::vector<std::string> subdirs;
+  std::vector<std::string> subdirs, names;
   while (const dirent* e = readdir(d.get())) {
     const std::string_view name = e->d_name;
     if (name == "." || name == "..") continue;
+    if (listed) names.emplace_back(name);
     unsigned char type = e->d_type;
     if (type == DT_UNKNOWN || type == DT_LNK) {
       struct stat st {};
@@ -62,12 +71,13 @@ bool FindJars(const std::string& dir, bool recursive, std::vector<std::string>& 
     }
     // A name whose extension is .jar, in any case.
     if (type == DT_REG && name.size() >= 4 && SameTextAscii(name.substr(name.size() - 4), ".jar"))
-      found.push_back(prefix + std::string(name));
-    else if (type == DT_DIR && recursive) subdirs.push_back(prefix + std::string(name));
+      found.push_back(JoinPath(prefix, name));
+    else if (type == DT_DIR && recursive) subdirs.push_back(JoinPath(prefix, name));
   }
+  if (listed) listed->AddFolder(prefix, names, FolderMatchesExactly(dirfd(d.get()), names));
   d.reset();
   int ignored = 0;
-  for (const std::string& sub : subdirs) FindJars(sub, true, found, ignored);
+  for (const std::string& sub : subdirs) FindJars(sub, true, found, ignored, listed);
   return true;
 }
 
@@ -85,7 +95,7 @@ int BatchWorkers(int jobs) {
   return jobs - 1;
 }
 
-Collected CollectJars(const std::vector<std::string>& paths, bool recursive) {
+Collected CollectJars(const std::vector<std::string>& paths, bool recursive, TListedNames* listed) {
   Collected c;
   for (const std::string& p : paths) {
     struct stat st {};
@@ -93,7 +103,7 @@ Collected CollectJars(const std::vector<std::string>& paths, bool recursive) {
     if (exists && S_ISDIR(st.st_mode)) {
       std::vector<std::string> found;
       int err = 0;
-      if (!FindJars(p, recursive, found, err)) c.problems.emplace_back(p, std::strerror(err));
+      if (!FindJars(p, recursive, found, err, listed)) c.problems.emplace_back(p, std::strerror(err));
       std::sort(found.begin(), found.end());
       for (auto& f : found) c.jars.push_back(std::move(f));
     } else if (exists && S_ISREG(st.st_mode)) {
@@ -146,14 +156,16 @@ void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar
   if (!o.json) {
     if (ctx.quiet && r.result != "kept" && r.result != "failed") return;  // -q: only the JARs not done
     // The line is made whole and written at once: one call into the stream.
-    std::string line = jar;
+    std::string line;
+    line.reserve(jar.size() + r.target.size() + r.message.size() + 32);
+    line = jar;
     if (r.target.empty()) {
       line += ": ";
       line += r.result == "duplicate" ? r.result.c_str() : failWord;
-      line += " (" + r.message + ")";
+      line.append(" (").append(r.message).append(")");
     } else {
-      line += " -> " + r.target;
-      if (!r.message.empty()) line += " (" + r.message + ")";
+      line.append(" -> ").append(r.target);
+      if (!r.message.empty()) line.append(" (").append(r.message).append(")");
     }
     line += '\n';
     ctx.out->write(line.data(), std::streamsize(line.size()));
@@ -263,15 +275,21 @@ bool RenameSettings(CliContext& ctx, const BatchOptions& o, TMidletSuite& suite)
 }  // namespace
 
 int RunRename(CliContext& ctx, const BatchOptions& o) {
-  Collected c = CollectJars(o.paths, o.recursive);
+  // A dry run asks of each new name whether it is taken: the folders' names
+  // as the walk saw them answer for most, without a stat each. (A real run
+  // asks the disk at the move, which changes what the folders hold.)
+  TListedNames listed;
+  Collected c = CollectJars(o.paths, o.recursive, o.dryRun ? &listed : nullptr);
   TMidletSuite suite;
   if (!RenameSettings(ctx, o, suite)) return 2;
 
   size_t renamed = 0, already = 0, kept = 0, duplicates = 0;
   std::unordered_set<std::string> planned;  // dry run: names taken by earlier JARs of this run
-  const auto taken = [&planned](const std::string& path) {
+  const auto taken = [&planned, &listed](const std::string& path) {
+    if (planned.count(path) > 0) return true;
+    if (listed.SurelyAbsent(path)) return false;
     struct stat st;
-    return planned.count(path) > 0 || lstat(path.c_str(), &st) == 0;
+    return lstat(path.c_str(), &st) == 0;
   };
   const TBatchEnd end = ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar) -> Outcome {
     RenameResult r;
@@ -301,7 +319,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
       return {"unchanged", "", "already named"};
     }
     ++renamed;
-    return {"renamed", r.newPath, ""};
+    return {"renamed", std::move(r.newPath), ""};
   });
   if (end.signal) return Interrupted(ctx, end, c.jars.size());
   if (!o.json && !ctx.quiet)

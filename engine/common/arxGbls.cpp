@@ -166,11 +166,13 @@ std::string ExtractFilePath(std::string_view path) {
   return std::string();
 }
 
-std::string ExtractFileName(std::string_view path) {
+std::string_view ExtractFileNameView(std::string_view path) {
   for (size_t i = path.size(); i > 0; --i)
-    if (IsSep(path[i - 1])) return std::string(path.substr(i));
-  return std::string(path);
+    if (IsSep(path[i - 1])) return path.substr(i);
+  return path;
 }
+
+std::string ExtractFileName(std::string_view path) { return std::string(ExtractFileNameView(path)); }
 
 std::string ExtractFileExt(std::string_view path) {
   for (size_t i = path.size(); i > 0; --i) {

@@ -29,6 +29,7 @@ std::string StoredNameToUtf8(std::string_view raw, uint16_t flags, bool translat
 // names, '\' as well.
 std::string ExtractFilePath(std::string_view path);  // up to and including the last separator
 std::string ExtractFileName(std::string_view path);  // after the last separator
+std::string_view ExtractFileNameView(std::string_view path);  // the same, inside path
 std::string ExtractFileExt(std::string_view path);   // from the last '.' of the file part, dot included
 std::string ChangeFileExt(std::string_view path, std::string_view ext);
 std::string IncludeTrailingSlash(std::string_view dir);

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -169,6 +172,35 @@ bool FirstInPlace(int fd, std::span<const uint8_t> block, int64_t base, const TD
   return ReadFully(fd, own.data(), own.size(), first) && LocalNamed(own, first, first, hit.firstName);
 }
 
+// zlib's memory for one inflate that finishes in a single call: its state
+// fits in a buffer on the stack, so a batch of JARs costs no heap traffic
+// for it. Anything more (a window, or the state of a larger zlib) comes from
+// the heap.
+class TInflateArena {
+ public:
+  static voidpf Alloc(voidpf opaque, uInt items, uInt size) {
+    auto* arena = static_cast<TInflateArena*>(opaque);
+    const size_t bytes = size_t(items) * size_t(size);
+    const size_t rounded = (bytes + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+    if (rounded <= arena->bytes_.size() - arena->used_) {
+      void* p = arena->bytes_.data() + arena->used_;
+      arena->used_ += rounded;
+      return p;
+    }
+    return std::malloc(bytes);
+  }
+  static void Free(voidpf opaque, voidpf p) {
+    auto* arena = static_cast<TInflateArena*>(opaque);
+    const std::less<const void*> before;
+    if (!before(p, arena->bytes_.data()) && before(p, arena->bytes_.data() + arena->bytes_.size())) return;
+    std::free(p);
+  }
+
+ private:
+  alignas(std::max_align_t) std::array<uint8_t, 8192> bytes_;
+  size_t used_ = 0;
+};
+
 bool Decode(const CentralHeader& h, std::span<const uint8_t> data, std::vector<uint8_t>& out) {
   if (h.method == kMethodStored) {
     if (h.compressedSize != h.uncompressedSize) return false;
@@ -176,7 +208,11 @@ bool Decode(const CentralHeader& h, std::span<const uint8_t> data, std::vector<u
   } else {
     // One byte more than promised: a stream that holds more is found out.
     out.resize(size_t(h.uncompressedSize) + 1);
+    TInflateArena arena;
     z_stream z{};
+    z.zalloc = TInflateArena::Alloc;
+    z.zfree = TInflateArena::Free;
+    z.opaque = &arena;
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
     z.next_in = const_cast<Bytef*>(data.data());  // zlib does not write to its input
     z.avail_in = uInt(data.size());
