@@ -120,4 +120,9 @@ ManifestDoc ComposeJad(ManifestDoc main, int32_t jarSize, const std::string& jar
   return main;
 }
 
+std::string JadTextOf(std::span<const uint8_t> manifest, int64_t jarSize, const std::string& jarFile) {
+  return ManifestDocText(
+      ComposeJad(SplitManifest(manifest).main, int32_t(uint32_t(uint64_t(jarSize))), ExtractFileName(jarFile)));
+}
+
 }  // namespace parcelix

@@ -61,5 +61,8 @@ std::string JadPathOf(const std::string& jarFile);
 // The JAD lines: the manifest's main lines plus MIDlet-Jar-Size and
 // MIDlet-Jar-URL (the bare file name), empty lines removed, sorted.
 ManifestDoc ComposeJad(ManifestDoc main, int32_t jarSize, const std::string& jarFileName);
+// The text of the JAD for the JAR jarFile of jarSize bytes whose manifest
+// is manifest (the JAR's size kept to 32 bits, as the attribute holds it).
+std::string JadTextOf(std::span<const uint8_t> manifest, int64_t jarSize, const std::string& jarFile);
 
 }  // namespace parcelix

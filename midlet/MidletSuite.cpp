@@ -421,12 +421,11 @@ int32_t GetJarFileSize(const std::string& fileName) {
 }
 
 std::string TMidletSuite::JADText(const std::string& jarFile) {
-  ManifestDoc doc = LoadManifestDoc(jarFile);
+  const std::vector<uint8_t>& manifest = HeldManifest(jarFile);
   // The size of the file the manifest was just read from, when it is known.
-  const int32_t size = last_ && last_->path == jarFile && last_->identity.size >= 0
-                           ? int32_t(uint32_t(uint64_t(last_->identity.size)))
-                           : GetJarFileSize(jarFile);
-  return ManifestDocText(ComposeJad(std::move(doc), size, ExtractFileName(jarFile)));
+  const int64_t size = last_ && last_->path == jarFile && last_->identity.size >= 0 ? last_->identity.size
+                                                                                     : GetJarFileSize(jarFile);
+  return JadTextOf(manifest, size, jarFile);
 }
 
 std::string TMidletSuite::MakeJAD(const std::string& jarFile, TDurableBatch* batch) {

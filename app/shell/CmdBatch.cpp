@@ -180,12 +180,18 @@ void PrintOutcome(CliContext& ctx, const BatchOptions& o, const std::string& jar
   WriteJsonLine(*ctx.out, j);
 }
 
-// A JAR's manifest as a worker read it, for the suite to take over.
+// A JAR's manifest as a worker read it, for the suite to take over, and
+// what the worker made of it ahead for the step (a JAD not yet named).
 struct ReadManifest {
   TFileIdentity identity;
   std::vector<uint8_t> bytes;
   bool read = false;
+  std::unique_ptr<TNewFile> made;
 };
+
+// Work a worker does for a JAR right after reading its manifest, so that
+// the step on this thread has less to do; it must change nothing anyone sees.
+using TAhead = std::function<void(const std::string& jar, ReadManifest& m)>;
 
 // Manifests read ahead of the steps, at most: bounds the memory a batch holds.
 constexpr size_t kReadAhead = 64;
@@ -198,7 +204,8 @@ constexpr size_t kReadAhead = 64;
 // stops the batch between two JARs: the result says after how many.
 TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c, const char* failWord,
                      const char* targetKey, size_t& failed, TMidletSuite* suite,
-                     const std::function<Outcome(const std::string&)>& step) {
+                     const std::function<Outcome(const std::string&, ReadManifest&)>& step,
+                     const TAhead& ahead = {}) {
   for (const auto& [path, reason] : c.problems) {
     PrintOutcome(ctx, o, path, {"failed", "", reason}, failWord, targetKey);
     ++failed;
@@ -219,7 +226,9 @@ TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c,
           // reads it again and says why exactly as a single thread would.
           try {
             TPlainMember m = ReadJarManifestAndIdentity(reader, c.jars[i]);
-            return ReadManifest{m.identity, std::move(m.bytes), true};
+            ReadManifest read{m.identity, std::move(m.bytes), true, nullptr};
+            if (ahead) ahead(c.jars[i], read);
+            return read;
           } catch (const std::exception&) {
             return ReadManifest{};
           }
@@ -233,7 +242,7 @@ TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c,
         try {
           ReadManifest m = read.Take();
           if (m.read) suite->HoldManifest(jar, m.identity, std::move(m.bytes));
-          r = step(jar);
+          r = step(jar, m);
         } catch (const std::exception&) {
           r = {"failed", "", CurrentFailure()};
           ++failed;
@@ -291,7 +300,7 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
   };
-  const TBatchEnd end = ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar) -> Outcome {
+  const TBatchEnd end = ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar, ReadManifest&) -> Outcome {
     RenameResult r;
     if (o.dryRun) {
       r = suite.ComputeMIDletName(jar, taken);
@@ -339,7 +348,7 @@ int RunJadUpdate(CliContext& ctx, BatchOptions o) {
     if (SameTextAscii(ExtractFileExt(ExtractFileName(p)), ".jad") && FileExists(p)) p = ChangeFileExt(p, ".jar");
   Collected c = CollectJars(o.paths, o.recursive);
   size_t updated = 0, unchanged = 0, without = 0, failed = 0;
-  const TBatchEnd end = ForEachJar(ctx, o, c, "not updated", "jad", failed, nullptr, [&](const std::string& jar) -> Outcome {
+  const TBatchEnd end = ForEachJar(ctx, o, c, "not updated", "jad", failed, nullptr, [&](const std::string& jar, ReadManifest&) -> Outcome {
     const std::string jad = JadPathOf(jar);
     if (!FileExists(jad)) {
       ++without;
@@ -364,6 +373,23 @@ int RunJadUpdate(CliContext& ctx, BatchOptions o) {
 
 }  // namespace
 
+namespace {
+
+// Gives a JAD a worker made its name, when nothing stands there. False when
+// something does, or the name cannot be given: the step then writes the JAD
+// as a lone one is written, which replaces what stands there or says why
+// it cannot.
+bool LinkNewJad(TNewFile& file, const std::string& jad, TDurableBatch& batch) {
+  try {
+    file.Commit(jad, TPlace::NoReplace, false, &batch);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
 int RunJad(CliContext& ctx, const BatchOptions& o) {
   if (o.update) return RunJadUpdate(ctx, o);
   Collected c = CollectJars(o.paths, o.recursive);
@@ -372,17 +398,37 @@ int RunJad(CliContext& ctx, const BatchOptions& o) {
 
   size_t written = 0, failed = 0;
   TDurableBatch batch;  // the new JADs go to the disk together at the end
-  const TBatchEnd end = ForEachJar(ctx, o, c, "no JAD", "jad", failed, &suite, [&](const std::string& jar) -> Outcome {
+  // The workers write each JAD into an unnamed file as soon as they have
+  // read its JAR's manifest; this thread only gives the files their names,
+  // in the order of the JARs. A JAD whose name is taken, or that no worker
+  // made, is written here as before.
+  TAhead ahead;
+  if (!o.dryRun)
+    ahead = [](const std::string& jar, ReadManifest& m) {
+      if (m.identity.size < 0) return;  // the step asks the file for its size
+      try {
+        const std::string jad = JadPathOf(jar);
+        auto file = std::make_unique<TNewFile>(ExtractFilePath(jad), ExtractFileName(jad), 0666);
+        const std::string text = JadTextOf(m.bytes, m.identity.size, jar);
+        if (WriteAll(file->Fd(), text.data(), text.size())) m.made = std::move(file);
+      } catch (const std::system_error&) {
+        // Left to the step, which says why.
+      }
+    };
+  const auto step = [&](const std::string& jar, ReadManifest& m) -> Outcome {
     std::string jad;
     if (o.dryRun) {
       suite.JADText(jar);  // reads the manifest, writes nothing
       jad = JadPathOf(jar);
+    } else if (m.made && LinkNewJad(*m.made, jad = JadPathOf(jar), batch)) {
+      // named: done
     } else {
       jad = suite.MakeJAD(jar, &batch);
     }
     ++written;
     return {"written", jad, ""};
-  });
+  };
+  const TBatchEnd end = ForEachJar(ctx, o, c, "no JAD", "jad", failed, &suite, step, ahead);
   if (end.signal) {
     batch.Flush();  // the JADs written before the stop are kept, on the disk
     return Interrupted(ctx, end, c.jars.size());

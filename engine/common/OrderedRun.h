@@ -67,7 +67,8 @@ class TOrderedRun {
     next_ = consumed_ = idleWorkers_ = 0;
     consumerWaits_ = false;
     stop_ = false;
-    slots_.assign(std::min(window_, count), TOrderedResult<R>());
+    slots_.clear();  // results need not be copyable
+    slots_.resize(std::min(window_, count));
     std::vector<std::jthread> threads;
     const size_t n = std::min<size_t>(size_t(workers_), count);
     threads.reserve(n);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -212,6 +213,59 @@ TEST(FileSystem, ABatchFlushesEachFileSystemOnce) {
   EXPECT_EQ(batch.Pending(), 1u);
   EXPECT_TRUE(batch.Flush());
   EXPECT_EQ(batch.Pending(), 0u);
+}
+
+// A batch makes its file at once and links it in, and falls back to a
+// replacement only when the name is taken: whatever stood there, the result
+// is the one a lone replacement gives.
+TEST(FileSystem, ABatchFileMeetsWhatStandsAtItsNameAsALoneReplacementDoes) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& jad, const std::string& dir)> before;
+    const char* content;  // at jad afterwards (followed through a link)
+    mode_t mode;          // 0: not checked
+    bool link;            // jad is still a link
+  };
+  const Case cases[] = {
+      {"nothing", [](const std::string&, const std::string&) {}, "new", 0, false},
+      {"a file", [](const std::string& jad, const std::string&) {
+         Put(jad, "old");
+         ::chmod(jad.c_str(), 0640);
+       }, "new", 0640, false},
+      {"a link to a file", [](const std::string& jad, const std::string& dir) {
+         Put(dir + "/real.jad", "old");
+         ::chmod((dir + "/real.jad").c_str(), 0600);
+         ASSERT_EQ(::symlink("real.jad", jad.c_str()), 0);
+       }, "new", 0600, true},
+      // A link that leads nowhere gives way to the file.
+      {"a dangling link", [](const std::string& jad, const std::string&) {
+         ASSERT_EQ(::symlink("gone.jad", jad.c_str()), 0);
+       }, "new", 0, false},
+  };
+  for (const Case& c : cases) {
+    ScratchDir d;
+    const std::string jad = d / "game.jad";
+    c.before(jad, d.path());
+    TDurableBatch batch;
+    ReplaceFileContents(jad, "new", {&batch});
+    EXPECT_EQ(Slurp(jad), c.content) << c.what;
+    if (c.mode) {
+      EXPECT_EQ(ModeOf(jad), c.mode) << c.what;
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(jad.c_str(), &st), 0) << c.what;
+    EXPECT_EQ(S_ISLNK(st.st_mode), c.link) << c.what;
+    EXPECT_EQ(TempFilesIn(d.path()), 0) << c.what;
+    EXPECT_TRUE(batch.Flush()) << c.what;
+  }
+  // A folder at the name is neither replaced nor emptied.
+  ScratchDir d;
+  ::mkdir((d / "game.jad").c_str(), 0755);
+  Put(d / "game.jad/inside", "kept");
+  TDurableBatch batch;
+  EXPECT_THROW(ReplaceFileContents(d / "game.jad", "new", {&batch}), std::system_error);
+  EXPECT_EQ(Slurp(d / "game.jad/inside"), "kept");
+  EXPECT_EQ(TempFilesIn(d.path()), 0);
 }
 
 // ------------------------------------------------------------ moves

@@ -54,6 +54,11 @@ def collection(root):
         f.write(data[:len(data) // 2])
     with open(os.path.join(root, "a", "notzip.jar"), "wb") as f:
         f.write(b"not an archive\n" * 10)
+    # For jad: a stale JAD the batch must replace, and two JARs whose JADs
+    # share one name (the second one's wins, as in a single-threaded run).
+    with open(os.path.join(root, "a", "g03.jad"), "wb") as f:
+        f.write(b"MIDlet-Name: Old\r\n")
+    jar(os.path.join(root, "a"), "g05.JAR", midlet_manifest("Upper", "3.0"))
 
 
 def tree(root):
@@ -99,5 +104,16 @@ for rel in files:
 c.check("b/cut.jar" in files and "a/notzip.jar" in files and "a/nomf.jar" in files, "damaged JARs keep their names")
 c.check("b/Игра 2.0.jar" in files, f"a windows-1251 name becomes UTF-8 ({sorted(files)[:3]}...)")
 c.check(code == 1 and "kept" in out, "JARs that keep their names make the status 1")
+
+# The JADs the workers wrote ahead are the JADs of the manifests python
+# reads, the stale one replaced, and the shared name holds the later JAR's.
+code, out, err, files, root = batch("4", "jad")
+with open(os.path.join(root, "a", "g03.jad"), encoding="utf-8", newline="") as f:
+    c.check("MIDlet-Name: Game 1\r\n" in f.read(), "a stale JAD is replaced")
+with open(os.path.join(root, "a", "g05.jad"), encoding="utf-8", newline="") as f:
+    text = f.read()  # g05.JAR comes before g05.jar
+c.check("MIDlet-Jar-URL: g05.jar\r\n" in text and "Upper" not in text, "two JARs, one JAD name: the later JAR's JAD")
+c.check(out.count("a/g05.jad") == 2, "both JARs report the JAD")
+c.check(not any(".parcelix-tmp-" in rel for rel in files), "no temporary file is left")
 
 c.finish()
