@@ -22,8 +22,10 @@ namespace parcelix {
 
 namespace {
 
-// The tail read once for the end record: the record and a short comment.
-constexpr size_t kTail = 1024;
+// The tail read once for the end record: the record and a comment, and
+// with them the directory of a JAR of a few dozen members, often the
+// manifest too (one page, which costs a read no more than a smaller one).
+constexpr size_t kTail = 4096;
 // A directory larger than this is not read by the quick path.
 constexpr uint32_t kMaxDirectory = 8u << 20;
 constexpr uint32_t kNoFit32 = 0xFFFFFFFFu;
@@ -241,12 +243,20 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   if (!ReadFully(fd.Get(), tail.data(), tail.size(), size - int64_t(tail.size())) || !PlainEnd(tail, size, end) ||
       end.directorySize > kMaxDirectory)
     return false;
+  // Bytes from at up to the end record, n of them: from the tail when it
+  // holds them, else read into buffer.
+  const int64_t tailStart = size - int64_t(tail.size());
+  const auto bytesAt = [&](auto& buffer, int64_t at, size_t n) -> std::span<const uint8_t> {
+    if (at >= tailStart) return std::span<const uint8_t>(tail).subspan(size_t(at - tailStart), n);
+    const std::span<uint8_t> read = buffer.Resize(n);
+    if (!ReadFully(fd.Get(), read.data(), read.size(), at)) return {};
+    return read;
+  };
   TReadBuffer<8192> dirBuffer;
-  const std::span<uint8_t> dir = dirBuffer.Resize(end.directorySize);
   const int64_t dirStart = int64_t(end.directoryOffset);
+  const std::span<const uint8_t> dir = bytesAt(dirBuffer, dirStart, end.directorySize);
   TDirectoryHit hit;
-  if (!ReadFully(fd.Get(), dir.data(), dir.size(), dirStart) || !FindCentral(dir, end.totalEntries, name, hit))
-    return false;
+  if (dir.size() != end.directorySize || !FindCentral(dir, end.totalEntries, name, hit)) return false;
   const CentralHeader& h = hit.wanted;
   if ((h.flags & kFlagsNotPlain) || (h.method != kMethodStored && h.method != kMethodDeflate) ||
       h.uncompressedSize > maxSize || h.compressedSize > maxSize + kDeflateSlack || h.compressedSize == kNoFit32 ||
@@ -261,10 +271,11 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   const int64_t room = dirStart - at;
   const int64_t guess = kLocalHeaderSize + h.nameLength + kLocalExtraGuess + h.compressedSize + kDescriptorSize;
   TReadBuffer<16384> blockBuffer;
-  std::span<uint8_t> block = blockBuffer.Resize(size_t(at - base + std::min<int64_t>(guess, room)));
-  if (!ReadFully(fd.Get(), block.data(), block.size(), base)) return false;
+  const size_t blockSize = size_t(at - base + std::min<int64_t>(guess, room));
+  std::span<const uint8_t> block = bytesAt(blockBuffer, base, blockSize);
+  if (block.size() != blockSize) return false;
   if (first != at && !FirstInPlace(fd.Get(), block, base, hit)) return false;
-  std::span<const uint8_t> local = std::span(block).subspan(size_t(at - base));
+  std::span<const uint8_t> local = block.subspan(size_t(at - base));
   LocalHeader l;
   if (GetLE32(local.data()) != kSigLocal || !l.Parse(local) || !SameLocal(l, h) ||
       !LocalNamed(local, at, at, hit.wantedName))
@@ -277,9 +288,9 @@ bool ReadPlainMember(const std::string& path, std::string_view name, size_t maxS
   const size_t need = descriptor ? size_t(std::min<int64_t>(int64_t(dataEnd + kDescriptorSize), room)) : dataEnd;
   if (int64_t(dataEnd) > room) return false;
   if (local.size() < need) {
-    block = blockBuffer.Resize(size_t(at - base) + need);
-    if (!ReadFully(fd.Get(), block.data(), block.size(), base)) return false;
-    local = std::span<const uint8_t>(block).subspan(size_t(at - base));
+    block = bytesAt(blockBuffer, base, size_t(at - base) + need);
+    if (block.size() != size_t(at - base) + need) return false;
+    local = block.subspan(size_t(at - base));
   }
   if (descriptor && !SameDescriptor(local.subspan(dataEnd, need - dataEnd), h)) return false;
   if (!Decode(h, local.subspan(dataStart, dataEnd - dataStart), out.bytes)) return false;
