@@ -14,9 +14,16 @@ namespace parcelix {
 
 TInterruptWatch::TInterruptWatch() {
   sigemptyset(&signals_);
-  sigaddset(&signals_, SIGINT);
-  sigaddset(&signals_, SIGTERM);
+  // A signal the program was started to ignore (as a background job is)
+  // stays ignored: a blocked signal is kept for the signalfd even when its
+  // disposition is to ignore it.
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+    sigaddset(&signals_, sig);
+  }
   pthread_sigmask(SIG_BLOCK, &signals_, &before_);
+  if (sigisemptyset(&signals_)) return;
   signalFd_ = TFd(::signalfd(-1, &signals_, SFD_CLOEXEC));
   wake_ = TFd(::eventfd(0, EFD_CLOEXEC));
   // Without the descriptors the signals keep their usual effect.
