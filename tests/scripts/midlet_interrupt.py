@@ -112,4 +112,18 @@ for n in fixed:
     if not c.check(ok, f"fix: {n} fixed and readable"):
         break
 
+# A program started with Ctrl+C ignored (as a background job is) goes on
+# ignoring it.
+folder = os.path.join(work, "ignored")
+collection(folder, 1500)
+p = subprocess.Popen([PARCELIX, "check", "-r", "-j", "1", folder], env=ENV, stdout=subprocess.PIPE,
+                     stderr=subprocess.PIPE, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+p.stdout.read(1)  # the first report lines are out: the batch is under way
+sent = p.poll() is None
+if sent:
+    p.send_signal(signal.SIGINT)
+out, err = p.communicate()
+c.check(p.returncode in (0, 1) and b"interrupted" not in err and (not sent or out.count(b"\n") >= 1499),
+        f"an ignored Ctrl+C stays ignored (status {p.returncode})")
+
 c.finish()
