@@ -21,29 +21,48 @@ char TurnCase(char c) {
   return c;
 }
 
+template <class Folders>
+auto* Find(Folders& folders, std::string_view prefix) {
+  const auto at = std::lower_bound(folders.begin(), folders.end(), prefix,
+                                   [](const auto& f, std::string_view p) { return f.prefix < p; });
+  return at != folders.end() && at->prefix == prefix ? &*at : nullptr;
+}
+
 }  // namespace
 
 uint64_t TListedNames::Key(uint32_t folder, std::string_view name) {
   return uint64_t(std::hash<std::string_view>{}(name)) ^ (uint64_t(folder) * 0x9E3779B97F4A7C15ull);
 }
 
-void TListedNames::AddFolder(const std::string& prefix, const std::vector<std::string>& names, bool exact) {
-  if (FolderOf(prefix)) return;  // a folder named twice is read once
-  const auto index = uint32_t(folders_.size());
+TListedNames::Folder* TListedNames::FolderOf(std::string_view prefix) { return Find(folders_, prefix); }
+const TListedNames::Folder* TListedNames::FolderOf(std::string_view prefix) const { return Find(folders_, prefix); }
+
+void TListedNames::Open(const std::string& prefix) {
+  listing_ = FolderOf(prefix) == nullptr;  // a folder named twice is listed once
+  if (!listing_) return;
+  open_ = uint32_t(folders_.size());
+  openPrefix_ = prefix;
+  openFrom_ = keys_.size();
   const auto at = std::lower_bound(folders_.begin(), folders_.end(), prefix,
                                    [](const Folder& f, const std::string& p) { return f.prefix < p; });
-  folders_.insert(at, Folder{prefix, index, exact});
-  if (!exact) return;  // its names are never judged
-  const size_t before = keys_.size();
-  for (const std::string& name : names) keys_.push_back(Key(index, name));
-  std::sort(keys_.begin() + std::ptrdiff_t(before), keys_.end());
-  std::inplace_merge(keys_.begin(), keys_.begin() + std::ptrdiff_t(before), keys_.end());
+  folders_.insert(at, Folder{prefix, open_, false});
 }
 
-const TListedNames::Folder* TListedNames::FolderOf(std::string_view prefix) const {
-  const auto at = std::lower_bound(folders_.begin(), folders_.end(), prefix,
-                                   [](const Folder& f, std::string_view p) { return f.prefix < p; });
-  return at != folders_.end() && at->prefix == prefix ? &*at : nullptr;
+void TListedNames::Add(std::string_view name) {
+  if (listing_) keys_.push_back(Key(open_, name));
+}
+
+void TListedNames::Close(bool exact) {
+  if (!listing_) return;
+  listing_ = false;
+  const auto from = keys_.begin() + std::ptrdiff_t(openFrom_);
+  if (!exact) {
+    keys_.erase(from, keys_.end());  // its names are never judged
+    return;
+  }
+  FolderOf(openPrefix_)->exact = true;
+  std::sort(from, keys_.end());
+  std::inplace_merge(keys_.begin(), from, keys_.end());
 }
 
 bool TListedNames::SurelyAbsent(std::string_view path) const {
@@ -56,17 +75,12 @@ bool TListedNames::SurelyAbsent(std::string_view path) const {
   return !std::binary_search(keys_.begin(), keys_.end(), Key(folder->index, name));
 }
 
-bool FolderMatchesExactly(int dirFd, const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
-    std::string turned = name;
-    std::transform(turned.begin(), turned.end(), turned.begin(), TurnCase);
-    if (turned == name) continue;  // no letter to try
-    // Two entries that differ only in case: the folder tells them apart.
-    if (std::find(names.begin(), names.end(), turned) != names.end()) return true;
-    struct stat st {};
-    return fstatat(dirFd, turned.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
-  }
-  return false;
+bool FolderMatchesExactly(int dirFd, std::string_view name) {
+  std::string turned(name);
+  std::transform(turned.begin(), turned.end(), turned.begin(), TurnCase);
+  if (turned == name) return false;  // no letter to try
+  struct stat st {};
+  return fstatat(dirFd, turned.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
 }  // namespace parcelix

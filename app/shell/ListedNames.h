@@ -13,10 +13,14 @@ namespace parcelix {
 
 class TListedNames {
  public:
-  // Every entry of the folder whose paths begin with prefix (as the walk
-  // formed them, separator included). exact: the folder finds a name only
-  // as it is spelled (not a FAT stick or a case-folding directory).
-  void AddFolder(const std::string& prefix, const std::vector<std::string>& names, bool exact);
+  // The entries of one folder, whose paths begin with prefix (as the walk
+  // formed them, separator included): Open, then Add for each entry, then
+  // Close. exact: the folder finds a name only as it is spelled (not a FAT
+  // stick or a case-folding directory); the names of other folders are
+  // never judged.
+  void Open(const std::string& prefix);
+  void Add(std::string_view name);
+  void Close(bool exact);
 
   // True only when the walk saw no entry path in a folder it read, the
   // folder matches names byte for byte, and the name is ASCII (a file system
@@ -31,16 +35,22 @@ class TListedNames {
     bool exact = false;
   };
   static uint64_t Key(uint32_t folder, std::string_view name);
+  Folder* FolderOf(std::string_view prefix);
   const Folder* FolderOf(std::string_view prefix) const;
 
   std::vector<Folder> folders_;  // sorted by prefix
   std::vector<uint64_t> keys_;   // sorted; a key seen is only "maybe there"
+  std::string openPrefix_;       // the folder being listed
+  uint32_t open_ = 0;
+  size_t openFrom_ = 0;          // where its keys begin
+  bool listing_ = false;         // false for a folder read before: its entries are not added twice
 };
 
-// Whether the folder (an open descriptor; names: all its entries) finds a
-// name only as it is spelled: an entry's name with the case of its ASCII
-// letters turned is looked up. False when it is found, and when no entry
-// has a letter to try.
-bool FolderMatchesExactly(int dirFd, const std::vector<std::string>& names);
+// Whether the folder (an open descriptor) finds name, one of its entries,
+// only as it is spelled: the name with the case of its ASCII letters turned
+// is looked up. False when that is found (a twin entry of the other case
+// gives the same answer, which only costs stats), and for a name without
+// letters.
+bool FolderMatchesExactly(int dirFd, std::string_view name);
 
 }  // namespace parcelix
