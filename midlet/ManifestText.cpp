@@ -1,7 +1,5 @@
 // Manifest bytes as text: the raw attribute scan, file-safe names, line
 // splitting with continuation lines, and the locale-free "word sort".
-#include <string.h>
-
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -19,10 +17,11 @@ std::string ScanAttribute(std::span<const uint8_t> stream, std::string_view key,
                           bool* found) {
   if (found) *found = false;
   if (stream.size() < key.size()) return {};
-  const void* hit = memmem(stream.data(), stream.size(), key.data(), key.size());
-  if (!hit) return {};
+  const std::string_view text(reinterpret_cast<const char*>(stream.data()), stream.size());
+  const size_t hit = text.find(key);
+  if (hit == std::string_view::npos) return {};
   if (found) *found = true;
-  size_t start = size_t(static_cast<const uint8_t*>(hit) - stream.data()) + key.size();
+  size_t start = hit + key.size();
   size_t stop = std::min(stream.size(), start + window);
   size_t end = start;
   // A value ends at a line end of any style; a NUL ends the text itself.

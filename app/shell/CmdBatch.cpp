@@ -331,21 +331,23 @@ int RunRename(CliContext& ctx, const BatchOptions& o) {
 
   size_t renamed = 0, already = 0, kept = 0, duplicates = 0;
   std::unordered_set<std::string> planned;  // dry run: names taken by earlier JARs of this run
-  const auto taken = [&planned, &listed](const std::string& path) {
-    if (planned.count(path) > 0) return true;
+  const auto onDisk = [&listed](const std::string& path) {
     if (listed.SurelyAbsent(path)) return false;
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
   };
+  const auto taken = [&planned, &onDisk](const std::string& path) { return planned.count(path) > 0 || onDisk(path); };
   const TBatchEnd end = ForEachJar(ctx, o, c, "kept", "new_path", kept, &suite, [&](const std::string& jar, ReadManifest&) -> Outcome {
     RenameResult r;
     if (o.dryRun) {
       r = suite.ComputeMIDletName(jar, taken);
       if (r.reason.empty() && r.newPath != jar) {
-        if (taken(r.newPath))
+        // Planned at once: one look-up of the name, not one to ask and one to add.
+        const auto [at, fresh] = planned.insert(r.newPath);
+        if (!fresh || onDisk(r.newPath)) {
+          if (fresh) planned.erase(at);
           r.reason = "'" + ExtractFileName(r.newPath) + "' exists";
-        else
-          planned.insert(r.newPath);
+        }
       }
       r.renamed = r.reason.empty();
     } else {
