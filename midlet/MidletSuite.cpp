@@ -323,8 +323,8 @@ std::string MakeFolders(const std::string& jarDir, const std::string& relative) 
 // the JAR keeps its name.
 std::string TMidletSuite::NewName(const std::vector<uint8_t>& bytes, const std::string& fileName,
                                   std::string& reason) {
-  const std::string codePage = Codec().CodePageOf(bytes);
   if (!Options.Template.empty()) {
+    const std::string codePage = Codec().CodePageOf(bytes);
     std::optional<TNameTemplate> tmpl;
     try {
       tmpl.emplace(Options.Template);
@@ -336,8 +336,14 @@ std::string TMidletSuite::NewName(const std::vector<uint8_t>& bytes, const std::
     reason = r.reason;
     return r.path;
   }
-  // ASCII reads the same in every code page: such a value is taken as it is.
-  const auto text = [&](std::string value) { return IsAscii(value) ? value : Codec().Text(value, codePage, "_"); };
+  // ASCII reads the same in every code page: such a value is taken as it
+  // is, and the manifest's code page is decided only for one that is not.
+  std::optional<std::string> codePage;
+  const auto text = [&](std::string value) {
+    if (IsAscii(value)) return value;
+    if (!codePage) codePage = Codec().CodePageOf(bytes);
+    return Codec().Text(value, *codePage, "_");
+  };
   bool found = false;
   std::string name = MakeValidFileName(text(ReadMIDletName(bytes, &found)));
   if (!found) reason = "no MIDlet-Name";
