@@ -129,9 +129,13 @@ std::vector<uint8_t> DecodedEntryBytes(const TUnZip& reader, TDecompMemoryStream
   return std::vector<uint8_t>(p, p + take);
 }
 
+bool ReadPlainJarManifest(const std::string& jarFile, TPlainMember& out) {
+  return ReadPlainMember(jarFile, "META-INF/MANIFEST.MF", kMaxQuickManifest, out);
+}
+
 TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile) {
   TPlainMember m;
-  if (ReadPlainMember(jarFile, "META-INF/MANIFEST.MF", kMaxQuickManifest, m)) return m;
+  if (ReadPlainJarManifest(jarFile, m)) return m;
   m.bytes = ReadJarManifest(reader, jarFile);
   m.identity = reader.ArchiveIdentity();
   return m;

@@ -191,6 +191,9 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
 // JAR (the most of a collection) is read in one open without the reader;
 // any other goes through ReadJarManifest and throws as it does.
 TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile);
+// The quick read alone: true, with out filled, for a plain JAR; false for
+// any other, which needs ReadJarManifestAndIdentity and its reader.
+bool ReadPlainJarManifest(const std::string& jarFile, TPlainMember& out);
 // The bytes of entry i of a stream the reader extracted into, when the
 // reader decoded it whole; otherwise throws EJarDamaged saying why.
 std::vector<uint8_t> DecodedEntryBytes(const TUnZip& reader, TDecompMemoryStream& stream, int i);

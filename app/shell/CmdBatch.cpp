@@ -258,18 +258,19 @@ TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c,
       c.jars.size(),
       [&](size_t i) {
         if (workers == 0) return ReadManifest{};  // one thread: the step reads it itself
-        return readers.With([&](TUnZip& reader) {
-          // A JAR whose manifest cannot be read is left to the step, which
-          // reads it again and says why exactly as a single thread would.
-          try {
-            TPlainMember m = ReadJarManifestAndIdentity(reader, c.jars[i]);
-            ReadManifest read{m.identity, std::move(m.bytes), true, nullptr};
-            if (ahead) ahead(c.jars[i], read);
-            return read;
-          } catch (const std::exception&) {
-            return ReadManifest{};
-          }
-        });
+        // A JAR whose manifest cannot be read is left to the step, which
+        // reads it again and says why exactly as a single thread would.
+        try {
+          // A plain JAR needs no reader from the pool, nor its lock.
+          TPlainMember m;
+          if (!ReadPlainJarManifest(c.jars[i], m))
+            m = readers.With([&](TUnZip& reader) { return ReadJarManifestAndIdentity(reader, c.jars[i]); });
+          ReadManifest read{m.identity, std::move(m.bytes), true, nullptr};
+          if (ahead) ahead(c.jars[i], read);
+          return read;
+        } catch (const std::exception&) {
+          return ReadManifest{};
+        }
       },
       [&](size_t i, TOrderedResult<ReadManifest>& read) {
         if (interrupt.Caught()) return false;
