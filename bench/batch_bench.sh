@@ -80,6 +80,6 @@ if [ "$scale" -gt 0 ]; then
     awk -v s="$scale" '{ print } $1 == "2000" { a = $2 } $1 == s { b = $2 }
       END { printf "  per JAR: %.2f us at 2000, %.2f us at %d (%.2fx)\n", a * 1000 / 2000, b * 1000 / s, s, (b / s) / (a / 2000) }'
 fi
-# Last run (2 cores, load 1.1): rename -n -r 0.87x the C reference (-j 1
-# 1.21x), dropped cache 0.69x (-j 1 1.03x), jad -r 1.03x (-j 1 1.18x, python
-# 2.45x); 100,000 tiny JARs: 0.64x the time per JAR of 2000, peak RSS 28.0 MB.
+# Last run (2 cores, load 0.8): rename -n -r 0.70x the C reference (-j 1
+# 1.08x), dropped cache 0.63x (-j 1 0.97x), jad -r 0.69x (-j 1 1.16x, python
+# 2.66x); 100,000 tiny JARs: 0.70x the time per JAR of 2000, peak RSS 28.7 MB.
