@@ -449,6 +449,10 @@ int RunJad(CliContext& ctx, const BatchOptions& o) {
       try {
         const std::string jad = JadPathOf(jar);
         auto file = std::make_unique<TNewFile>(ExtractFilePath(jad), ExtractFileName(jad), 0666);
+        // Where the file system has no unnamed files, a JAD waiting here
+        // would be a visible hidden file, and a killed batch could leave
+        // dozens of them: such JADs are written by the step, one at a time.
+        if (!file->Unnamed()) return;
         const std::string text = JadTextOf(m.bytes, m.identity.size, jar);
         if (WriteAll(file->Fd(), text.data(), text.size())) m.made = std::move(file);
       } catch (const std::system_error&) {
