@@ -133,12 +133,17 @@ bool ReadPlainJarManifest(const std::string& jarFile, TPlainMember& out) {
   return ReadPlainMember(jarFile, "META-INF/MANIFEST.MF", kMaxQuickManifest, out);
 }
 
-TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile) {
+TPlainMember ReadFullJarManifest(TUnZip& reader, const std::string& jarFile) {
   TPlainMember m;
-  if (ReadPlainJarManifest(jarFile, m)) return m;
   m.bytes = ReadJarManifest(reader, jarFile);
   m.identity = reader.ArchiveIdentity();
   return m;
+}
+
+TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile) {
+  TPlainMember m;
+  if (ReadPlainJarManifest(jarFile, m)) return m;
+  return ReadFullJarManifest(reader, jarFile);
 }
 
 std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile) {
@@ -148,10 +153,7 @@ std::vector<uint8_t> TMidletSuite::ReadManifestBytes(const std::string& jarFile)
 const std::vector<uint8_t>& TMidletSuite::HeldManifest(const std::string& jarFile) {
   if (session_ && session_->path == jarFile) {
     TFileIdentity id;
-    if (IdentityOfFile(jarFile, id) && session_->identity == id) {
-      if (session_->manifestError) std::rethrow_exception(session_->manifestError);
-      return session_->manifest;
-    }
+    if (IdentityOfFile(jarFile, id) && session_->identity == id) return SessionManifest(*session_);
   }
   // The manifest read last (or written by a save) serves a read of the same
   // file under the same name, unchanged; other files cost no extra stat.
@@ -211,7 +213,7 @@ TMidletSuite::EditSession& TMidletSuite::SessionFor(const std::string& jarFile) 
   return *session_;
 }
 
-std::vector<uint8_t> TMidletSuite::SessionManifest(EditSession& s) {
+const std::vector<uint8_t>& TMidletSuite::SessionManifest(EditSession& s) {
   if (s.manifestError) std::rethrow_exception(s.manifestError);
   return s.manifest;
 }

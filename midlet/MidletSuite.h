@@ -164,7 +164,7 @@ class TMidletSuite {
   // The JAR being edited, opened once for the load and the save.
   struct EditSession;
   EditSession& SessionFor(const std::string& jarFile);
-  std::vector<uint8_t> SessionManifest(EditSession& s);
+  const std::vector<uint8_t>& SessionManifest(EditSession& s);
   std::string NewManifestText(EditSession& s, const GridLines& grid);
   void CommitManifest(EditSession& s, const std::string& text);
   std::string NewName(const std::vector<uint8_t>& bytes, const std::string& fileName, std::string& reason);
@@ -191,9 +191,11 @@ std::vector<uint8_t> ReadJarManifest(TUnZip& reader, const std::string& jarFile)
 // JAR (the most of a collection) is read in one open without the reader;
 // any other goes through ReadJarManifest and throws as it does.
 TPlainMember ReadJarManifestAndIdentity(TUnZip& reader, const std::string& jarFile);
-// The quick read alone: true, with out filled, for a plain JAR; false for
-// any other, which needs ReadJarManifestAndIdentity and its reader.
+// Its two ways, for a caller that wants the reader only when needed: the
+// quick read alone (true, with out filled, for a plain JAR), and the
+// reader's read that any other JAR needs.
 bool ReadPlainJarManifest(const std::string& jarFile, TPlainMember& out);
+TPlainMember ReadFullJarManifest(TUnZip& reader, const std::string& jarFile);
 // The bytes of entry i of a stream the reader extracted into, when the
 // reader decoded it whole; otherwise throws EJarDamaged saying why.
 std::vector<uint8_t> DecodedEntryBytes(const TUnZip& reader, TDecompMemoryStream& stream, int i);

@@ -264,7 +264,7 @@ TBatchEnd ForEachJar(CliContext& ctx, const BatchOptions& o, const Collected& c,
           // A plain JAR needs no reader from the pool, nor its lock.
           TPlainMember m;
           if (!ReadPlainJarManifest(c.jars[i], m))
-            m = readers.With([&](TUnZip& reader) { return ReadJarManifestAndIdentity(reader, c.jars[i]); });
+            m = readers.With([&](TUnZip& reader) { return ReadFullJarManifest(reader, c.jars[i]); });
           ReadManifest read{m.identity, std::move(m.bytes), true, nullptr};
           if (ahead) ahead(c.jars[i], read);
           return read;

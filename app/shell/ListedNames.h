@@ -32,18 +32,15 @@ class TListedNames {
   struct Folder {
     std::string prefix;
     uint32_t index = 0;
-    bool exact = false;
   };
   static uint64_t Key(uint32_t folder, std::string_view name);
-  Folder* FolderOf(std::string_view prefix);
   const Folder* FolderOf(std::string_view prefix) const;
 
-  std::vector<Folder> folders_;  // sorted by prefix
+  std::vector<Folder> folders_;  // the exact folders, sorted by prefix
   std::vector<uint64_t> keys_;   // sorted; a key seen is only "maybe there"
-  std::string openPrefix_;       // the folder being listed
-  uint32_t open_ = 0;
+  Folder open_;                  // the folder being listed
   size_t openFrom_ = 0;          // where its keys begin
-  bool listing_ = false;         // false for a folder read before: its entries are not added twice
+  bool listing_ = false;         // false for an exact folder read before: its entries are not added twice
 };
 
 // Whether the folder (an open descriptor) finds name, one of its entries,

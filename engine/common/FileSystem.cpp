@@ -436,15 +436,14 @@ std::string ResolveLinkTarget(const std::string& path) {
 namespace {
 
 // Writes a new version of path through fill, which writes into the
-// descriptor it is given. refillable: fill may be called again for a second
-// file, as it must when a first attempt finds the name taken.
+// descriptor it is given. With a batch, fill may be called twice.
 template <class Fill>
-void ReplaceWith(const std::string& path, const TReplaceOptions& options, const Fill& fill, bool refillable) {
+void ReplaceWith(const std::string& path, const TReplaceOptions& options, const Fill& fill) {
   // A file of a batch is nearly always new (a JAD beside a JAR that had
   // none): it is made and linked in at once, with no look at the name first.
   // Only when the name turns out to be taken is it made again below, as the
   // replacement of what stands there.
-  if (refillable && options.Batch) {
+  if (options.Batch) {
     TNewFile file(FolderOf(path), ExtractFileName(path), 0666);
     if (!fill(file.Fd())) ThrowErrno(path);
     if (options.Mode >= 0 && ::fchmod(file.Fd(), mode_t(options.Mode)) != 0) ThrowErrno(path);
@@ -477,7 +476,7 @@ void ReplaceWith(const std::string& path, const TReplaceOptions& options, const 
 }  // namespace
 
 void ReplaceFileContents(const std::string& path, std::string_view data, const TReplaceOptions& options) {
-  ReplaceWith(path, options, [&](int fd) { return WriteAll(fd, data.data(), data.size()); }, true);
+  ReplaceWith(path, options, [&](int fd) { return WriteAll(fd, data.data(), data.size()); });
 }
 
 void CopyFileReplacing(const std::string& src, const std::string& dst) {
@@ -492,7 +491,7 @@ void CopyFileReplacing(const std::string& src, const std::string& dst) {
   ReplaceWith(dst, options, [&](int fd) {
     // A source that shrinks while it is copied gives what is there.
     return CopyRange(in.Get(), &offset, fd, int64_t(st.st_size)) >= 0;
-  }, false);
+  });
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
